@@ -1,0 +1,173 @@
+#include "components/engine/imagedocument.h"
+
+#include <QClipboard>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QPainter>
+#include <QTransform>
+
+namespace qmt {
+namespace {
+
+const QImage &nullImage()
+{
+    static const QImage empty;
+    return empty;
+}
+
+} // namespace
+
+ImageDocument::ImageDocument(QObject *parent) : QObject(parent) {}
+
+Status ImageDocument::LoadImageFile(const QString &path)
+{
+    Result<DecodedImage> decoded = readImageFile(path);
+    if (!decoded)
+        return Status::fail(decoded.error());
+    adoptDecoded(std::move(*decoded), path);
+    return {};
+}
+
+void ImageDocument::adoptDecoded(DecodedImage decoded, const QString &path)
+{
+    m_pages = std::move(decoded.pages);
+    m_current = 0;
+    m_bitsPerPixel = decoded.bitsPerPixel;
+    m_formatCode = decoded.formatCode;
+    m_fileName = QFileInfo(path).absoluteFilePath();
+    Q_EMIT changed();
+}
+
+Status ImageDocument::LoadFromPicture(const QImage &picture)
+{
+    if (picture.isNull())
+        return Status::fail(QStringLiteral("The picture is empty."));
+    m_pages = {picture};
+    m_current = 0;
+    m_bitsPerPixel = picture.depth() == 32 ? (picture.hasAlphaChannel() ? 32 : 24) : picture.depth();
+    m_formatCode = FormatUnknown;
+    m_fileName.clear();
+    Q_EMIT changed();
+    return {};
+}
+
+void ImageDocument::ClearImage()
+{
+    m_pages.clear();
+    m_current = 0;
+    m_bitsPerPixel = 0;
+    m_formatCode = FormatUnknown;
+    m_fileName.clear();
+    Q_EMIT changed();
+}
+
+QImage ImageDocument::GetPage(int index) const
+{
+    return index >= 0 && index < m_pages.size() ? m_pages.at(index) : QImage();
+}
+
+Status ImageDocument::SelectPage(int index)
+{
+    if (index < 0 || index >= m_pages.size())
+        return Status::fail(QStringLiteral("There is no page %1.").arg(index + 1));
+    m_current = index;
+    Q_EMIT changed();
+    return {};
+}
+
+QString ImageDocument::ImageFileTitle() const { return QFileInfo(m_fileName).fileName(); }
+
+const QImage &ImageDocument::image() const
+{
+    return m_pages.isEmpty() ? nullImage() : m_pages.at(m_current);
+}
+
+Status ImageDocument::ResizeImage(int width, int height)
+{
+    const QImage &source = image();
+    if (source.isNull())
+        return Status::fail(QStringLiteral("There is no image to resize."));
+    if (width < 0 || height < 0 || (width == 0 && height == 0))
+        return Status::fail(QStringLiteral("The new size %1 x %2 is not valid.").arg(width).arg(height));
+    if (width == 0)
+        width = qMax(1, int(qRound64(double(source.width()) * height / source.height())));
+    if (height == 0)
+        height = qMax(1, int(qRound64(double(source.height()) * width / source.width())));
+    if (width > kMaxImageSide || height > kMaxImageSide || qint64(width) * height > kMaxImagePixels)
+        return Status::fail(QStringLiteral("The new size %1 x %2 is too large.").arg(width).arg(height));
+    QImage scaled = source.scaled(width, height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    if (scaled.isNull())
+        return Status::fail(QStringLiteral("There is not enough memory to resize the image."));
+    m_pages[m_current] = std::move(scaled);
+    Q_EMIT changed();
+    return {};
+}
+
+QColor ImageDocument::MakeColour(QRgb rgb, int alpha)
+{
+    return QColor(qRed(rgb), qGreen(rgb), qBlue(rgb), qBound(0, alpha, 255));
+}
+
+Status ImageDocument::ResizeCanvas(int width, int height, const QColor &fill, int x, int y)
+{
+    const QImage &source = image();
+    if (source.isNull())
+        return Status::fail(QStringLiteral("There is no image."));
+    if (width <= 0 || height <= 0 || width > kMaxImageSide || height > kMaxImageSide
+        || qint64(width) * height > kMaxImagePixels)
+        return Status::fail(QStringLiteral("The canvas size %1 x %2 is not valid.").arg(width).arg(height));
+    const bool alpha = fill.alpha() < 255 || source.hasAlphaChannel();
+    QImage canvas(width, height, alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    if (canvas.isNull())
+        return Status::fail(QStringLiteral("There is not enough memory for the canvas."));
+    canvas.fill(fill);
+    {
+        QPainter painter(&canvas);
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        painter.drawImage(QPoint(x, y), source);
+    }
+    m_pages[m_current] = std::move(canvas);
+    Q_EMIT changed();
+    return {};
+}
+
+Status ImageDocument::RotateImage(double degrees)
+{
+    const QImage &source = image();
+    if (source.isNull())
+        return Status::fail(QStringLiteral("There is no image to rotate."));
+    if (degrees != 90.0 && degrees != -90.0)
+        return Status::fail(QStringLiteral("Only quarter turns are supported."));
+    m_pages[m_current] = source.transformed(QTransform().rotate(degrees));
+    Q_EMIT changed();
+    return {};
+}
+
+void ImageDocument::replaceCurrentPage(const QImage &page)
+{
+    if (m_pages.isEmpty())
+        return;
+    m_pages[m_current] = page;
+    Q_EMIT changed();
+}
+
+Status ImageDocument::SaveImageFile(const QString &path, int formatCode) const
+{
+    if (m_pages.isEmpty())
+        return Status::fail(QStringLiteral("There is no image to save."));
+    // Formats that hold several pages (TIFF) get them all, in their order.
+    return writeImageFile(m_pages, path, formatCode);
+}
+
+Status ImageDocument::CopyToClipboard() const
+{
+    if (image().isNull())
+        return Status::fail(QStringLiteral("There is no image to copy."));
+    QClipboard *clipboard = QGuiApplication::clipboard();
+    if (!clipboard)
+        return Status::fail(QStringLiteral("The clipboard is not available."));
+    clipboard->setImage(image());
+    return {};
+}
+
+} // namespace qmt

@@ -1,0 +1,77 @@
+#pragma once
+
+#include "components/engine/formatcodes.h"
+#include "components/engine/imageio.h"
+#include "components/result.h"
+
+#include <QColor>
+#include <QImage>
+#include <QList>
+#include <QObject>
+
+namespace qmt {
+
+// One image of one or more pages, with the operations the windows use to read, transform and
+// write it. It knows nothing of windows; ImageView shows it.
+class ImageDocument : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit ImageDocument(QObject *parent = nullptr);
+
+    // Reads every page of the file; page 0 becomes current. On failure the document keeps what
+    // it had and the result says why.
+    Status LoadImageFile(const QString &path);
+    // Takes a picture the platform loader decoded (icons, cursors, bitmaps) as the one page.
+    Status LoadFromPicture(const QImage &picture);
+    // Takes already decoded pages (from a background decode) as if loaded from `path`.
+    void adoptDecoded(DecodedImage decoded, const QString &path);
+    void ClearImage();
+
+    int PageCount() const { return int(m_pages.size()); }
+    QImage GetPage(int index) const;
+    Status SelectPage(int index);
+    int currentPage() const { return m_current; }
+
+    int ImageWidthPx() const { return image().width(); }
+    int ImageHeightPx() const { return image().height(); }
+    int BitsPerPixel() const { return m_bitsPerPixel; }
+    QString ImageFileName() const { return m_fileName; }
+    QString ImageFileTitle() const;
+    int ImageFormatCode() const { return m_formatCode; }
+
+    // A high-quality resample of the current page; a dimension of 0 keeps the aspect ratio.
+    Status ResizeImage(int width, int height);
+    static QColor MakeColour(QRgb rgb, int alpha);
+    // A new canvas of width x height filled with `fill`, the old page drawn with its top-left
+    // corner at (x, y).
+    Status ResizeCanvas(int width, int height, const QColor &fill, int x, int y);
+    // Turns the current page by 90 or -90 degrees.
+    Status RotateImage(double degrees);
+    // Replaces the current page (decryption, edits made elsewhere).
+    void replaceCurrentPage(const QImage &page);
+
+    Status SaveImageFile(const QString &path, int formatCode) const;
+    Status CopyToClipboard() const;
+    QImage GetPicture() const { return image(); }
+
+    // The current page; a null image when nothing is loaded.
+    const QImage &image() const;
+    const QList<QImage> &pages() const { return m_pages; }
+
+    bool LoadSourceFlag = false;
+
+Q_SIGNALS:
+    // The displayed image changed: loaded, cleared, transformed or another page selected.
+    void changed();
+
+private:
+    QList<QImage> m_pages;
+    int m_current = 0;
+    int m_bitsPerPixel = 0;
+    int m_formatCode = FormatUnknown;
+    QString m_fileName;
+};
+
+} // namespace qmt

@@ -1,0 +1,289 @@
+#include "components/engine/imageview.h"
+
+#include "components/engine/imagedocument.h"
+
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QKeyEvent>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScrollBar>
+
+#include <cmath>
+
+namespace qmt {
+namespace {
+
+// Scaled copies larger than this are not kept; such zooms draw the visible part directly.
+constexpr qint64 kMaxCachedPixels = 48'000'000;
+
+} // namespace
+
+ImageView::ImageView(QWidget *parent) : QAbstractScrollArea(parent)
+{
+    m_ownDocument = new ImageDocument(this);
+    setDocument(m_ownDocument);
+    setFrameShape(QFrame::NoFrame);
+    setFocusPolicy(Qt::StrongFocus);
+    viewport()->setAutoFillBackground(false);
+    horizontalScrollBar()->setSingleStep(20);
+    verticalScrollBar()->setSingleStep(20);
+}
+
+void ImageView::setDocument(ImageDocument *document)
+{
+    if (m_document == document)
+        return;
+    if (m_document)
+        disconnect(m_document, nullptr, this, nullptr);
+    m_document = document ? document : m_ownDocument;
+    connect(m_document, &ImageDocument::changed, this, &ImageView::onDocumentChanged);
+    onDocumentChanged();
+}
+
+void ImageView::onDocumentChanged()
+{
+    m_cacheValid = false;
+    m_cache = QPixmap();
+    updateGeometryOfContent();
+    viewport()->update();
+    Q_EMIT imageChanged();
+}
+
+void ImageView::setZoomFactor(double zoom)
+{
+    if (!(zoom > 0.0) || !std::isfinite(zoom))
+        return;
+    if (zoom == m_zoom)
+        return;
+    // Keep the point in the middle of the viewport where it is.
+    const QSize before = scaledSize();
+    const double cx = before.width() > 0
+        ? (horizontalScrollBar()->value() + viewport()->width() / 2.0) / before.width() : 0.5;
+    const double cy = before.height() > 0
+        ? (verticalScrollBar()->value() + viewport()->height() / 2.0) / before.height() : 0.5;
+    m_zoom = zoom;
+    m_cacheValid = false;
+    updateGeometryOfContent();
+    const QSize after = scaledSize();
+    horizontalScrollBar()->setValue(int(cx * after.width() - viewport()->width() / 2.0));
+    verticalScrollBar()->setValue(int(cy * after.height() - viewport()->height() / 2.0));
+    viewport()->update();
+    Q_EMIT zoomChanged(m_zoom);
+}
+
+void ImageView::setMouseToolMode(int mode)
+{
+    if (m_tool == mode)
+        return;
+    m_tool = mode;
+    m_cacheValid = false;
+    viewport()->setCursor(mode == ToolPan ? Qt::OpenHandCursor : Qt::ArrowCursor);
+    updateGeometryOfContent();
+    viewport()->update();
+}
+
+int ImageView::ScrollX() const { return horizontalScrollBar()->value(); }
+int ImageView::ScrollY() const { return verticalScrollBar()->value(); }
+// The scroll bars' ranges keep the position inside the image.
+void ImageView::setScrollX(int x) { horizontalScrollBar()->setValue(x); }
+void ImageView::setScrollY(int y) { verticalScrollBar()->setValue(y); }
+
+void ImageView::setAntiAliasOn(bool on)
+{
+    if (m_antiAlias == on)
+        return;
+    m_antiAlias = on;
+    m_cacheValid = false;
+    viewport()->update();
+}
+
+void ImageView::setBackColor(const QColor &color)
+{
+    m_back = color;
+    viewport()->update();
+}
+
+void ImageView::setCenter(bool center)
+{
+    m_center = center;
+    viewport()->update();
+}
+
+void ImageView::setImageBorderThickness(int pixels)
+{
+    m_border = qMax(0, pixels);
+    viewport()->update();
+}
+
+void ImageView::setScrollBarsShown(bool shown)
+{
+    const Qt::ScrollBarPolicy policy = shown ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff;
+    setHorizontalScrollBarPolicy(policy);
+    setVerticalScrollBarPolicy(policy);
+}
+
+void ImageView::setDropEnabled(bool enabled) { setAcceptDrops(enabled); }
+
+double ImageView::fitZoom(bool allowEnlarge) const
+{
+    const QImage &image = m_document->image();
+    if (image.isNull())
+        return 1.0;
+    const QSize area = viewport()->size();
+    const double zx = double(area.width()) / image.width();
+    const double zy = double(area.height()) / image.height();
+    const double zoom = qMin(zx, zy);
+    return allowEnlarge ? zoom : qMin(1.0, zoom);
+}
+
+double ImageView::effectiveZoom() const { return m_tool == ToolFit ? fitZoom() : m_zoom; }
+
+QSize ImageView::scaledSize() const
+{
+    const QImage &image = m_document->image();
+    if (image.isNull())
+        return {};
+    const double zoom = effectiveZoom();
+    return QSize(qMax(1, int(std::lround(image.width() * zoom))),
+                 qMax(1, int(std::lround(image.height() * zoom))));
+}
+
+void ImageView::updateGeometryOfContent()
+{
+    const QSize size = scaledSize();
+    const QSize area = viewport()->size();
+    horizontalScrollBar()->setPageStep(area.width());
+    verticalScrollBar()->setPageStep(area.height());
+    horizontalScrollBar()->setRange(0, qMax(0, size.width() - area.width()));
+    verticalScrollBar()->setRange(0, qMax(0, size.height() - area.height()));
+}
+
+QRect ImageView::imageRect() const
+{
+    const QSize size = scaledSize();
+    if (size.isEmpty())
+        return {};
+    const QSize area = viewport()->size();
+    int x = -horizontalScrollBar()->value();
+    int y = -verticalScrollBar()->value();
+    if (m_center && size.width() < area.width())
+        x = (area.width() - size.width()) / 2;
+    if (m_center && size.height() < area.height())
+        y = (area.height() - size.height()) / 2;
+    return QRect(QPoint(x, y), size);
+}
+
+const QPixmap &ImageView::scaledPixmap()
+{
+    const QSize size = scaledSize();
+    if (!m_cacheValid || m_cacheSize != size || m_cacheSmooth != m_antiAlias) {
+        const QImage &image = m_document->image();
+        const Qt::TransformationMode mode = m_antiAlias ? Qt::SmoothTransformation : Qt::FastTransformation;
+        m_cache = size == image.size() ? QPixmap::fromImage(image)
+                                       : QPixmap::fromImage(image.scaled(size, Qt::IgnoreAspectRatio, mode));
+        m_cacheSize = size;
+        m_cacheSmooth = m_antiAlias;
+        m_cacheValid = true;
+    }
+    return m_cache;
+}
+
+void ImageView::paintEvent(QPaintEvent *)
+{
+    QPainter painter(viewport());
+    painter.fillRect(viewport()->rect(), m_back);
+    const QImage &image = m_document->image();
+    if (image.isNull())
+        return;
+    const QRect target = imageRect();
+    const QSize size = target.size();
+    if (qint64(size.width()) * size.height() <= kMaxCachedPixels) {
+        painter.drawPixmap(target.topLeft(), scaledPixmap());
+    } else {
+        // Very large zooms: scale only what is visible.
+        const QRect visible = target.intersected(viewport()->rect());
+        const double zoom = double(size.width()) / image.width();
+        const QRectF source((visible.x() - target.x()) / zoom, (visible.y() - target.y()) / zoom,
+                            visible.width() / zoom, visible.height() / zoom);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform, m_antiAlias);
+        painter.drawImage(QRectF(visible), image, source);
+    }
+    if (m_border > 0) {
+        painter.setPen(QPen(Qt::black, m_border));
+        painter.drawRect(target.adjusted(0, 0, -1, -1));
+    }
+    Q_EMIT imagePainted();
+}
+
+void ImageView::resizeEvent(QResizeEvent *event)
+{
+    QAbstractScrollArea::resizeEvent(event);
+    if (m_tool == ToolFit)
+        m_cacheValid = false;
+    updateGeometryOfContent();
+}
+
+void ImageView::scrollContentsBy(int, int) { viewport()->update(); }
+
+void ImageView::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    if (event->button() == Qt::LeftButton)
+        Q_EMIT doubleClicked();
+}
+
+void ImageView::mousePressEvent(QMouseEvent *event)
+{
+    const QPoint p = event->position().toPoint();
+    Q_EMIT mouseDown(event->button(), event->modifiers(), p.x(), p.y());
+    if (event->button() == Qt::LeftButton && m_tool == ToolPan) {
+        m_dragging = true;
+        m_dragStart = p;
+        m_scrollAtDragStart = QPoint(ScrollX(), ScrollY());
+        viewport()->setCursor(Qt::ClosedHandCursor);
+    }
+}
+
+void ImageView::mouseMoveEvent(QMouseEvent *event)
+{
+    if (!m_dragging)
+        return;
+    const QPoint delta = event->position().toPoint() - m_dragStart;
+    setScrollX(m_scrollAtDragStart.x() - delta.x());
+    setScrollY(m_scrollAtDragStart.y() - delta.y());
+}
+
+void ImageView::mouseReleaseEvent(QMouseEvent *)
+{
+    if (m_dragging) {
+        m_dragging = false;
+        viewport()->setCursor(m_tool == ToolPan ? Qt::OpenHandCursor : Qt::ArrowCursor);
+    }
+}
+
+void ImageView::keyPressEvent(QKeyEvent *event)
+{
+    Q_EMIT keyDown(event->key(), event->modifiers());
+    event->accept();
+}
+
+void ImageView::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (event->mimeData()->hasUrls())
+        event->acceptProposedAction();
+}
+
+void ImageView::dropEvent(QDropEvent *event)
+{
+    QStringList paths;
+    for (const QUrl &url : event->mimeData()->urls())
+        if (url.isLocalFile())
+            paths.append(url.toLocalFile());
+    if (paths.isEmpty())
+        return;
+    event->acceptProposedAction();
+    Q_EMIT filesDropped(paths);
+}
+
+} // namespace qmt

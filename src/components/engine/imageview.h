@@ -1,0 +1,96 @@
+#pragma once
+
+#include <QAbstractScrollArea>
+#include <QColor>
+#include <QPixmap>
+#include <QPointer>
+
+namespace qmt {
+
+class ImageDocument;
+
+// Shows the current page of an ImageDocument zoomed, scrolled and centred, and reports the
+// user's double clicks, keys, mouse presses and dropped files.
+class ImageView : public QAbstractScrollArea
+{
+    Q_OBJECT
+
+public:
+    enum MouseTool { ToolNone = 0, ToolPan = 2, ToolFit = 3 };
+
+    explicit ImageView(QWidget *parent = nullptr);
+
+    // The view owns a document of its own; another can be shown instead (not owned).
+    ImageDocument *document() const { return m_document; }
+    void setDocument(ImageDocument *document);
+
+    double ZoomFactor() const { return m_zoom; }
+    void setZoomFactor(double zoom);
+    int MouseToolMode() const { return m_tool; }
+    void setMouseToolMode(int mode);
+    int ScrollX() const;
+    int ScrollY() const;
+    void setScrollX(int x);
+    void setScrollY(int y);
+    bool AntiAliasOn() const { return m_antiAlias; }
+    void setAntiAliasOn(bool on);
+    void setBackColor(const QColor &color);
+    void setCenter(bool center);
+    void setImageBorderThickness(int pixels);
+    void setScrollBarsShown(bool shown);
+    void setDropEnabled(bool enabled);
+
+    // The zoom at which the current page fits the viewport (never above 1.0 unless asked).
+    double fitZoom(bool allowEnlarge = false) const;
+    // Where the page lies in viewport coordinates.
+    QRect imageRect() const;
+
+Q_SIGNALS:
+    void doubleClicked();                                     // event 17
+    void keyDown(int key, Qt::KeyboardModifiers shift);       // event 18
+    void mouseDown(Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y); // event 21
+    void imageChanged();                                      // event 26
+    void filesDropped(const QStringList &paths);              // event 38
+    void zoomChanged(double zoom);
+    // Emitted after a paint that showed the image (benchmarks wait for it).
+    void imagePainted();
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
+    void scrollContentsBy(int dx, int dy) override;
+
+private:
+    void onDocumentChanged();
+    void updateGeometryOfContent();
+    QSize scaledSize() const;
+    double effectiveZoom() const;
+    const QPixmap &scaledPixmap();
+
+    ImageDocument *m_document = nullptr;
+    ImageDocument *m_ownDocument = nullptr;
+    double m_zoom = 1.0;
+    int m_tool = ToolNone;
+    bool m_antiAlias = true;
+    bool m_center = true;
+    int m_border = 0;
+    QColor m_back = Qt::white;
+    QPoint m_dragStart;
+    QPoint m_scrollAtDragStart;
+    bool m_dragging = false;
+    // The page scaled to the displayed size, kept until page, zoom or smoothing changes, so
+    // panning never scales again.
+    QPixmap m_cache;
+    QSize m_cacheSize;
+    bool m_cacheSmooth = false;
+    bool m_cacheValid = false;
+};
+
+} // namespace qmt

@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs the build dependencies when missing, then configures and builds a Release build.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools qt6-image-formats-plugins
+          qt6-gtk-platformtheme libgl-dev libsodium-dev ccache)
+if [ "${QMT_WITH_TEST_TOOLS:-0}" = 1 ]; then
+  packages+=(imagemagick python3-pil poppler-utils libjpeg-turbo-progs clang libclang-rt-14-dev xvfb)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  sudo_cmd=()
+  [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
+  echo "Installing: ${missing[*]}"
+  "${sudo_cmd[@]}" apt-get update -q
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release
+cmake --build build -j"$(nproc)"
