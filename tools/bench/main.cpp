@@ -1,0 +1,22 @@
+#include "benches.h"
+
+#include <QApplication>
+
+#include <cstdio>
+
+int main(int argc, char *argv[])
+{
+    // The benchmarks run the real widgets without a display unless one is asked for.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QStringList arguments = app.arguments().mid(1);
+    const QString command = arguments.isEmpty() ? QString() : arguments.takeFirst();
+    if (command == QLatin1String("explore"))
+        return runExploreBench(arguments);
+    if (command == QLatin1String("view"))
+        return runViewBench(arguments);
+    std::fprintf(stderr, "usage: qmt-bench explore [--no-cache] DIR\n"
+                         "       qmt-bench view FILE...\n");
+    return 2;
+}
