@@ -1,5 +1,7 @@
 #include "components/engine/imagedocument.h"
 
+#include "components/engine/imagecipher.h"
+
 #include <QClipboard>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -35,6 +37,7 @@ void ImageDocument::adoptDecoded(DecodedImage decoded, const QString &path)
     m_bitsPerPixel = decoded.bitsPerPixel;
     m_formatCode = decoded.formatCode;
     m_fileName = QFileInfo(path).absoluteFilePath();
+    m_encrypted = false;
     Q_EMIT changed();
 }
 
@@ -47,6 +50,7 @@ Status ImageDocument::LoadFromPicture(const QImage &picture)
     m_bitsPerPixel = picture.depth() == 32 ? (picture.hasAlphaChannel() ? 32 : 24) : picture.depth();
     m_formatCode = FormatUnknown;
     m_fileName.clear();
+    m_encrypted = false;
     Q_EMIT changed();
     return {};
 }
@@ -58,6 +62,7 @@ void ImageDocument::ClearImage()
     m_bitsPerPixel = 0;
     m_formatCode = FormatUnknown;
     m_fileName.clear();
+    m_encrypted = false;
     Q_EMIT changed();
 }
 
@@ -149,6 +154,36 @@ void ImageDocument::replaceCurrentPage(const QImage &page)
         return;
     m_pages[m_current] = page;
     Q_EMIT changed();
+}
+
+Status ImageDocument::EncryptImage(const QString &key)
+{
+    if (m_pages.isEmpty())
+        return Status::fail(QStringLiteral("There is no image to encrypt."));
+    Result<QByteArray> derived = ImageCipher::deriveKey(key);
+    if (!derived)
+        return Status::fail(derived.error());
+    if (Status applied = ImageCipher::apply(m_pages, *derived); !applied)
+        return applied;
+    m_bitsPerPixel = 32;
+    m_encrypted = true;
+    Q_EMIT changed();
+    return {};
+}
+
+Status ImageDocument::DecryptImage(const QString &key)
+{
+    if (m_pages.isEmpty())
+        return Status::fail(QStringLiteral("There is no image to decrypt."));
+    Result<QByteArray> derived = ImageCipher::deriveKey(key);
+    if (!derived)
+        return Status::fail(derived.error());
+    if (Status applied = ImageCipher::apply(m_pages, *derived); !applied)
+        return applied;
+    m_bitsPerPixel = 32;
+    m_encrypted = false;
+    Q_EMIT changed();
+    return {};
 }
 
 Status ImageDocument::SaveImageFile(const QString &path, int formatCode) const

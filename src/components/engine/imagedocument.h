@@ -52,6 +52,14 @@ public:
     // Replaces the current page (decryption, edits made elsewhere).
     void replaceCurrentPage(const QImage &page);
 
+    // Encrypts or decrypts every page in place with the key derived from `key` (see
+    // imagecipher.h). An empty key is refused; a wrong key gives noise, not an error.
+    Status EncryptImage(const QString &key);
+    Status DecryptImage(const QString &key);
+    // Set by EncryptImage, cleared by DecryptImage and by loading or clearing: a picture in this
+    // state survives only a lossless save.
+    bool isEncrypted() const { return m_encrypted; }
+
     Status SaveImageFile(const QString &path, int formatCode) const;
     Status CopyToClipboard() const;
     QImage GetPicture() const { return image(); }
@@ -72,6 +80,7 @@ private:
     int m_bitsPerPixel = 0;
     int m_formatCode = FormatUnknown;
     QString m_fileName;
+    bool m_encrypted = false;
 };
 
 } // namespace qmt
