@@ -1,0 +1,514 @@
+#include "app/frmmain.h"
+
+#include "app/associationcalls.h"
+#include "app/foldertree.h"
+#include "components/engine/imagedocument.h"
+#include "components/engine/imageio.h"
+#include "components/engine/imageview.h"
+#include "components/splash.h"
+#include "components/twips.h"
+#include "explorer/imageexplore.h"
+#include "shell/modmain.h"
+#include "shell/wallpaper.h"
+#include "viewer/frmviwer.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QGuiApplication>
+#include <QImageReader>
+#include <QLabel>
+#include <QPushButton>
+#include <QSplashScreen>
+#include <QSplitter>
+#include <QVBoxLayout>
+#include <QWindow>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+namespace qmt {
+namespace {
+
+// The extensions the browser lists. ".jpeg" and ".tiff" are associated with the program and
+// offered by its Open dialog, so they are listed too.
+constexpr auto kBrowserExtensions = "JPG JPEG GIF BMP PNG PSD TIF TIFF PCX TGA WBMP PCD WMF EMF ICO DIB";
+// Types the platform's picture loader decodes for the preview.
+constexpr auto kPictureTypes = "ico cur dib";
+
+// Window geometry, in twips.
+constexpr int kMinWidth = 3700;
+constexpr int kMinHeight = 2400;
+constexpr int kSplitterNarrower = 300;
+constexpr int kSplitterLower = 1000;
+constexpr int kSideMargin = kSplitterNarrower / 2;
+constexpr int kBottomMargin = 150;
+
+// Preview zoom bounds, in percent, tested before each step.
+constexpr double kZoomInLimit = 1600.0;
+constexpr double kZoomOutLimit = 0.5;
+constexpr int kPendingMessagePasses = 9;
+
+std::function<void()> &processEnder()
+{
+    static std::function<void()> ender = [] {
+        std::fflush(nullptr);
+        std::_Exit(0);
+    };
+    return ender;
+}
+
+QString withSlash(const QString &folder)
+{
+    return folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
+}
+
+QString extensionOf(const QString &path)
+{
+    const QString name = QFileInfo(path).fileName();
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    return dot < 0 ? QString() : name.mid(dot + 1).toLower();
+}
+
+// Icons, cursors and bitmaps through the platform's picture loader; a bitmap without its file
+// header goes through the engine's own reader.
+QImage decodePicture(const QString &path)
+{
+    QImageReader reader(path);
+    reader.setDecideFormatFromContent(true);
+    QImage picture = reader.read();
+    if (picture.isNull()) {
+        const Result<DecodedImage> decoded = readImageFile(path, ReadOptions{{}, true});
+        if (decoded && !decoded->pages.isEmpty())
+            picture = decoded->pages.first();
+    }
+    return picture;
+}
+
+QPushButton *makeButton(const QString &caption, QWidget *parent)
+{
+    auto *button = new QPushButton(caption, parent);
+    button->setFocusPolicy(Qt::TabFocus);
+    Skin::applyElement(button, QStringLiteral("Button"));
+    return button;
+}
+
+} // namespace
+
+frmMain::frmMain(QWidget *parent) : QWidget(parent)
+{
+    setObjectName(QStringLiteral("frmMain"));
+    setWindowTitle(QStringLiteral("Lumisk"));
+    buildWindow();
+}
+
+frmMain::~frmMain()
+{
+    if (Skin::current() == &Skin1)
+        Skin::setCurrent(nullptr);
+}
+
+void frmMain::buildWindow()
+{
+    setMinimumSize(twips::toPixelsX(kMinWidth), twips::toPixelsY(kMinHeight));
+
+    m_folderLabel = new QLabel(this);
+    m_folderLabel->setObjectName(QStringLiteral("folderCaption"));
+    m_folderLabel->setTextFormat(Qt::PlainText);
+    Skin::applyElement(m_folderLabel, QStringLiteral("Label"));
+
+    Splitter2 = new QSplitter(Qt::Horizontal, this);
+    Splitter2->setObjectName(QStringLiteral("Splitter2"));
+    Splitter2->setChildrenCollapsible(false);
+    Splitter2->setHandleWidth(6);
+
+    TV1 = new FolderTree(Splitter2);
+    TV1->setObjectName(QStringLiteral("Pane A"));
+
+    ImageExplore1 = new ImageExplore(Splitter2);
+    ImageExplore1->setObjectName(QStringLiteral("Pane B"));
+
+    container = new QWidget(Splitter2);
+    container->setObjectName(QStringLiteral("Pane C"));
+    auto *previewLayout = new QVBoxLayout(container);
+    previewLayout->setContentsMargins(0, 0, 0, 0);
+    previewLayout->setSpacing(6);
+
+    ImgX = new ImageView(container);
+    ImgX->setObjectName(QStringLiteral("ImgX"));
+    ImgX->setBackColor(Qt::white);
+    ImgX->setCenter(true);
+    ImgX->setImageBorderThickness(1);
+    ImgX->setAntiAliasOn(true);
+    ImgX->setMouseToolMode(ImageView::ToolNone);
+    previewLayout->addWidget(ImgX, 1);
+
+    Toolbar = new QWidget(container);
+    Toolbar->setObjectName(QStringLiteral("Toolbar"));
+    auto *buttons = new QGridLayout(Toolbar);
+    buttons->setContentsMargins(6, 6, 6, 6);
+    buttons->setSpacing(6);
+    cmdPrev = makeButton(QStringLiteral("Previous"), Toolbar);
+    cmdNext = makeButton(QStringLiteral("Next"), Toolbar);
+    cmdZoomOut = makeButton(QStringLiteral("Zoom Out"), Toolbar);
+    cmdZoomIn = makeButton(QStringLiteral("Zoom In"), Toolbar);
+    cmdWallPaper = makeButton(QStringLiteral("Set as wallpaper"), Toolbar);
+    cmdView = makeButton(QStringLiteral("View Image"), Toolbar);
+    cmdView->setDefault(false);
+    buttons->addWidget(cmdPrev, 0, 0);
+    buttons->addWidget(cmdNext, 0, 1);
+    buttons->addWidget(cmdZoomOut, 1, 0);
+    buttons->addWidget(cmdZoomIn, 1, 1);
+    buttons->addWidget(cmdWallPaper, 2, 0);
+    buttons->addWidget(cmdView, 2, 1);
+    previewLayout->addWidget(Toolbar, 0);
+    Skin::applyElement(Toolbar, QStringLiteral("Toolbar"));
+
+    Splitter2->addWidget(TV1);
+    Splitter2->addWidget(ImageExplore1);
+    Splitter2->addWidget(container);
+    Splitter2->setStretchFactor(0, 0);
+    Splitter2->setStretchFactor(1, 1);
+    Splitter2->setStretchFactor(2, 0);
+    Splitter2->setSizes({240, 560, 300});
+
+    container->installEventFilter(this);
+
+    connect(TV1, &FolderTree::event9, this, &frmMain::onTreeEvent9);
+    connect(TV1, &FolderTree::event12, this, &frmMain::onTreeEvent12);
+    connect(TV1, &FolderTree::event20, this, &frmMain::onTreeEvent20);
+    connect(TV1, &FolderTree::event24, this, &frmMain::onTreeEvent24);
+    connect(ImageExplore1, &ImageExplore::ItemSelected, this, &frmMain::ShowPreview);
+    connect(ImageExplore1, &ImageExplore::ItemOpened, this, &frmMain::OpenFromExplorer);
+    connect(ImgX, &ImageView::doubleClicked, this, &frmMain::ViewPreviewImage);
+    connect(cmdNext, &QPushButton::clicked, ImageExplore1, &ImageExplore::NextItem);
+    connect(cmdPrev, &QPushButton::clicked, ImageExplore1, &ImageExplore::PrevItem);
+    connect(cmdZoomIn, &QPushButton::clicked, this, &frmMain::PreviewZoomIn);
+    connect(cmdZoomOut, &QPushButton::clicked, this, &frmMain::PreviewZoomOut);
+    connect(cmdWallPaper, &QPushButton::clicked, this, [this] { SetWallpaper(ImgX); });
+    connect(cmdView, &QPushButton::clicked, this, &frmMain::ViewPreviewImage);
+
+    resize(1120, 720);
+}
+
+bool frmMain::Load(const QString &commandLine)
+{
+    const QPixmap splash = loadSplashPicture(programFolder() + QStringLiteral("/viewer.spl"));
+    if (!splash.isNull()) {
+        m_splash = std::make_unique<QSplashScreen>(splash);
+        m_splash->show();
+        QCoreApplication::processEvents();
+    }
+
+    QCoreApplication::setApplicationName(QStringLiteral("ZEB Orvanta"));
+
+    Skin1.load(programFolder() + QStringLiteral("/QMTMain.skn"));
+    Skin::setCurrent(&Skin1);
+    Skin::applyElement(Toolbar, QStringLiteral("Toolbar"));
+    Skin1.applyToWindow(this);
+    Skin::applyElement(Toolbar, QStringLiteral("Toolbar"));
+
+    ImageExplore1->SetExt(QString::fromLatin1(kBrowserExtensions));
+
+    CommandLine = commandLine;
+    const StartupDecision decision = decideStartup(CommandLine);
+    switch (decision.action) {
+    case StartupDecision::RemoveAssociations:
+        runRemoveAssociations();
+        EndMe();
+        return false;
+    case StartupDecision::CheckAssociations:
+        runCheckAssociations();
+        EndMe();
+        return false;
+    default:
+        runCheckAssociations();
+        break;
+    }
+
+    if (decision.action == StartupDecision::OpenViewer) {
+        openViewerOnCommandLine(decision.path);
+        return true;
+    }
+    if (decision.action == StartupDecision::BrowseFolder)
+        m_startFolder = decision.path;
+    show();
+    finishSplash();
+    return true;
+}
+
+void frmMain::openViewerOnCommandLine(const QString &file)
+{
+    hide();
+    frmViwer *v = viewer();
+    v->ImgX()->setZoomFactor(1.0);
+    QString folder = parentFolderName(file);
+    if (folder.isEmpty())
+        folder = QStringLiteral("/");
+    QStringList list = ImageExplore1->GetImageList(withSlash(folder), QStringLiteral("*.*"));
+    for (QString &entry : list)
+        entry = QDir::cleanPath(entry);
+    v->bCommand = true;
+    const ViewerStart start = viewerStartFor(file, list);
+    v->ViewImage(start.list, start.index);
+    if (m_splash)
+        m_splash->finish(v);
+    for (int i = 0; i < kPendingMessagePasses; ++i)
+        QCoreApplication::processEvents();
+}
+
+void frmMain::finishSplash()
+{
+    if (m_splash)
+        m_splash->finish(this);
+}
+
+frmViwer *frmMain::viewer()
+{
+    frmViwer *v = frmViwer::instance();
+    if (m_connectedViewer != v) {
+        m_connectedViewer = v;
+        connect(v, &frmViwer::returnedToBrowser, this, [this](const QString &image) {
+            show();
+            CheckPath(image);
+        });
+        connect(v, &frmViwer::closedToBrowser, this, [this] { show(); });
+        connect(v, &frmViwer::endProgramRequested, this, &frmMain::EndMe);
+        connect(v, &frmViwer::filesChanged, this, &frmMain::RefreshImages);
+    }
+    return v;
+}
+
+void frmMain::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    const int minWidth = twips::toPixelsX(kMinWidth);
+    const int minHeight = twips::toPixelsY(kMinHeight);
+    if (width() < minWidth || height() < minHeight) {
+        resize(std::max(width(), minWidth), std::max(height(), minHeight));
+        return; // the resize comes back here with the new size
+    }
+    const int left = twips::toPixelsX(kSideMargin);
+    const int splitterHeight = height() - twips::toPixelsY(kSplitterLower);
+    const int top = height() - splitterHeight - twips::toPixelsY(kBottomMargin);
+    Splitter2->setGeometry(left, top, width() - twips::toPixelsX(kSplitterNarrower),
+                           std::max(0, splitterHeight));
+    m_folderLabel->setGeometry(left, 0, Splitter2->width(), top);
+}
+
+bool frmMain::eventFilter(QObject *watched, QEvent *event)
+{
+    // The button bar keeps the preview's width.
+    if (watched == container && event->type() == QEvent::Resize)
+        Toolbar->setMaximumWidth(std::max(ImgX->width(), Toolbar->minimumSizeHint().width()));
+    return QWidget::eventFilter(watched, event);
+}
+
+void frmMain::closeEvent(QCloseEvent *event)
+{
+    event->accept();
+    shutdown();
+}
+
+void frmMain::EndMe() { shutdown(); }
+
+void frmMain::shutdown()
+{
+    if (m_shuttingDown)
+        return;
+    m_shuttingDown = true;
+    if (frmViwer::isLoaded())
+        frmViwer::unload();
+    // The copy/move dialog and any other window of the program.
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    for (QWidget *window : windows) {
+        if (window != this && window->isVisible() && window != m_splash.get())
+            window->close();
+    }
+    processEnder()();
+}
+
+void frmMain::setProcessEnder(std::function<void()> ender)
+{
+    processEnder() = std::move(ender);
+}
+
+WId frmMain::FindWin(const QString &text)
+{
+    for (QWindow *window : QGuiApplication::topLevelWindows()) {
+        if (window->title().left(255).contains(text, Qt::CaseSensitive))
+            return window->winId();
+    }
+    return 0;
+}
+
+void frmMain::listFolder(const QString &folder)
+{
+    m_folderLabel->setText(folder);
+    ImageExplore1->ExplorePath(folder);
+}
+
+void frmMain::listTreeFolder()
+{
+    const QString folder = TV1->SelectedPath();
+    if (!folder.isEmpty())
+        listFolder(folder);
+}
+
+void frmMain::onTreeEvent9()
+{
+    if (TV1->SelectedPath().isEmpty())
+        return;
+    listTreeFolder();
+    TreeUsed = true;
+}
+
+void frmMain::onTreeEvent12() { listTreeFolder(); }
+
+void frmMain::onTreeEvent20()
+{
+    if (TreeUsed)
+        listTreeFolder();
+}
+
+void frmMain::onTreeEvent24()
+{
+    QString folder = m_startFolder;
+    m_startFolder.clear();
+    if (folder.isEmpty()) {
+        // Without a desktop folder the browser starts at home.
+        folder = GetSpecialFolder(CsidlDesktop);
+        if (folder.isEmpty())
+            folder = withSlash(QDir::cleanPath(QDir::homePath()));
+    }
+    if (TV1->setSelectedPath(folder))
+        listTreeFolder();
+    else
+        listFolder(withSlash(folder));
+}
+
+void frmMain::ShowPreview(const QString &path)
+{
+    ImageDocument *document = ImgX->document();
+    if (path.isEmpty() || QFileInfo(path).isDir()) {
+        document->ClearImage();
+        return;
+    }
+    const QString extension = extensionOf(path);
+    if (!extension.isEmpty() && QString::fromLatin1(kPictureTypes).contains(extension)) {
+        const QImage picture = decodePicture(path);
+        document->LoadSourceFlag = false;
+        if (picture.isNull() || !document->LoadFromPicture(picture)) {
+            document->ClearImage();
+            return;
+        }
+        ImgX->setMouseToolMode(ImageView::ToolNone);
+        return;
+    }
+    document->LoadSourceFlag = true;
+    if (!document->LoadImageFile(path)) {
+        document->ClearImage();
+        return;
+    }
+    ImgX->setMouseToolMode(ImageView::ToolNone);
+}
+
+void frmMain::OpenFromExplorer(const QStringList &ImagePaths, int Index, const QString &sFolderPath)
+{
+    if (!sFolderPath.isEmpty()) {
+        TV1->setSelectedPath(sFolderPath);
+        listTreeFolder();
+        return;
+    }
+    if (Index >= 0 && Index < ImagePaths.size() && !ImagePaths.at(Index).isEmpty()) {
+        hide();
+        frmViwer *v = viewer();
+        v->ImgX()->setZoomFactor(1.0);
+        v->bCommand = false;
+        v->ViewImage(ImagePaths, Index);
+        return;
+    }
+    ImgX->document()->ClearImage();
+}
+
+void frmMain::ViewPreviewImage()
+{
+    const QString file = ImgX->document()->ImageFileName();
+    if (file.isEmpty())
+        return;
+    hide();
+    frmViwer *v = viewer();
+    v->ImgX()->setZoomFactor(1.0);
+    v->ViewImage({file}, 0);
+}
+
+void frmMain::PreviewZoomIn()
+{
+    ImageDocument *document = ImgX->document();
+    if (document->PageCount() == 0)
+        return;
+    if (ImgX->ZoomFactor() * 100.0 > kZoomInLimit)
+        return;
+    ImgX->setZoomFactor(ImgX->ZoomFactor() * 1.25);
+    const float neededWidth =
+        float(ImgX->ZoomFactor() * document->ImageWidthPx() * twips::perPixelX());
+    const float neededHeight =
+        float(ImgX->ZoomFactor() * document->ImageHeightPx() * twips::perPixelY());
+    const bool larger = twips::fromPixelsX(ImgX->width()) < neededWidth ||
+                        twips::fromPixelsY(ImgX->height()) < neededHeight;
+    ImgX->setMouseToolMode(larger ? ImageView::ToolPan : ImageView::ToolNone);
+}
+
+void frmMain::PreviewZoomOut()
+{
+    ImageDocument *document = ImgX->document();
+    if (document->PageCount() == 0)
+        return;
+    if (ImgX->ZoomFactor() * 100.0 < kZoomOutLimit)
+        return;
+    ImgX->setZoomFactor(ImgX->ZoomFactor() * 0.75);
+    const float neededWidth =
+        float(ImgX->ZoomFactor() * document->ImageWidthPx() * twips::perPixelX());
+    const float neededHeight =
+        float(ImgX->ZoomFactor() * document->ImageHeightPx() * twips::perPixelY());
+    const bool larger = twips::fromPixelsX(ImgX->width()) < neededWidth ||
+                        twips::fromPixelsY(ImgX->height()) < neededHeight;
+    ImgX->setMouseToolMode(larger ? ImageView::ToolPan : ImageView::ToolNone);
+}
+
+void frmMain::Toolbar_ButtonClick(int index, const QString &)
+{
+    switch (index) {
+    case 4:
+        PreviewZoomIn();
+        break;
+    case 5:
+        PreviewZoomOut();
+        break;
+    case 7:
+        SetWallpaper(ImgX);
+        break;
+    default:
+        break;
+    }
+}
+
+void frmMain::RefreshImages(const QString &sPath, const QString &pathTO)
+{
+    ImageExplore1->UpdateAfterOperation(sPath, pathTO);
+}
+
+void frmMain::CheckPath(const QString &path)
+{
+    const QString parent = parentFolderName(path);
+    if (parent + QLatin1Char('/') == TV1->SelectedPath())
+        return;
+    TV1->setSelectedPath(parent.isEmpty() ? QStringLiteral("/") : parent);
+    listTreeFolder();
+    ImageExplore1->SetSelectedFocus(path);
+}
+
+} // namespace qmt

@@ -1,0 +1,104 @@
+#pragma once
+
+#include "app/startup.h"
+#include "components/skin.h"
+
+#include <QPointer>
+#include <QStringList>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+
+class QLabel;
+class QPushButton;
+class QSplashScreen;
+class QSplitter;
+
+namespace qmt {
+
+class FolderTree;
+class ImageExplore;
+class ImageView;
+class frmViwer;
+
+// The main browser window: the folder tree on the left, the thumbnails, and the preview with its
+// six buttons, in one three-pane splitter. Its Load() is the program's start-up.
+class frmMain : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit frmMain(QWidget *parent = nullptr);
+    ~frmMain() override;
+
+    // The start-up after the single-instance check: splash, title, skin, extension list, the
+    // command line. Returns false when the program is to end without a window (the switches;
+    // EndMe has then been called).
+    bool Load(const QString &commandLine);
+
+    // Called by the viewer.
+    void RefreshImages(const QString &sPath, const QString &pathTO);
+    void CheckPath(const QString &path);
+    // Unloads the viewer and the other windows and ends the process.
+    void EndMe();
+    // The first top-level window of the program whose title contains text; 0 when none does.
+    static WId FindWin(const QString &text);
+
+    // Handlers of the tree, the explorer, the preview and the buttons.
+    void ShowPreview(const QString &path);
+    void OpenFromExplorer(const QStringList &ImagePaths, int Index, const QString &sFolderPath);
+    void ViewPreviewImage();
+    void PreviewZoomIn();
+    void PreviewZoomOut();
+    void Toolbar_ButtonClick(int index, const QString &key);
+    void onTreeEvent9();
+    void onTreeEvent12();
+    void onTreeEvent20();
+    void onTreeEvent24();
+
+    // How the process ends (the tests record it instead).
+    static void setProcessEnder(std::function<void()> ender);
+
+    QString CommandLine;
+    bool TreeUsed = false;
+    Skin Skin1;
+
+    FolderTree *TV1 = nullptr;
+    QSplitter *Splitter2 = nullptr;
+    QWidget *container = nullptr;
+    QWidget *Toolbar = nullptr;
+    ImageExplore *ImageExplore1 = nullptr;
+    ImageView *ImgX = nullptr;
+    QPushButton *cmdNext = nullptr;
+    QPushButton *cmdPrev = nullptr;
+    QPushButton *cmdZoomOut = nullptr;
+    QPushButton *cmdZoomIn = nullptr;
+    QPushButton *cmdWallPaper = nullptr;
+    QPushButton *cmdView = nullptr;
+
+    // The folder of the first listing when it is not the desktop (a folder on the command line).
+    QString startFolder() const { return m_startFolder; }
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void buildWindow();
+    void listFolder(const QString &folder);
+    void listTreeFolder();
+    void openViewerOnCommandLine(const QString &file);
+    void shutdown();
+    frmViwer *viewer();
+    void finishSplash();
+
+    QLabel *m_folderLabel = nullptr;
+    std::unique_ptr<QSplashScreen> m_splash;
+    QPointer<frmViwer> m_connectedViewer;
+    QString m_startFolder;
+    bool m_shuttingDown = false;
+};
+
+} // namespace qmt
