@@ -1,14 +1,77 @@
 #include "components/codecs/codecregistry.h"
 
-namespace qmt {
+#include "components/codecs/bmphandler.h"
+#include "components/codecs/codechandler.h"
+#include "components/codecs/gifguard.h"
+#include "components/codecs/pcxhandler.h"
+#include "components/codecs/psdhandler.h"
+#include "components/codecs/tgahandler.h"
+#include "components/codecs/wbmpwriter.h"
 
-std::optional<Result<DecodedImage>> readWithOwnCodec(QIODevice *, const QString &, const ReadOptions &)
+#include <QIODevice>
+#include <QString>
+
+namespace qmt {
+namespace {
+
+// The own readers. Strong signatures first; the weak ones are tried by content only after
+// every strong one (and after Qt's JPEG, PNG, TIFF and ICO signatures).
+const CodecReader kReaders[] = {
+    {"PSD", "psd", FormatPsd, false, &PsdHandler::canRead, &readWithHandler<PsdHandler>},
+    {"BMP", "bmp dib", FormatBmp, false, &BmpHandler::canRead, &readWithHandler<BmpHandler>},
+    {"GIF", "gif", FormatGif, false, &GifGuard::canRead, &GifGuard::read},
+    {"TGA", "tga", FormatTarga, true, &TgaHandler::canRead, &readWithHandler<TgaHandler>},
+    {"PCX", "pcx", FormatPcx, true, &PcxHandler::canRead, &readWithHandler<PcxHandler>},
+    {"DIB", "dib", FormatBmp, true, &BmpHandler::canReadHeaderless, &readWithHandler<BmpHandler>},
+};
+
+// The own writers; the other save formats go through Qt's writers.
+const CodecWriter kWriters[] = {
+    {FormatPcx, &PcxHandler::writePages},
+    {FormatTarga, &TgaHandler::writePages},
+    {FormatPsd, &PsdHandler::writePages},
+    {FormatWbmp, &WbmpWriter::writePages},
+};
+
+bool namesSuffix(const CodecReader &reader, const QString &suffix)
 {
-    return std::nullopt;
+    if (suffix.isEmpty())
+        return false;
+    const QList<QByteArray> names = QByteArray(reader.suffixes).split(' ');
+    return names.contains(suffix.toLatin1());
 }
 
-std::optional<Status> writeWithOwnCodec(const QList<QImage> &, QIODevice *, int)
+} // namespace
+
+const CodecReader *findOwnReader(QIODevice *device, const QString &suffix, bool includeWeak)
 {
+    for (const CodecReader &reader : kReaders) {
+        if (namesSuffix(reader, suffix) && reader.canRead(device))
+            return &reader;
+    }
+    for (const CodecReader &reader : kReaders) {
+        if ((includeWeak || !reader.weakSignature) && reader.canRead(device))
+            return &reader;
+    }
+    return nullptr;
+}
+
+bool isOwnSuffix(const QString &suffix)
+{
+    for (const CodecReader &reader : kReaders) {
+        if (namesSuffix(reader, suffix))
+            return true;
+    }
+    return false;
+}
+
+std::optional<Status> writeWithOwnCodec(const QList<QImage> &pages, QIODevice *device,
+                                        int formatCode)
+{
+    for (const CodecWriter &writer : kWriters) {
+        if (writer.formatCode == formatCode)
+            return writer.write(pages, device);
+    }
     return std::nullopt;
 }
 

@@ -9,6 +9,7 @@
 #include <QImageReader>
 #include <QImageWriter>
 
+#include <cstring>
 #include <memory>
 
 namespace qmt {
@@ -50,13 +51,58 @@ int storedBitsPerPixel(const QImage &image)
     }
 }
 
-// The box an image of `full` pixels is reduced to so that it still covers `target`.
-QSize reducedSize(const QSize &full, const QSize &target)
+// The size a JPEG decodes to when libjpeg scales by 1/denominator while decoding: the largest
+// of 1/2, 1/4, 1/8 whose result still covers `target`. Asking Qt for exactly this size makes it
+// scale inside the DCT and skip any resampling afterwards. Invalid when no reduction applies.
+QSize jpegReducedSize(const QSize &full, const QSize &target)
 {
-    if (!target.isValid() || target.isEmpty() || full.width() <= target.width()
-        || full.height() <= target.height())
+    if (!full.isValid() || !target.isValid() || target.isEmpty())
         return {};
-    return full.scaled(target, Qt::KeepAspectRatioByExpanding);
+    QSize best;
+    for (int denominator = 2; denominator <= 8; denominator *= 2) {
+        const QSize scaled((full.width() + denominator - 1) / denominator,
+                           (full.height() + denominator - 1) / denominator);
+        if (scaled.width() < target.width() && scaled.height() < target.height())
+            break;
+        best = scaled;
+    }
+    return best;
+}
+
+// The Qt reader for content with a signature Qt's plugins handle well, or empty. WBMP has no
+// real signature and is only taken when `includeWeak` is set.
+QByteArray qtFormatForContent(QIODevice *device, bool includeWeak)
+{
+    const QByteArray head = device->peek(16);
+    const auto starts = [&head](const char *magic, int length) {
+        return head.size() >= length && memcmp(head.constData(), magic, size_t(length)) == 0;
+    };
+    if (starts("\xFF\xD8\xFF", 3))
+        return "jpeg";
+    if (starts("\x89PNG\r\n\x1A\n", 8))
+        return "png";
+    if (starts("II*\0", 4) || starts("MM\0*", 4))
+        return "tiff";
+    if (starts("RIFF", 4) && head.size() >= 12 && head.mid(8, 4) == "WEBP")
+        return "webp";
+    if (starts("\0\0\1\0", 4) && head.size() >= 6 && (head[4] || head[5]))
+        return "ico";
+    if (starts("\0\0\2\0", 4) && head.size() >= 6 && (head[4] || head[5]))
+        return "cur";
+    if (includeWeak && head.size() >= 4 && head[0] == 0 && head[1] == 0
+        && (uchar(head[2]) & 0x80) == 0 && (head[2] || (uchar(head[3]) & 0x80) == 0) && head[2] != 0
+        && head[3] != 0)
+        return "wbmp";
+    return {};
+}
+
+QByteArray qtFormatForSuffix(const QString &suffix)
+{
+    static const QHash<QString, QByteArray> formats = {
+        {"jpg", "jpeg"}, {"jpeg", "jpeg"}, {"jpe", "jpeg"}, {"png", "png"},   {"tif", "tiff"},
+        {"tiff", "tiff"}, {"ico", "ico"},  {"cur", "cur"},  {"wbmp", "wbmp"}, {"webp", "webp"},
+    };
+    return formats.value(suffix);
 }
 
 // Pixels are shown in sRGB; a page with another embedded profile is converted.
@@ -67,14 +113,26 @@ void convertToSrgb(QImage &image)
         image.convertToColorSpace(QColorSpace::SRgb);
 }
 
-Result<DecodedImage> readWithQt(QIODevice *device, const QByteArray &formatHint,
+Result<DecodedImage> readWithOwn(const CodecReader &reader, QIODevice *device,
+                                 const ReadOptions &options)
+{
+    Result<DecodedImage> decoded = reader.read(device, options);
+    if (decoded && decoded->formatCode == FormatUnknown)
+        decoded->formatCode = reader.formatCode;
+    return decoded;
+}
+
+Result<DecodedImage> readWithQt(QIODevice *device, const QByteArray &format,
                                 const ReadOptions &options)
 {
-    QImageReader reader(device, formatHint);
-    reader.setDecideFormatFromContent(true);
+    // The format is decided by our own detection: Qt's readers are never left to guess, so its
+    // weaker ones (TGA, BMP) never see a file our readers refused.
+    QImageReader reader(device, format);
+    reader.setDecideFormatFromContent(false);
     reader.setAutoTransform(true);
     if (!reader.canRead())
-        return Result<DecodedImage>::fail(QStringLiteral("The file is not an image of a known type."));
+        return Result<DecodedImage>::fail(QStringLiteral("The file is not a readable %1 image.")
+                                              .arg(QString::fromLatin1(format.toUpper())));
 
     const QSize size = reader.size();
     if (size.isValid()) {
@@ -92,7 +150,7 @@ Result<DecodedImage> readWithQt(QIODevice *device, const QByteArray &formatHint,
     QSize target = options.targetSize;
     if (transposed && target.isValid())
         target.transpose();
-    const QSize reduced = reducedSize(size, target);
+    const QSize reduced = format == "jpeg" ? jpegReducedSize(size, target) : QSize();
     if (reduced.isValid())
         reader.setScaledSize(reduced);
 
@@ -131,11 +189,24 @@ Result<DecodedImage> readImageDevice(QIODevice *device, const QString &nameHint,
 {
     applyReaderLimits();
     const QString suffix = QFileInfo(nameHint).suffix().toLower();
-    if (auto own = readWithOwnCodec(device, suffix, options))
-        return *own;
-    if (!device->isSequential())
-        device->seek(0);
-    return readWithQt(device, suffix.toLatin1(), options);
+    if (!device->isOpen() && !device->open(QIODevice::ReadOnly))
+        return Result<DecodedImage>::fail(QStringLiteral("The file cannot be read."));
+
+    // The extension is a hint that the content must confirm; then formats with a signature;
+    // the formats without one (TGA, PCX, headerless DIB, WBMP) come last.
+    const QByteArray hintedQt = qtFormatForSuffix(suffix);
+    if (!hintedQt.isEmpty() && qtFormatForContent(device, hintedQt == "wbmp") == hintedQt)
+        return readWithQt(device, hintedQt, options);
+    if (const CodecReader *reader = findOwnReader(device, suffix, false))
+        return readWithOwn(*reader, device, options);
+    const QByteArray strongQt = qtFormatForContent(device, false);
+    if (!strongQt.isEmpty())
+        return readWithQt(device, strongQt, options);
+    if (const CodecReader *reader = findOwnReader(device, QString(), true))
+        return readWithOwn(*reader, device, options);
+    if (qtFormatForContent(device, true) == "wbmp")
+        return readWithQt(device, "wbmp", options);
+    return Result<DecodedImage>::fail(QStringLiteral("The file is not an image of a known type."));
 }
 
 Result<DecodedImage> readImageFile(const QString &path, const ReadOptions &options)

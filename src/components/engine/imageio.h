@@ -11,12 +11,16 @@ class QIODevice;
 
 namespace qmt {
 
-// The largest image the engine accepts. Camera photos and panoramas of a few hundred megapixels
-// open; a header that claims more is refused before anything is allocated.
-constexpr qint64 kMaxImagePixels = 400'000'000;
-constexpr int kMaxImageSide = 200'000;
-// Qt's own readers refuse allocations above this many megabytes.
-constexpr int kAllocationLimitMb = 2048;
+// The largest image the engine accepts, for every reader (Qt's and our own). 2^28 pixels
+// (268 megapixels: a 100-megapixel camera photo or a 30000 x 8000 stitched panorama) take 1 GiB
+// at 4 bytes a pixel, which a desktop can still hold together with a scaled copy for display.
+// A header that claims more, such as 100000 x 100000, is refused before anything is allocated.
+constexpr qint64 kMaxImagePixels = qint64(1) << 28;
+// No side may exceed this, whatever the other side: the longest panoramas stay well below it.
+constexpr int kMaxImageSide = 131'072;
+// Qt's readers refuse allocations above this many megabytes: the largest image above decoded at
+// 8 bytes a pixel (16 bits per channel with alpha), so the pixel cap is the one that decides.
+constexpr int kAllocationLimitMb = int((kMaxImagePixels * 8) >> 20);
 
 struct ReadOptions {
     // When valid, the reader may decode at a reduced size no smaller than this box (the JPEG
