@@ -18,6 +18,7 @@
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QGuiApplication>
+#include <QIcon>
 #include <QImageReader>
 #include <QLabel>
 #include <QPushButton>
@@ -196,6 +197,9 @@ void frmMain::buildWindow()
 
 bool frmMain::Load(const QString &commandLine)
 {
+    const QIcon icon(programFolder() + QStringLiteral("/icons/icon.ico"));
+    if (!icon.availableSizes().isEmpty())
+        QApplication::setWindowIcon(icon);
     const QPixmap splash = loadSplashPicture(programFolder() + QStringLiteral("/viewer.spl"));
     if (!splash.isNull()) {
         m_splash = std::make_unique<QSplashScreen>(splash);
