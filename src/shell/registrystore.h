@@ -1,0 +1,69 @@
+#pragma once
+
+#include "shell/registrystorehive.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <optional>
+
+namespace qmt {
+
+// The program's registry: one text file per root in the registry folder
+// ($QMT_REGISTRY_DIR, else $XDG_CONFIG_HOME/pictavo/registry/), named after the root
+// ("HKEY_LOCAL_MACHINE.reg"). Reads parse the file as it is on disk. Every change takes the
+// root's lock file, reads the file again, applies the change and replaces the file atomically, so
+// two processes writing at the same time never lose each other's values.
+//
+// A file that cannot be parsed is treated as an empty hive by reads; the first change moves it
+// aside ("HKEY_LOCAL_MACHINE.reg.damaged-<time>") before writing a fresh one. A folder or file
+// without write permission (the permission bits count even for the superuser) makes every change
+// fail with AccessDenied while reads go on working.
+class RegistryStore
+{
+public:
+    // The folder from the environment in force now.
+    RegistryStore();
+    explicit RegistryStore(const QString &directory);
+
+    static QString defaultDirectory();
+    QString directory() const { return m_directory; }
+    // The file that holds a root; empty for an unknown root.
+    QString fileOf(RegistryRoot root) const;
+
+    // Reads. Key paths are backslash-separated below the root; "" is the root itself; names
+    // compare case-insensitively. An empty value name is the key's default value.
+    std::optional<RegistryValue> value(RegistryRoot root, const QString &keyPath,
+                                       const QString &valueName,
+                                       RegistryError *error = nullptr) const;
+    bool keyExists(RegistryRoot root, const QString &keyPath) const;
+    std::optional<QStringList> subKeys(RegistryRoot root, const QString &keyPath,
+                                       RegistryError *error = nullptr) const;
+    std::optional<QStringList> valueNames(RegistryRoot root, const QString &keyPath,
+                                          RegistryError *error = nullptr) const;
+
+    // Changes. Each is one locked read-modify-write of the root's file.
+    RegistryError createKey(RegistryRoot root, const QString &keyPath);
+    // Creates the key (and its parents) when missing.
+    RegistryError setValue(RegistryRoot root, const QString &keyPath, const QString &valueName,
+                           const RegistryValue &value);
+    RegistryError deleteValue(RegistryRoot root, const QString &keyPath, const QString &valueName);
+    // Without recursive, a key that has sub-keys is not deleted (HasSubKeys).
+    RegistryError deleteKey(RegistryRoot root, const QString &keyPath, bool recursive = false);
+
+    // Whether changes to this root can be written now.
+    bool isWritable(RegistryRoot root) const;
+
+    // The whole hive as the file holds it (an empty hive for a missing or damaged file).
+    RegistryHive load(RegistryRoot root) const;
+
+private:
+    RegistryError modify(RegistryRoot root,
+                         const std::function<RegistryError(RegistryHive &)> &change);
+    static std::optional<QStringList> splitPath(const QString &keyPath);
+
+    QString m_directory;
+};
+
+} // namespace qmt

@@ -1,0 +1,404 @@
+#include "shell/registrystore.h"
+#include "shell/cregister.h"
+#include "support/sandbox.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTest>
+
+#include <memory>
+
+using namespace qmt;
+
+namespace {
+
+const QString kConcurrentKey = QStringLiteral("Software\\Concurrent");
+
+// Run as "--writer PREFIX COUNT": writes COUNT distinct values through the settings class into
+// the registry folder named by the environment; the exit status is the number of failed writes.
+int runWriter(const QString &prefix, int count)
+{
+    CRegister reg;
+    int failures = 0;
+    for (int i = 0; i < count; ++i) {
+        if (!reg.REGSaveSetting(HKEY_CURRENT_USER, kConcurrentKey,
+                                QStringLiteral("%1-%2").arg(prefix).arg(i),
+                                QStringLiteral("value %1 of %2").arg(i).arg(prefix)))
+            ++failures;
+    }
+    return qMin(failures, 100);
+}
+
+QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+bool writeAll(const QString &path, const QByteArray &data)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(data) == data.size();
+}
+
+} // namespace
+
+class RegistryStoreTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init() { m_sandbox = std::make_unique<test::Sandbox>(); }
+    void cleanup()
+    {
+        const auto all = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
+        QFile::setPermissions(m_sandbox->registryDir(), all);
+        for (const QString &f : QDir(m_sandbox->registryDir()).entryList(QDir::Files))
+            QFile::setPermissions(m_sandbox->registryDir() + u'/' + f, all);
+        m_sandbox.reset();
+    }
+
+    void typedValuesSurviveTheFile_data();
+    void typedValuesSurviveTheFile();
+    void keysKeepTheirWrittenCase();
+    void deleteKeyRespectsSubKeysAndSiblings();
+    void invalidKeyPathsAreRefused_data();
+    void invalidKeyPathsAreRefused();
+    void handEditedFileIsRead();
+    void damagedFileIsKeptAside_data();
+    void damagedFileIsKeptAside();
+    void readOnlyPlacesRefuseWrites_data();
+    void readOnlyPlacesRefuseWrites();
+    void missingFolderIsCreatedOnFirstWrite();
+    void defaultFolderFollowsXdgConfigHome();
+    void twoWritingProcessesLoseNothing();
+
+private:
+    std::unique_ptr<test::Sandbox> m_sandbox;
+};
+
+void RegistryStoreTest::typedValuesSurviveTheFile_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<RegistryValue>("value");
+    QTest::newRow("default value")
+        << QString() << RegistryValue::string(QStringLiteral("Orvanta JPG image"));
+    QTest::newRow("at-sign name") << QStringLiteral("@")
+                                  << RegistryValue::string(QStringLiteral("not the default"));
+    QTest::newRow("escapes in name")
+        << QStringLiteral("a\"b\\c\nd") << RegistryValue::string(QStringLiteral("x"));
+    QTest::newRow("control characters") << QStringLiteral("ctl")
+                                        << RegistryValue::string(QString::fromUtf16(u"a\x01\x7f"
+                                                                                    "b\x1b"));
+    QTest::newRow("embedded null")
+        << QStringLiteral("nul") << RegistryValue::string(QString::fromUtf16(u"ab\0cd", 5));
+    QTest::newRow("expandable") << QStringLiteral("exp")
+                                << RegistryValue::expandString(QStringLiteral("%HOME%\\x"));
+    QTest::newRow("number") << QStringLiteral("n") << RegistryValue::dword(0xdeadbeefu);
+    QTest::newRow("bytes") << QStringLiteral("b")
+                           << RegistryValue::binary(QByteArray("\x00\xff\x10", 3));
+    QTest::newRow("no data") << QStringLiteral("none") << RegistryValue::binary({});
+}
+
+void RegistryStoreTest::typedValuesSurviveTheFile()
+{
+    QFETCH(QString, name);
+    QFETCH(RegistryValue, value);
+    RegistryStore store;
+    QCOMPARE(store.setValue(HKEY_CLASSES_ROOT, QStringLiteral("Orvanta.jpg"), name, value),
+             RegistryError::None);
+    QCOMPARE(store.setValue(HKEY_CLASSES_ROOT, QStringLiteral("Orvanta.jpg"),
+                            QStringLiteral("after"),
+                            RegistryValue::string(QStringLiteral("next line"))),
+             RegistryError::None);
+    // A second store reads the file afresh.
+    const auto back = RegistryStore().value(HKEY_CLASSES_ROOT, QStringLiteral("orvanta.JPG"), name);
+    QVERIFY(back);
+    QCOMPARE(*back, value);
+    QCOMPARE(RegistryStore()
+                 .value(HKEY_CLASSES_ROOT, QStringLiteral("Orvanta.jpg"), QStringLiteral("after"))
+                 ->text,
+             QStringLiteral("next line"));
+    // The file stays line-oriented text a person can edit.
+    const QByteArray text = readAll(store.fileOf(HKEY_CLASSES_ROOT));
+    QVERIFY(text.contains("[HKEY_CLASSES_ROOT\\Orvanta.jpg]\n"));
+    QVERIFY(!text.contains('\0'));
+    QVERIFY(text.contains("\n\"after\"=\"next line\"\n"));
+}
+
+void RegistryStoreTest::keysKeepTheirWrittenCase()
+{
+    RegistryStore store;
+    QCOMPARE(store.createKey(HKEY_CURRENT_USER, QStringLiteral("Software\\Karvendel")),
+             RegistryError::None);
+    QCOMPARE(store.setValue(HKEY_CURRENT_USER, QStringLiteral("SOFTWARE\\karvendel\\Sub"),
+                            QStringLiteral("Name"), RegistryValue::string(QStringLiteral("1"))),
+             RegistryError::None);
+    QCOMPARE(store.setValue(HKEY_CURRENT_USER, QStringLiteral("software\\KARVENDEL\\SUB"),
+                            QStringLiteral("NAME"), RegistryValue::string(QStringLiteral("2"))),
+             RegistryError::None);
+    QCOMPARE(store.subKeys(HKEY_CURRENT_USER, QString()).value(),
+             QStringList{QStringLiteral("Software")});
+    QCOMPARE(store.subKeys(HKEY_CURRENT_USER, QStringLiteral("software")).value(),
+             QStringList{QStringLiteral("Karvendel")});
+    QCOMPARE(
+        store.valueNames(HKEY_CURRENT_USER, QStringLiteral("Software\\Karvendel\\Sub")).value(),
+        QStringList{QStringLiteral("Name")});
+    QCOMPARE(store
+                 .value(HKEY_CURRENT_USER, QStringLiteral("Software\\Karvendel\\Sub"),
+                        QStringLiteral("name"))
+                 ->text,
+             QStringLiteral("2"));
+    QVERIFY(readAll(store.fileOf(HKEY_CURRENT_USER))
+                .contains("[HKEY_CURRENT_USER\\Software\\Karvendel\\Sub]"));
+    // Roots are separate files.
+    QVERIFY(!store.keyExists(HKEY_LOCAL_MACHINE, QStringLiteral("Software")));
+}
+
+void RegistryStoreTest::deleteKeyRespectsSubKeysAndSiblings()
+{
+    RegistryStore store;
+    for (const char *key : {"A\\B\\C", "A\\B2", "AB", "A\\B\\C2"})
+        QCOMPARE(store.setValue(HKEY_CLASSES_ROOT, QString::fromLatin1(key), {},
+                                RegistryValue::string(QStringLiteral("v"))),
+                 RegistryError::None);
+    QCOMPARE(store.deleteKey(HKEY_CLASSES_ROOT, QStringLiteral("A\\B"), false),
+             RegistryError::HasSubKeys);
+    QVERIFY(store.keyExists(HKEY_CLASSES_ROOT, QStringLiteral("A\\B\\C")));
+    QCOMPARE(store.deleteKey(HKEY_CLASSES_ROOT, QStringLiteral("a\\b"), true), RegistryError::None);
+    QVERIFY(!store.keyExists(HKEY_CLASSES_ROOT, QStringLiteral("A\\B")));
+    QVERIFY(!store.keyExists(HKEY_CLASSES_ROOT, QStringLiteral("A\\B\\C2")));
+    QVERIFY(store.keyExists(HKEY_CLASSES_ROOT, QStringLiteral("A\\B2")));
+    QVERIFY(store.keyExists(HKEY_CLASSES_ROOT, QStringLiteral("AB")));
+    QCOMPARE(store.deleteKey(HKEY_CLASSES_ROOT, QStringLiteral("A\\B"), true),
+             RegistryError::NotFound);
+    QCOMPARE(store.deleteValue(HKEY_CLASSES_ROOT, QStringLiteral("AB"), QStringLiteral("missing")),
+             RegistryError::NotFound);
+    QCOMPARE(store.deleteKey(HKEY_CLASSES_ROOT, QString(), true), RegistryError::InvalidName);
+}
+
+void RegistryStoreTest::invalidKeyPathsAreRefused_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::newRow("leading backslash") << "\\Software";
+    QTest::newRow("doubled backslash") << "Software\\\\X";
+    QTest::newRow("two trailing") << "Software\\\\";
+    QTest::newRow("line break") << "Soft\nware";
+    QTest::newRow("too long") << QString(256, u'k');
+}
+
+void RegistryStoreTest::invalidKeyPathsAreRefused()
+{
+    QFETCH(QString, path);
+    RegistryStore store;
+    QCOMPARE(store.setValue(HKEY_CURRENT_USER, path, QStringLiteral("v"),
+                            RegistryValue::string(QStringLiteral("x"))),
+             RegistryError::InvalidName);
+    RegistryError error = RegistryError::None;
+    QVERIFY(!store.value(HKEY_CURRENT_USER, path, QStringLiteral("v"), &error));
+    QCOMPARE(error, RegistryError::InvalidName);
+    QVERIFY(!QFile::exists(store.fileOf(HKEY_CURRENT_USER)));
+    QCOMPARE(store.setValue(RegistryRoot(0x80000005u), QStringLiteral("X"), {},
+                            RegistryValue::string({})),
+             RegistryError::InvalidRoot);
+}
+
+void RegistryStoreTest::handEditedFileIsRead()
+{
+    RegistryStore store;
+    const QByteArray text = "\xEF\xBB\xBF; settings typed by hand\r\n"
+                            "# another comment\r\n"
+                            "\r\n"
+                            "  [HKEY_LOCAL_MACHINE\\SOFTWARE\\Karvendel\\Pictavo Settings]  \r\n"
+                            "\"AntiAlias\" = \"0\"\r\n"
+                            "\"Slide Show Delay\"=\"500\"\r\n"
+                            "@=\"default\"\r\n"
+                            "[hkey_local_machine\\Other]\r\n"
+                            "\"n\"=DWORD:2A\r\n";
+    QVERIFY(writeAll(store.fileOf(HKEY_LOCAL_MACHINE), text));
+    CRegister reg;
+    QCOMPARE(reg.REGGetSetting(kSettingsRoot, kSettingsSection, kAntiAliasValue, kAntiAliasDefault),
+             QStringLiteral("0"));
+    QCOMPARE(reg.REGGetSetting(kSettingsRoot, kSettingsSection, kSlideShowDelayValue,
+                               kSlideShowDelayDefault),
+             QStringLiteral("500"));
+    QCOMPARE(reg.REGGetSetting(kSettingsRoot, kSettingsSection, QStringLiteral("*"), QString()),
+             QStringLiteral("default"));
+    QCOMPARE(
+        reg.REGGetSetting(kSettingsRoot, QStringLiteral("Other"), QStringLiteral("n"), QString()),
+        QStringLiteral("42"));
+    QCOMPARE(reg.GetAllKeys(HKEY_LOCAL_MACHINE, QStringLiteral("SOFTWARE")),
+             QStringList{QStringLiteral("Karvendel")});
+    // A change keeps every value of the hand-written file.
+    QVERIFY(reg.REGSaveSetting(kSettingsRoot, kSettingsSection, kFullScreenValue,
+                               QStringLiteral("-1")));
+    QCOMPARE(reg.REGGetSetting(kSettingsRoot, kSettingsSection, kAntiAliasValue, kAntiAliasDefault),
+             QStringLiteral("0"));
+    QCOMPARE(
+        reg.REGGetSetting(kSettingsRoot, QStringLiteral("Other"), QStringLiteral("n"), QString()),
+        QStringLiteral("42"));
+}
+
+void RegistryStoreTest::damagedFileIsKeptAside_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::newRow("binary garbage") << QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16);
+    QTest::newRow("unterminated quote")
+        << QByteArray("[HKEY_LOCAL_MACHINE\\S]\n\"AntiAlias\"=\"0\n");
+    QTest::newRow("value before any key") << QByteArray("\"AntiAlias\"=\"0\"\n");
+    QTest::newRow("key of another root")
+        << QByteArray("[HKEY_CURRENT_USER\\S]\n\"AntiAlias\"=\"0\"\n");
+    QTest::newRow("unknown escape") << QByteArray("[HKEY_LOCAL_MACHINE\\S]\n\"a\"=\"\\q\"\n");
+    QTest::newRow("bad number") << QByteArray("[HKEY_LOCAL_MACHINE\\S]\n\"a\"=dword:xyz\n");
+    QTest::newRow("bad bytes") << QByteArray("[HKEY_LOCAL_MACHINE\\S]\n\"a\"=hex:1,zz\n");
+    QTest::newRow("not utf-8") << QByteArray("[HKEY_LOCAL_MACHINE\\S]\n\"a\"=\"\xff\xfe\"\n");
+    QTest::newRow("empty key name") << QByteArray("[HKEY_LOCAL_MACHINE\\\\S]\n");
+    QTest::newRow("unterminated key") << QByteArray("[HKEY_LOCAL_MACHINE\\S\n");
+}
+
+void RegistryStoreTest::damagedFileIsKeptAside()
+{
+    QFETCH(QByteArray, content);
+    RegistryStore store;
+    const QString file = store.fileOf(HKEY_LOCAL_MACHINE);
+    QVERIFY(writeAll(file, content));
+
+    CRegister reg;
+    QCOMPARE(
+        reg.REGGetSetting(kSettingsRoot, QStringLiteral("S"), kAntiAliasValue, kAntiAliasDefault),
+        QStringLiteral("1"));
+    QCOMPARE(reg.REGGetSetting(kSettingsRoot, kSettingsSection, kSlideShowDelayValue,
+                               kSlideShowDelayDefault),
+             QStringLiteral("2000"));
+    QCOMPARE(readAll(file), content); // reading never changes the file
+
+    QVERIFY(
+        reg.REGSaveSetting(kSettingsRoot, kSettingsSection, kAntiAliasValue, QStringLiteral("-1")));
+    QCOMPARE(reg.REGGetSetting(kSettingsRoot, kSettingsSection, kAntiAliasValue, kAntiAliasDefault),
+             QStringLiteral("-1"));
+    const QStringList aside =
+        QDir(store.directory()).entryList({QStringLiteral("HKEY_LOCAL_MACHINE.reg.damaged-*")});
+    QCOMPARE(aside.size(), 1);
+    QCOMPARE(readAll(store.directory() + u'/' + aside.first()), content);
+
+    // A second damage gets its own name; the first copy stays.
+    QVERIFY(writeAll(file, content));
+    QVERIFY(
+        reg.REGSaveSetting(kSettingsRoot, kSettingsSection, kFullScreenValue, QStringLiteral("0")));
+    QCOMPARE(QDir(store.directory())
+                 .entryList({QStringLiteral("HKEY_LOCAL_MACHINE.reg.damaged-*")})
+                 .size(),
+             2);
+}
+
+void RegistryStoreTest::readOnlyPlacesRefuseWrites_data()
+{
+    QTest::addColumn<bool>("folderReadOnly");
+    QTest::addColumn<bool>("fileReadOnly");
+    QTest::newRow("folder") << true << false;
+    QTest::newRow("file") << false << true;
+    QTest::newRow("both") << true << true;
+}
+
+void RegistryStoreTest::readOnlyPlacesRefuseWrites()
+{
+    QFETCH(bool, folderReadOnly);
+    QFETCH(bool, fileReadOnly);
+    RegistryStore store;
+    QCOMPARE(store.setValue(HKEY_LOCAL_MACHINE, QStringLiteral("S"), QStringLiteral("v"),
+                            RegistryValue::string(QStringLiteral("kept"))),
+             RegistryError::None);
+    const QString file = store.fileOf(HKEY_LOCAL_MACHINE);
+    const QByteArray before = readAll(file);
+    const auto readOnly = QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther;
+    if (fileReadOnly)
+        QVERIFY(QFile::setPermissions(file, readOnly));
+    if (folderReadOnly)
+        QVERIFY(
+            QFile::setPermissions(store.directory(), readOnly | QFile::ExeOwner | QFile::ExeOther));
+
+    QVERIFY(!store.isWritable(HKEY_LOCAL_MACHINE));
+    QCOMPARE(store.value(HKEY_LOCAL_MACHINE, QStringLiteral("S"), QStringLiteral("v"))->text,
+             QStringLiteral("kept"));
+    QCOMPARE(store.setValue(HKEY_LOCAL_MACHINE, QStringLiteral("S"), QStringLiteral("v"),
+                            RegistryValue::string(QStringLiteral("new"))),
+             RegistryError::AccessDenied);
+    QCOMPARE(store.deleteValue(HKEY_LOCAL_MACHINE, QStringLiteral("S"), QStringLiteral("v")),
+             RegistryError::AccessDenied);
+    QCOMPARE(store.deleteKey(HKEY_LOCAL_MACHINE, QStringLiteral("S"), true),
+             RegistryError::AccessDenied);
+    QCOMPARE(readAll(file), before);
+    QCOMPARE(QDir(store.directory()).entryList(QDir::Files | QDir::Hidden),
+             QStringList{QStringLiteral("HKEY_LOCAL_MACHINE.reg")});
+    // A root without a file yet cannot be started in a read-only folder either.
+    if (folderReadOnly) {
+        QCOMPARE(
+            store.setValue(HKEY_CURRENT_USER, QStringLiteral("S"), {}, RegistryValue::string({})),
+            RegistryError::AccessDenied);
+    }
+}
+
+void RegistryStoreTest::missingFolderIsCreatedOnFirstWrite()
+{
+    const QString dir = m_sandbox->file(QStringLiteral("deeper/still/registry"));
+    RegistryStore store(dir);
+    QVERIFY(store.isWritable(HKEY_CURRENT_USER));
+    QVERIFY(!store.value(HKEY_CURRENT_USER, QStringLiteral("S"), {}));
+    QVERIFY(!QFileInfo::exists(dir));
+    QCOMPARE(store.setValue(HKEY_CURRENT_USER, QStringLiteral("S"), {},
+                            RegistryValue::string(QStringLiteral("x"))),
+             RegistryError::None);
+    QVERIFY(QFileInfo::exists(dir + QStringLiteral("/HKEY_CURRENT_USER.reg")));
+}
+
+void RegistryStoreTest::defaultFolderFollowsXdgConfigHome()
+{
+    QCOMPARE(RegistryStore().directory(), QDir::cleanPath(m_sandbox->registryDir()));
+    qunsetenv("QMT_REGISTRY_DIR");
+    QCOMPARE(RegistryStore().directory(),
+             QDir::cleanPath(m_sandbox->file(QStringLiteral("config/pictavo/registry"))));
+    // The sandbox restores QMT_REGISTRY_DIR when it ends.
+}
+
+void RegistryStoreTest::twoWritingProcessesLoseNothing()
+{
+    constexpr int kCount = 150;
+    QList<QProcess *> writers;
+    for (const QString &prefix : {QStringLiteral("first"), QStringLiteral("second")}) {
+        auto *p = new QProcess(this);
+        p->setProcessChannelMode(QProcess::ForwardedChannels);
+        p->start(QCoreApplication::applicationFilePath(),
+                 {QStringLiteral("--writer"), prefix, QString::number(kCount)});
+        writers.append(p);
+    }
+    for (QProcess *p : std::as_const(writers)) {
+        QVERIFY(p->waitForFinished(120000));
+        QCOMPARE(p->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p->exitCode(), 0);
+    }
+    const auto names = RegistryStore().valueNames(HKEY_CURRENT_USER, kConcurrentKey);
+    QVERIFY(names);
+    QCOMPARE(names->size(), 2 * kCount);
+    CRegister reg;
+    for (const QString &prefix : {QStringLiteral("first"), QStringLiteral("second")}) {
+        for (int i = 0; i < kCount; ++i) {
+            QCOMPARE(reg.REGGetSetting(HKEY_CURRENT_USER, kConcurrentKey,
+                                       QStringLiteral("%1-%2").arg(prefix).arg(i), QString()),
+                     QStringLiteral("value %1 of %2").arg(i).arg(prefix));
+        }
+    }
+    QVERIFY(!QFile::exists(RegistryStore().fileOf(HKEY_CURRENT_USER) + QStringLiteral(".lock")));
+}
+
+int main(int argc, char **argv)
+{
+    if (argc == 4 && qstrcmp(argv[1], "--writer") == 0)
+        return runWriter(QString::fromLocal8Bit(argv[2]), QByteArray(argv[3]).toInt());
+    QCoreApplication app(argc, argv);
+    RegistryStoreTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "registrystoretest.moc"
