@@ -119,20 +119,29 @@ struct Channel {
     int shift = 0;
     quint32 max = 0;
 
+    int bits = 0;
+
     explicit Channel(quint32 m) : mask(m)
     {
         if (mask) {
             shift = std::countr_zero(mask);
             max = mask >> shift;
+            bits = std::popcount(max);
         }
     }
-    // Scales a field of n bits to 0..255 exactly (the same as repeating its bits).
+    // Scales a field of n bits to 8 by repeating its bits (5-bit 10110 -> 10110101), so that
+    // the field's maximum gives 255 and its steps stay even.
     uint operator()(quint32 pixel) const
     {
         if (!max)
             return 0;
-        const quint64 v = (pixel & mask) >> shift;
-        return uint((v * 255 + max / 2) / max);
+        const quint32 v = (pixel & mask) >> shift;
+        if (bits >= 8)
+            return uint(v >> (bits - 8));
+        uint result = v << (8 - bits);
+        for (int filled = bits; filled < 8; filled *= 2)
+            result |= result >> filled;
+        return result & 0xFF;
     }
 };
 

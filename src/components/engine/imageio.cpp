@@ -1,6 +1,7 @@
 #include "components/engine/imageio.h"
 
 #include "components/codecs/codecregistry.h"
+#include "components/codecs/iconpages.h"
 
 #include <QBuffer>
 #include <QColorSpace>
@@ -105,12 +106,33 @@ QByteArray qtFormatForSuffix(const QString &suffix)
     return formats.value(suffix);
 }
 
-// Pixels are shown in sRGB; a page with another embedded profile is converted.
+// Pixels are shown in sRGB; a page with another colour space (an embedded ICC profile such as
+// Adobe RGB or Display P3) is converted.
 void convertToSrgb(QImage &image)
 {
     const QColorSpace space = image.colorSpace();
     if (space.isValid() && space != QColorSpace(QColorSpace::SRgb))
         image.convertToColorSpace(QColorSpace::SRgb);
+}
+
+// Whether a PNG embeds an ICC profile (an iCCP chunk before its image data). Qt also makes a
+// colour space out of the gAMA and cHRM chunks that most tools write into ordinary sRGB images;
+// like other viewers we honour only a real profile, so that such PNGs keep their pixel values.
+bool pngHasIccProfile(QIODevice *device)
+{
+    const QByteArray head = device->peek(1 << 16);
+    qint64 at = 8;
+    while (at + 8 <= head.size()) {
+        const uchar *p = reinterpret_cast<const uchar *>(head.constData()) + at;
+        const quint32 length = quint32(p[0]) << 24 | quint32(p[1]) << 16 | quint32(p[2]) << 8 | p[3];
+        const QByteArray type = head.mid(at + 4, 4);
+        if (type == "iCCP")
+            return true;
+        if (type == "IDAT" || type == "IEND")
+            return false;
+        at += 12 + qint64(length);
+    }
+    return false;
 }
 
 Result<DecodedImage> readWithOwn(const CodecReader &reader, QIODevice *device,
@@ -125,11 +147,17 @@ Result<DecodedImage> readWithOwn(const CodecReader &reader, QIODevice *device,
 Result<DecodedImage> readWithQt(QIODevice *device, const QByteArray &format,
                                 const ReadOptions &options)
 {
+    if (format == "ico" || format == "cur")
+        return readIconPages(device, format, options);
     // The format is decided by our own detection: Qt's readers are never left to guess, so its
     // weaker ones (TGA, BMP) never see a file our readers refused.
     QImageReader reader(device, format);
     reader.setDecideFormatFromContent(false);
     reader.setAutoTransform(true);
+    // The page count is asked first: Qt's TIFF reader loses its place among the pages when
+    // the size is asked before it.
+    const bool colourManaged = format != "png" || pngHasIccProfile(device);
+    const int pageCount = reader.imageCount();
     if (!reader.canRead())
         return Result<DecodedImage>::fail(QStringLiteral("The file is not a readable %1 image.")
                                               .arg(QString::fromLatin1(format.toUpper())));
@@ -163,9 +191,16 @@ Result<DecodedImage> readWithQt(QIODevice *device, const QByteArray &format,
         }
         if (decoded.pages.isEmpty())
             decoded.bitsPerPixel = storedBitsPerPixel(page);
-        convertToSrgb(page);
+        if (colourManaged)
+            convertToSrgb(page);
+        else
+            page.setColorSpace(QColorSpace(QColorSpace::SRgb));
         decoded.pages.append(std::move(page));
-        if (options.firstPageOnly || !reader.jumpToNextImage())
+        if (options.firstPageOnly)
+            break;
+        // Animations (GIF) move on by reading; multi-page files (TIFF, ICO) by jumping.
+        if (reader.supportsAnimation() ? !reader.canRead()
+                                       : (pageCount <= 1 || !reader.jumpToNextImage()))
             break;
     }
     if (transposed && decoded.fullSize.isValid())

@@ -1,0 +1,134 @@
+// qmt-imgtool: the engine's reading and writing on the command line.
+//
+//   qmt-imgtool info FILE
+//       format=CODE pages=N width=W height=H bpp=B   (of the first page, as stored)
+//   qmt-imgtool decode FILE OUT.png [--page N] [--size W] [--time]
+//       page N (from 0) as an 8-bit RGBA PNG; --size decodes at a reduced size covering W x W
+//       where the format allows it; --time prints "decode_ms=T" (reading and decoding only).
+//   qmt-imgtool convert FILE OUT CODE
+//       the first page saved with a save format code (1 JPEG ... 10 WBMP).
+//
+// On failure: one line "qmt-imgtool: FILE: reason" on stderr and exit status 1.
+
+#include "components/engine/imageio.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QImage>
+#include <QStringList>
+
+#include <cstdio>
+
+namespace {
+
+int failWith(const QString &file, const QString &reason)
+{
+    std::fprintf(stderr, "qmt-imgtool: %s: %s\n", qPrintable(file), qPrintable(reason));
+    return 1;
+}
+
+int usage()
+{
+    std::fprintf(stderr, "usage: qmt-imgtool info FILE\n"
+                         "       qmt-imgtool decode FILE OUT.png [--page N] [--size W] [--time]\n"
+                         "       qmt-imgtool convert FILE OUT CODE\n");
+    return 1;
+}
+
+bool parseNumber(const QString &text, int minimum, int *value)
+{
+    bool ok = false;
+    const int v = text.toInt(&ok);
+    if (!ok || v < minimum)
+        return false;
+    *value = v;
+    return true;
+}
+
+int info(const QString &file)
+{
+    const qmt::Result<qmt::DecodedImage> decoded = qmt::readImageFile(file);
+    if (!decoded)
+        return failWith(file, decoded.error());
+    const QImage &first = decoded->pages.first();
+    std::printf("format=%d pages=%d width=%d height=%d bpp=%d\n", decoded->formatCode,
+                int(decoded->pages.size()), first.width(), first.height(), decoded->bitsPerPixel);
+    return 0;
+}
+
+int decode(const QStringList &args)
+{
+    const QString file = args.at(0);
+    const QString out = args.at(1);
+    int page = 0;
+    int size = 0;
+    bool timed = false;
+    for (int i = 2; i < args.size(); ++i) {
+        if (args.at(i) == QLatin1String("--time")) {
+            timed = true;
+        } else if (args.at(i) == QLatin1String("--page") && i + 1 < args.size()) {
+            if (!parseNumber(args.at(++i), 0, &page))
+                return failWith(file, QStringLiteral("--page needs a page number from 0."));
+        } else if (args.at(i) == QLatin1String("--size") && i + 1 < args.size()) {
+            if (!parseNumber(args.at(++i), 1, &size))
+                return failWith(file, QStringLiteral("--size needs a width of at least 1."));
+        } else {
+            return usage();
+        }
+    }
+    qmt::ReadOptions options;
+    options.firstPageOnly = page == 0;
+    if (size > 0)
+        options.targetSize = QSize(size, size);
+
+    QElapsedTimer timer;
+    timer.start();
+    const qmt::Result<qmt::DecodedImage> decoded = qmt::readImageFile(file, options);
+    const qint64 nanoseconds = timer.nsecsElapsed();
+    if (!decoded)
+        return failWith(file, decoded.error());
+    if (page >= decoded->pages.size())
+        return failWith(file, QStringLiteral("There is no page %1 (the file has %2).")
+                                  .arg(page)
+                                  .arg(decoded->pages.size()));
+    if (timed)
+        std::printf("decode_ms=%.2f\n", double(nanoseconds) / 1e6);
+    const QImage rgba = decoded->pages.at(page).convertToFormat(QImage::Format_RGBA8888);
+    if (!rgba.save(out, "png"))
+        return failWith(out, QStringLiteral("The PNG file cannot be written."));
+    return 0;
+}
+
+int convert(const QStringList &args)
+{
+    const QString file = args.at(0);
+    int code = 0;
+    if (!parseNumber(args.at(2), 1, &code) || !qmt::isSaveFormat(code))
+        return failWith(file, QStringLiteral("%1 is not a save format code (1 to 10).").arg(args.at(2)));
+    const qmt::Result<qmt::DecodedImage> decoded = qmt::readImageFile(file);
+    if (!decoded)
+        return failWith(file, decoded.error());
+    const qmt::Status written = qmt::writeImageFile(decoded->pages, args.at(1), code);
+    if (!written)
+        return failWith(args.at(1), written.error());
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments().mid(1);
+    if (args.isEmpty())
+        return usage();
+    const QString command = args.first();
+    const QStringList rest = args.mid(1);
+    if (command == QLatin1String("info") && rest.size() == 1)
+        return info(rest.at(0));
+    if (command == QLatin1String("decode") && rest.size() >= 2)
+        return decode(rest);
+    if (command == QLatin1String("convert") && rest.size() == 3)
+        return convert(rest);
+    return usage();
+}
