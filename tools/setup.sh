@@ -21,5 +21,9 @@ if [ ${#missing[@]} -gt 0 ]; then
   DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi
 
+# Compiler cache entries are shared between checkouts in different folders.
+export CCACHE_BASEDIR="$PWD"
+export CCACHE_NOHASHDIR=1
+
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release
 cmake --build build -j"$(nproc)"
