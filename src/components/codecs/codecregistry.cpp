@@ -2,11 +2,15 @@
 
 #include "components/codecs/bmphandler.h"
 #include "components/codecs/codechandler.h"
+#include "components/codecs/emfhandler.h"
 #include "components/codecs/gifguard.h"
+#include "components/codecs/jpeghandler.h"
+#include "components/codecs/pcdhandler.h"
 #include "components/codecs/pcxhandler.h"
 #include "components/codecs/psdhandler.h"
 #include "components/codecs/tgahandler.h"
 #include "components/codecs/wbmpwriter.h"
+#include "components/codecs/wmfhandler.h"
 
 #include <QIODevice>
 #include <QString>
@@ -17,9 +21,13 @@ namespace {
 // The own readers. Strong signatures first; the weak ones are tried by content only after
 // every strong one (and after Qt's JPEG, PNG, TIFF and ICO signatures).
 const CodecReader kReaders[] = {
+    {"JPEG", "jpg jpeg jpe", FormatJpeg, false, &JpegHandler::canRead, &JpegHandler::readFile},
     {"PSD", "psd", FormatPsd, false, &PsdHandler::canRead, &readWithHandler<PsdHandler>},
     {"BMP", "bmp dib", FormatBmp, false, &BmpHandler::canRead, &readWithHandler<BmpHandler>},
     {"GIF", "gif", FormatGif, false, &GifGuard::canRead, &GifGuard::read},
+    {"EMF", "emf", FormatEmf, false, &EmfHandler::canRead, &EmfHandler::read},
+    {"WMF", "wmf", FormatWmf, false, &WmfHandler::canRead, &WmfHandler::read},
+    {"PCD", "pcd", FormatPcd, false, &PcdHandler::canRead, &PcdHandler::read},
     {"TGA", "tga", FormatTarga, true, &TgaHandler::canRead, &readWithHandler<TgaHandler>},
     {"PCX", "pcx", FormatPcx, true, &PcxHandler::canRead, &readWithHandler<PcxHandler>},
     {"DIB", "dib", FormatBmp, true, &BmpHandler::canReadHeaderless, &readWithHandler<BmpHandler>},
@@ -31,6 +39,8 @@ const CodecWriter kWriters[] = {
     {FormatTarga, &TgaHandler::writePages},
     {FormatPsd, &PsdHandler::writePages},
     {FormatWbmp, &WbmpWriter::writePages},
+    {FormatWmf, &WmfHandler::writePages},
+    {FormatEmf, &EmfHandler::writePages},
 };
 
 bool namesSuffix(const CodecReader &reader, const QString &suffix)
