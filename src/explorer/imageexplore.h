@@ -1,9 +1,19 @@
 #pragma once
 
+#include <QPointer>
 #include <QStringList>
 #include <QWidget>
 
+class QAction;
+class QEventLoop;
+class QLabel;
+class QListView;
+class QMenu;
+
 namespace qmt {
+
+class ExplorerModel;
+class Thumbnailer;
 
 // The thumbnail explorer: lists one folder as a grid of sub-folders and image thumbnails and
 // tells its host about selection and opening through ItemSelected and ItemOpened.
@@ -16,6 +26,9 @@ public:
     ~ImageExplore() override;
 
     void SetExt(const QString &s);
+    // Lists the folder: placeholders for every entry at once, then sub-folders and images in
+    // the program's name order. Returns when the listing is complete, or at once when a newer
+    // listing started while this one waited for its thumbnails.
     void ExplorePath(const QString &path);
     void AddImage(const QString &strPath, bool bIsFolder);
     QStringList GetImageList(const QString &path, const QString &SearchStr);
@@ -29,10 +42,89 @@ public:
     QStringList imagePaths() const;
     int itemCount() const;
     bool stopFlag() const;
+    bool isListing() const { return !m_stopFlag && m_listingDepth > 0; }
+
+    // The child parts, for the host's styling and the tests.
+    QListView *listView() const { return m_lv; }
+    QMenu *contextMenu() const { return m_mnuMenu; }
+    QLabel *noticeLabel() const { return m_text1; }
+    ExplorerModel *model() const { return m_model; }
+
+    // Where thumbnails are kept between listings (default: the desktop's shared cache), and
+    // whether they are kept at all.
+    void setThumbnailCacheRoot(const QString &root);
+    void setThumbnailCacheEnabled(bool enabled);
+
+    // The largest number of entries one listing shows.
+    static constexpr int kMaxItems = 32767;
 
 Q_SIGNALS:
     void ItemSelected(const QString &path);
     void ItemOpened(const QStringList &ImagePaths, int Index, const QString &sFolderPath);
+    // Every entry of the folder being listed has its placeholder on screen.
+    void placeholdersShown(int count);
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void keyReleaseEvent(QKeyEvent *event) override;
+
+private:
+    struct Entry {
+        QString name;
+        bool isFolder = false;
+    };
+
+    bool IsListedImage(const QString &path) const;
+    QList<Entry> readFolder(const QString &folder) const;
+    void fillItem(int number, const QString &path, bool isFolder, const QImage &thumbnail,
+                  const QString &error);
+    void onThumbnail(quint64 generation, int index, const QImage &thumbnail, const QString &error);
+    void layoutChildren();
+
+    // Selection helpers; item numbers count from 1, positions from 0.
+    int SelectedPosition() const;
+    int ImageIndexAt(int position) const;
+    int FindItem(const QString &path) const;
+    void SelectItem(int n, bool raise);
+    void SetAllSelected(bool flag);
+    void SendArrowKey(int key);
+    void OpenSelected(int position);
+    QString selectedTag() const;
+    QStringList SelectedPaths() const;
+
+    bool handleKeyPress(QKeyEvent *event);
+    void handleKeyRelease(QKeyEvent *event);
+    void handleMouseRelease(QMouseEvent *event);
+
+    // Context-menu actions and the file operations behind them.
+    void onView();
+    void onCopyImage();
+    void onCopyTo();
+    void onMoveTo();
+    void onDelete();
+    void onRename();
+    void FileOperation(int code, const QString &target);
+    void RemoveItemAt(int position);
+
+    QListView *m_lv = nullptr;
+    ExplorerModel *m_model = nullptr;
+    QLabel *m_text1 = nullptr;
+    QMenu *m_mnuMenu = nullptr;
+    Thumbnailer *m_thumbnailer = nullptr;
+
+    QString m_extensionList;
+    QStringList m_imagePaths;
+    int m_itemCount = 0;
+    bool m_stopFlag = false;
+
+    // The listing in progress: its generation, the images it waits for and its event loop.
+    quint64 m_generation = 0;
+    QStringList m_pendingImages;
+    int m_nextRow = 0; // the row the listing fills next
+    int m_listingDepth = 0;
+    QPointer<QEventLoop> m_loop;
 };
 
 } // namespace qmt

@@ -1,0 +1,688 @@
+#include "explorer/imageexplore.h"
+
+#include "components/engine/imagedocument.h"
+#include "components/engine/imageio.h"
+#include "components/prompts.h"
+#include "components/twips.h"
+#include "explorer/explorermodel.h"
+#include "explorer/explorerpictures.h"
+#include "explorer/listingorder.h"
+#include "explorer/thumbnailer.h"
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QListView>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPixmap>
+
+#include <algorithm>
+
+namespace qmt {
+namespace {
+
+const QString kFolderKey = QStringLiteral("Folder");
+const QString kLoadingKey = QStringLiteral("A");
+
+// Icons, cursors and bitmaps go through the platform picture path.
+bool usesPictureLoader(const QString &path)
+{
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    return !suffix.isEmpty() && QStringLiteral("ico cur dib").contains(suffix);
+}
+
+QString withSeparator(const QString &folder)
+{
+    return folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
+}
+
+// Event-loop turns during long work on the interface thread come at least this often.
+constexpr int kYieldMs = 20;
+
+} // namespace
+
+ImageExplore::ImageExplore(QWidget *parent) : QWidget(parent)
+{
+    m_model = new ExplorerModel(this);
+
+    m_lv = new QListView(this);
+    m_lv->setObjectName(QStringLiteral("lv"));
+    m_lv->setModel(m_model);
+    m_lv->setViewMode(QListView::IconMode);
+    m_lv->setFlow(QListView::LeftToRight);
+    m_lv->setWrapping(true);
+    m_lv->setResizeMode(QListView::Adjust);
+    m_lv->setMovement(QListView::Static);
+    m_lv->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_lv->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    m_lv->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+    m_lv->setWordWrap(true);
+    m_lv->setTextElideMode(Qt::ElideMiddle);
+    m_lv->setIconSize(QSize(140, 140));
+    m_lv->setGridSize(QSize(164, 140 + 2 * m_lv->fontMetrics().height() + 16));
+    m_lv->setUniformItemSizes(true);
+    m_lv->setContextMenuPolicy(Qt::NoContextMenu);
+    // The selection is not shown while the list does not have the focus.
+    QPalette palette = m_lv->palette();
+    palette.setColor(QPalette::Inactive, QPalette::Highlight,
+                     palette.color(QPalette::Inactive, QPalette::Base));
+    palette.setColor(QPalette::Inactive, QPalette::HighlightedText,
+                     palette.color(QPalette::Inactive, QPalette::Text));
+    m_lv->setPalette(palette);
+    m_lv->installEventFilter(this);
+    m_lv->viewport()->installEventFilter(this);
+
+    m_text1 = new QLabel(QStringLiteral("there are no items to show."), this);
+    m_text1->setObjectName(QStringLiteral("Text1"));
+    m_text1->hide();
+
+    m_mnuMenu = new QMenu(QStringLiteral("MENU"), this);
+    m_mnuMenu->setObjectName(QStringLiteral("mnuMenu"));
+    auto addItem = [this](const char *name, const QString &caption, void (ImageExplore::*slot)()) {
+        QAction *action = m_mnuMenu->addAction(caption);
+        action->setObjectName(QString::fromLatin1(name));
+        connect(action, &QAction::triggered, this, slot);
+    };
+    addItem("mnuView", QStringLiteral("View"), &ImageExplore::onView);
+    addItem("mnuCopyImage", QStringLiteral("Copy Image"), &ImageExplore::onCopyImage);
+    m_mnuMenu->addSeparator()->setObjectName(QStringLiteral("mnuSep1"));
+    addItem("mnuCopyTo", QStringLiteral("Copy To"), &ImageExplore::onCopyTo);
+    addItem("mnuMoveTo", QStringLiteral("Move To"), &ImageExplore::onMoveTo);
+    addItem("mnuDelete", QStringLiteral("Delete"), &ImageExplore::onDelete);
+    addItem("mnuRename", QStringLiteral("Rename"), &ImageExplore::onRename);
+
+    m_thumbnailer = new Thumbnailer(this);
+    connect(m_thumbnailer, &Thumbnailer::ready, this, &ImageExplore::onThumbnail);
+
+    setMinimumWidth(twips::toPixelsX(1600));
+    setFocusProxy(m_lv);
+    layoutChildren();
+}
+
+ImageExplore::~ImageExplore()
+{
+    // A listing waiting for thumbnails further up the stack sees the new generation and leaves.
+    ++m_generation;
+    if (m_loop)
+        m_loop->quit();
+    m_imagePaths.clear();
+}
+
+void ImageExplore::setThumbnailCacheRoot(const QString &root)
+{
+    m_thumbnailer->setCacheRoot(root);
+}
+
+void ImageExplore::setThumbnailCacheEnabled(bool enabled)
+{
+    m_thumbnailer->setCacheEnabled(enabled);
+}
+
+QString ImageExplore::extensionList() const
+{
+    return m_extensionList;
+}
+QStringList ImageExplore::imagePaths() const
+{
+    return m_imagePaths;
+}
+int ImageExplore::itemCount() const
+{
+    return m_itemCount;
+}
+bool ImageExplore::stopFlag() const
+{
+    return m_stopFlag;
+}
+
+// ---- Layout ---------------------------------------------------------------------------------
+
+void ImageExplore::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    const int minimum = twips::toPixelsX(1600);
+    if (width() <= minimum && width() != minimum) {
+        resize(minimum, height());
+        return;
+    }
+    layoutChildren();
+}
+
+void ImageExplore::layoutChildren()
+{
+    m_lv->setGeometry(0, 0, width(), height());
+    const int margin = twips::toPixelsX(200);
+    m_text1->setGeometry(margin, twips::toPixelsY(200), qMax(0, width() - twips::toPixelsX(400)),
+                         m_text1->sizeHint().height());
+}
+
+// ---- Extensions -----------------------------------------------------------------------------
+
+void ImageExplore::SetExt(const QString &s)
+{
+    if (s.isEmpty())
+        prompts().message(
+            QStringLiteral("Extrsntions should be exist and separtated by spaces only "
+                           "like 'bmp jpg gif'"),
+            PromptIcon::Exclamation, PromptButtons::Ok);
+    m_extensionList = s.toLower();
+}
+
+bool ImageExplore::IsListedImage(const QString &path) const
+{
+    const QString name = path.section(QLatin1Char('/'), -1);
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    if (dot < 0)
+        return false;
+    const QString extension = name.mid(dot + 1).toLower();
+    if (extension.size() < 3)
+        return false;
+    return m_extensionList.contains(extension);
+}
+
+// ---- Listing --------------------------------------------------------------------------------
+
+QList<ImageExplore::Entry> ImageExplore::readFolder(const QString &folder) const
+{
+    QList<Entry> folders;
+    QList<Entry> images;
+    const QDir dir(folder);
+    const QFileInfoList infos =
+        dir.entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDir::NoSort);
+    for (const QFileInfo &info : infos) {
+        const QString name = info.fileName();
+        if (name.isEmpty() || name.startsWith(QLatin1Char('.')))
+            continue; // hidden
+        // An entry whose attributes cannot be read (a dangling link) counts as a folder.
+        if (info.isDir() || !info.exists())
+            folders.append(Entry{name, true});
+        else if (info.isFile() && IsListedImage(folder + name))
+            images.append(Entry{name, false});
+    }
+    auto byName = [](const Entry &a, const Entry &b) { return listingLessThan(a.name, b.name); };
+    std::sort(folders.begin(), folders.end(), byName);
+    std::sort(images.begin(), images.end(), byName);
+    QList<Entry> entries = folders + images;
+    if (entries.size() > kMaxItems)
+        entries.resize(kMaxItems);
+    return entries;
+}
+
+void ImageExplore::ExplorePath(const QString &path)
+{
+    if (m_extensionList.isEmpty()) {
+        prompts().message(QStringLiteral("You must call function 'SetExt' first"),
+                          PromptIcon::Exclamation, PromptButtons::Ok);
+        return;
+    }
+
+    // A listing still waiting further up the stack ends at its next check.
+    const quint64 generation = ++m_generation;
+    if (m_loop)
+        m_loop->quit();
+    m_thumbnailer->cancel();
+    QPointer<ImageExplore> self(this);
+    auto current = [&] { return self && generation == m_generation; };
+
+    Q_EMIT ItemSelected(QString());
+    if (!current())
+        return;
+    m_stopFlag = false;
+    ++m_listingDepth;
+    struct DepthGuard {
+        QPointer<ImageExplore> self;
+        int ImageExplore::*depth;
+        ~DepthGuard()
+        {
+            if (self)
+                --(self.data()->*depth);
+        }
+    } depthGuard{self, &ImageExplore::m_listingDepth};
+
+    // One reading of the folder serves both passes, so entries that come or go meanwhile
+    // cannot upset the listing.
+    const QString folder = withSeparator(path);
+    const QList<Entry> entries = readFolder(folder);
+
+    // Count pass: a placeholder with the loading picture for every entry at once.
+    m_imagePaths.clear();
+    m_pendingImages.clear();
+    m_model->clearPictures();
+    m_text1->hide();
+    m_model->setPicture(kFolderKey, QIcon(QPixmap::fromImage(folderPicture())));
+    m_model->setPicture(kLoadingKey, QIcon(QPixmap::fromImage(loadingPicture())));
+    m_model->resetPlaceholders(int(entries.size()));
+    if (m_lv->isVisible()) {
+        m_lv->doItemsLayout();
+        m_lv->viewport()->repaint();
+    }
+    Q_EMIT placeholdersShown(int(entries.size()));
+    if (!current())
+        return;
+
+    // Fill pass: sub-folders first, then the images as their thumbnails arrive, in order.
+    m_itemCount = 0;
+    m_nextRow = 0;
+    QElapsedTimer sinceYield;
+    sinceYield.start();
+    QList<Thumbnailer::Job> jobs;
+    for (const Entry &entry : entries) {
+        if (!entry.isFolder) {
+            const QString image = folder + entry.name;
+            m_pendingImages.append(image);
+            jobs.append(Thumbnailer::Job{image, usesPictureLoader(image)});
+            continue;
+        }
+        fillItem(m_nextRow + 1, folder + entry.name, true, QImage(), QString());
+        ++m_nextRow;
+        ++m_itemCount;
+        if (sinceYield.elapsed() >= kYieldMs) {
+            QCoreApplication::processEvents();
+            if (!current())
+                return;
+            sinceYield.restart();
+        }
+    }
+
+    if (!jobs.isEmpty()) {
+        m_thumbnailer->start(generation, jobs);
+        QEventLoop loop;
+        m_loop = &loop;
+        loop.exec();
+        if (!current())
+            return; // a newer listing took over, or the control is gone
+        m_loop = nullptr;
+    }
+
+    if (m_itemCount == 0)
+        m_text1->show();
+    m_stopFlag = true;
+    if (m_itemCount > 0)
+        SelectItem(1, true);
+}
+
+void ImageExplore::onThumbnail(quint64 generation, int index, const QImage &thumbnail,
+                               const QString &error)
+{
+    if (generation != m_generation || index < 0 || index >= m_pendingImages.size())
+        return;
+    const QString path = m_pendingImages.at(index);
+    fillItem(m_nextRow + 1, path, false, thumbnail, error);
+    ++m_nextRow;
+    m_imagePaths.append(path);
+    ++m_itemCount;
+    if (index == m_pendingImages.size() - 1 && m_loop)
+        m_loop->quit();
+}
+
+void ImageExplore::fillItem(int number, const QString &path, bool isFolder, const QImage &thumbnail,
+                            const QString &error)
+{
+    const int row = number - 1;
+    if (row < 0 || row >= m_model->rowCount())
+        return;
+    ExplorerModel::Item item;
+    item.tag = path;
+    item.text = path.section(QLatin1Char('/'), -1);
+    if (isFolder) {
+        item.iconKey = kFolderKey;
+    } else {
+        item.iconKey = path;
+        if (thumbnail.isNull()) {
+            static const QImage broken = brokenPicture();
+            m_model->setPicture(path, QIcon(QPixmap::fromImage(broken)));
+            item.toolTip =
+                error.isEmpty() ? QStringLiteral("The file cannot be read as an image.") : error;
+        } else {
+            m_model->setPicture(path, QIcon(QPixmap::fromImage(thumbnail)));
+        }
+    }
+    m_model->setItem(row, item);
+}
+
+void ImageExplore::AddImage(const QString &strPath, bool bIsFolder)
+{
+    if (bIsFolder) {
+        fillItem(m_itemCount + 1, strPath, true, QImage(), QString());
+        return;
+    }
+    const Thumbnailer::Outcome outcome =
+        m_thumbnailer->makeNow(Thumbnailer::Job{strPath, usesPictureLoader(strPath)});
+    fillItem(m_itemCount + 1, strPath, false, outcome.thumbnail, outcome.error);
+}
+
+QStringList ImageExplore::GetImageList(const QString &path, const QString &SearchStr)
+{
+    m_itemCount = 0;
+    const QString folder = withSeparator(path);
+    QString pattern = SearchStr.trimmed();
+    // "*.*" meant every file, with an extension or without.
+    if (pattern.isEmpty() || pattern == QLatin1String("*.*"))
+        pattern = QStringLiteral("*");
+    const QFileInfoList infos = QDir(folder).entryInfoList(
+        {pattern}, QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDir::NoSort);
+    QStringList names;
+    for (const QFileInfo &info : infos) {
+        const QString name = info.fileName();
+        if (name.startsWith(QLatin1Char('.')) || info.isDir())
+            continue;
+        if (IsListedImage(folder + name))
+            names.append(name);
+    }
+    std::sort(names.begin(), names.end(), listingLessThan);
+    if (names.size() > kMaxItems)
+        names.resize(kMaxItems);
+    QStringList result;
+    result.reserve(names.size());
+    for (const QString &name : names)
+        result.append(folder + name);
+    return result;
+}
+
+// ---- Selection ------------------------------------------------------------------------------
+
+int ImageExplore::SelectedPosition() const
+{
+    if (m_model->rowCount() == 0)
+        return -1;
+    const QModelIndex current = m_lv->currentIndex();
+    return current.isValid() ? current.row() : -1;
+}
+
+QString ImageExplore::selectedTag() const
+{
+    const QModelIndex current = m_lv->currentIndex();
+    if (!current.isValid() || !m_lv->selectionModel()->isSelected(current))
+        return QString();
+    return m_model->item(current.row()).tag;
+}
+
+int ImageExplore::ImageIndexAt(int position) const
+{
+    if (position < 0 || position >= m_model->rowCount() || m_imagePaths.isEmpty())
+        return -1;
+    const QString tag = m_model->item(position).tag;
+    if (tag.isEmpty())
+        return -1;
+    return int(m_imagePaths.indexOf(tag));
+}
+
+int ImageExplore::FindItem(const QString &path) const
+{
+    if (path.isEmpty())
+        return -1;
+    for (int row = 0; row < m_model->rowCount(); ++row) {
+        if (m_model->item(row).tag.compare(path, Qt::CaseInsensitive) == 0)
+            return row + 1;
+    }
+    return -1;
+}
+
+void ImageExplore::SelectItem(int n, bool raise)
+{
+    if (n <= 0)
+        return;
+    if (n <= m_model->rowCount()) {
+        m_lv->selectionModel()->setCurrentIndex(m_model->index(n - 1), QItemSelectionModel::Select);
+        if (raise)
+            Q_EMIT ItemSelected(m_model->item(n - 1).tag);
+    }
+    m_lv->setFocus();
+}
+
+void ImageExplore::SetAllSelected(bool flag)
+{
+    if (m_model->rowCount() == 0)
+        return;
+    if (flag)
+        m_lv->selectAll();
+    else
+        m_lv->clearSelection();
+    m_lv->setFocus();
+}
+
+QStringList ImageExplore::SelectedPaths() const
+{
+    QStringList paths;
+    for (int row = 0; row < m_model->rowCount(); ++row) {
+        if (m_lv->selectionModel()->isSelected(m_model->index(row)) &&
+            !m_model->item(row).tag.isEmpty())
+            paths.append(m_model->item(row).tag);
+    }
+    return paths;
+}
+
+void ImageExplore::SendArrowKey(int key)
+{
+    // The list moves its selection by its own arrow-key rules when the keys arrive.
+    QCoreApplication::postEvent(m_lv, new QKeyEvent(QEvent::KeyPress, key, Qt::NoModifier));
+    QCoreApplication::postEvent(m_lv, new QKeyEvent(QEvent::KeyRelease, key, Qt::NoModifier));
+}
+
+void ImageExplore::NextItem()
+{
+    if (m_model->rowCount() == 0)
+        return;
+    m_lv->setFocus();
+    SendArrowKey(Qt::Key_Right);
+    Q_EMIT ItemSelected(selectedTag());
+}
+
+void ImageExplore::PrevItem()
+{
+    if (m_model->rowCount() == 0)
+        return;
+    m_lv->setFocus();
+    SendArrowKey(Qt::Key_Left);
+    Q_EMIT ItemSelected(selectedTag());
+}
+
+void ImageExplore::SetSelectedFocus(const QString &sPath)
+{
+    const int n = FindItem(sPath);
+    SetAllSelected(false);
+    if (n > 0)
+        m_lv->selectionModel()->setCurrentIndex(m_model->index(n - 1),
+                                                QItemSelectionModel::ClearAndSelect);
+    else
+        m_lv->selectionModel()->clear();
+}
+
+void ImageExplore::OpenSelected(int position)
+{
+    const QString tag = selectedTag();
+    if (tag.isEmpty())
+        return; // nothing selected, or a placeholder
+    if (QFileInfo(tag).isDir())
+        Q_EMIT ItemOpened(m_imagePaths, 0, tag);
+    else
+        Q_EMIT ItemOpened(m_imagePaths, ImageIndexAt(position), QString());
+}
+
+// ---- Keys and mouse -------------------------------------------------------------------------
+
+bool ImageExplore::handleKeyPress(QKeyEvent *event)
+{
+    switch (event->key()) {
+    case Qt::Key_Delete:
+        onDelete();
+        m_lv->viewport()->update();
+        return true;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        OpenSelected(SelectedPosition());
+        return true;
+    default:
+        return false;
+    }
+}
+
+void ImageExplore::handleKeyRelease(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Control)
+        return;
+    if (event->modifiers() == Qt::ControlModifier) {
+        const QModelIndex current = m_lv->currentIndex();
+        if (current.isValid())
+            Q_EMIT ItemSelected(m_model->item(current.row()).tag);
+    } else {
+        const int position = SelectedPosition();
+        if (position >= 0)
+            SelectItem(position + 1, true);
+    }
+    m_lv->setFocus();
+}
+
+void ImageExplore::handleMouseRelease(QMouseEvent *event)
+{
+    if (m_model->rowCount() == 0)
+        return;
+    if (event->button() == Qt::LeftButton) {
+        const QModelIndex current = m_lv->currentIndex();
+        if (current.isValid() && m_lv->selectionModel()->isSelected(current))
+            Q_EMIT ItemSelected(m_model->item(current.row()).tag);
+    }
+    const QModelIndex under = m_lv->indexAt(event->position().toPoint());
+    if (under.isValid() && event->button() == Qt::RightButton)
+        m_mnuMenu->popup(event->globalPosition().toPoint());
+}
+
+bool ImageExplore::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_lv) {
+        if (event->type() == QEvent::KeyPress && handleKeyPress(static_cast<QKeyEvent *>(event)))
+            return true;
+        if (event->type() == QEvent::KeyRelease) {
+            // The list moved its selection when the key went down; the report comes now, once
+            // (the release must not travel on to the control itself).
+            handleKeyRelease(static_cast<QKeyEvent *>(event));
+            return true;
+        }
+    } else if (watched == m_lv->viewport()) {
+        if (event->type() == QEvent::MouseButtonRelease) {
+            handleMouseRelease(static_cast<QMouseEvent *>(event));
+        } else if (event->type() == QEvent::MouseButtonDblClick &&
+                   static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton) {
+            OpenSelected(SelectedPosition());
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void ImageExplore::keyPressEvent(QKeyEvent *event)
+{
+    if (!handleKeyPress(event))
+        QWidget::keyPressEvent(event);
+}
+
+void ImageExplore::keyReleaseEvent(QKeyEvent *event)
+{
+    handleKeyRelease(event);
+}
+
+// ---- Menu actions and file operations -------------------------------------------------------
+
+void ImageExplore::onView()
+{
+    OpenSelected(SelectedPosition());
+}
+
+void ImageExplore::onCopyImage()
+{
+    const QString path = selectedTag();
+    if (path.isEmpty() || QFileInfo(path).isDir())
+        return;
+    ImageDocument document;
+    Status loaded;
+    if (usesPictureLoader(path)) {
+        ReadOptions options;
+        options.firstPageOnly = true;
+        auto picture = readImageFile(path, options);
+        loaded = picture ? document.LoadFromPicture(picture->pages.first())
+                         : Status::fail(picture.error());
+    } else {
+        loaded = document.LoadImageFile(path);
+    }
+    if (loaded)
+        loaded = document.CopyToClipboard();
+    if (!loaded)
+        prompts().message(loaded.error(), PromptIcon::Exclamation, PromptButtons::Ok);
+}
+
+void ImageExplore::onCopyTo()
+{
+    FileOperation(1, QString());
+}
+void ImageExplore::onMoveTo()
+{
+    FileOperation(4, QString());
+}
+void ImageExplore::onRename()
+{
+    FileOperation(5, QString());
+}
+
+void ImageExplore::onDelete()
+{
+    const bool shift = QGuiApplication::queryKeyboardModifiers().testFlag(Qt::ShiftModifier);
+    FileOperation(shift ? 3 : 2, QString());
+}
+
+void ImageExplore::FileOperation(int code, const QString &target)
+{
+    Q_UNUSED(code);
+    Q_UNUSED(target);
+}
+
+void ImageExplore::RemoveItemAt(int position)
+{
+    if (position < 0 || position >= m_model->rowCount())
+        return;
+    const int k = position + 1;
+    int t = position;
+    if (m_itemCount <= 1)
+        t = 1;
+    SetAllSelected(false);
+    SelectItem(t, true);
+    const int i = ImageIndexAt(position);
+    if (i >= 0)
+        m_imagePaths.removeAt(i);
+    m_model->removeItem(k - 1);
+    if (position < m_nextRow)
+        --m_nextRow;
+    m_itemCount = qMax(0, m_itemCount - 1);
+}
+
+void ImageExplore::UpdateAfterOperation(const QString &path, const QString &pathTO)
+{
+    const int n = FindItem(path);
+    if (n > 0) {
+        const int position = n - 1;
+        const int i = ImageIndexAt(position);
+        if (!pathTO.isEmpty()) {
+            if (i >= 0)
+                m_imagePaths[i] = pathTO;
+            ExplorerModel::Item item = m_model->item(position);
+            item.text = pathTO.section(QLatin1Char('/'), -1);
+            item.tag = pathTO;
+            m_model->setItem(position, item); // the thumbnail keeps its old key
+        } else {
+            if (i >= 0)
+                m_imagePaths.removeAt(i);
+            m_model->removeItem(position);
+            if (position < m_nextRow)
+                --m_nextRow;
+        }
+    }
+    m_lv->viewport()->update();
+}
+
+} // namespace qmt

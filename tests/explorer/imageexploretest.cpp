@@ -1,0 +1,614 @@
+#include "explorer/imageexplore.h"
+#include "components/twips.h"
+#include "explorer/explorermodel.h"
+#include "support/sandbox.h"
+#include "support/scriptedprompts.h"
+
+#include <QAction>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QIcon>
+#include <QLabel>
+#include <QListView>
+#include <QMenu>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+
+using namespace qmt;
+using qmt::test::Sandbox;
+using qmt::test::ScriptedPrompts;
+
+namespace {
+
+const QString kHostList =
+    QStringLiteral("JPG JPEG GIF BMP PNG PSD TIF TIFF PCX TGA WBMP PCD WMF EMF ICO DIB");
+
+QString makeImage(const QString &path, QSize size = QSize(60, 40), QColor colour = Qt::darkCyan)
+{
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(colour);
+    const QByteArray format =
+        path.endsWith(".jpg", Qt::CaseInsensitive) || path.endsWith(".jpeg", Qt::CaseInsensitive)
+            ? "jpeg"
+            : "png";
+    if (!image.save(path, format.constData()))
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
+
+void writeText(const QString &path, const QByteArray &text)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        qFatal("cannot write %s", qPrintable(path));
+    file.write(text);
+}
+
+QStringList tags(const ImageExplore &explorer)
+{
+    QStringList result;
+    for (int row = 0; row < explorer.model()->rowCount(); ++row)
+        result.append(explorer.model()->item(row).tag);
+    return result;
+}
+
+QStringList strings(const QSignalSpy &spy, int argument = 0)
+{
+    QStringList result;
+    for (const QList<QVariant> &call : spy)
+        result.append(call.at(argument).toString());
+    return result;
+}
+
+QSize pictureSize(const ImageExplore &explorer, int row)
+{
+    const QIcon icon =
+        explorer.model()->data(explorer.model()->index(row), Qt::DecorationRole).value<QIcon>();
+    const QList<QSize> sizes = icon.availableSizes();
+    return sizes.isEmpty() ? QSize() : sizes.first();
+}
+
+QImage picture(const ImageExplore &explorer, int row)
+{
+    const QIcon icon =
+        explorer.model()->data(explorer.model()->index(row), Qt::DecorationRole).value<QIcon>();
+    return icon.pixmap(icon.availableSizes().value(0)).toImage();
+}
+
+} // namespace
+
+class ImageExploreTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    // A shown explorer with the host's extension list, in a sandbox of its own.
+    struct Fixture {
+        Sandbox sandbox;
+        ScriptedPrompts prompts;
+        ImageExplore explorer;
+        Fixture()
+        {
+            explorer.resize(900, 600);
+            explorer.SetExt(kHostList);
+            explorer.show();
+            explorer.activateWindow();
+            if (!QTest::qWaitForWindowExposed(&explorer))
+                qFatal("explorer not shown");
+        }
+        QString folder(const QString &name) const { return sandbox.makeDir(name); }
+    };
+
+    // Three images a, b, c listed and the first selected.
+    static QString listThree(Fixture &f)
+    {
+        const QString dir = f.folder("three");
+        makeImage(dir + "/a.png");
+        makeImage(dir + "/b.png");
+        makeImage(dir + "/c.png");
+        f.explorer.ExplorePath(dir);
+        return dir;
+    }
+
+private Q_SLOTS:
+    void setExtStoresLowerCase()
+    {
+        Sandbox sandbox;
+        ScriptedPrompts prompts;
+        ImageExplore explorer;
+        explorer.SetExt("JPG Gif");
+        QCOMPARE(explorer.extensionList(), QStringLiteral("jpg gif"));
+        QVERIFY(prompts.asked().isEmpty());
+    }
+
+    void emptySetExtWarnsAndListingRefuses()
+    {
+        Sandbox sandbox;
+        ScriptedPrompts prompts;
+        ImageExplore explorer;
+        explorer.SetExt("JPG");
+        explorer.SetExt("");
+        QCOMPARE(explorer.extensionList(), QString());
+        QCOMPARE(prompts.asked().size(), 1);
+        QCOMPARE(
+            prompts.asked().at(0).text,
+            QStringLiteral(
+                "Extrsntions should be exist and separtated by spaces only like 'bmp jpg gif'"));
+        QCOMPARE(prompts.asked().at(0).icon, PromptIcon::Exclamation);
+
+        makeImage(sandbox.file("a.png"));
+        QSignalSpy selected(&explorer, &ImageExplore::ItemSelected);
+        explorer.ExplorePath(sandbox.path());
+        QCOMPARE(prompts.asked().size(), 2);
+        QCOMPARE(prompts.asked().at(1).text,
+                 QStringLiteral("You must call function 'SetExt' first"));
+        QCOMPARE(prompts.asked().at(1).icon, PromptIcon::Exclamation);
+        QCOMPARE(selected.size(), 0);
+        QCOMPARE(explorer.model()->rowCount(), 0);
+    }
+
+    void childPartsAndMenu()
+    {
+        Sandbox sandbox;
+        ImageExplore explorer;
+        QVERIFY(explorer.findChild<QListView *>("lv"));
+        QCOMPARE(explorer.noticeLabel()->text(), QStringLiteral("there are no items to show."));
+        QCOMPARE(explorer.contextMenu()->title(), QStringLiteral("MENU"));
+        QStringList captions;
+        QStringList names;
+        for (QAction *action : explorer.contextMenu()->actions()) {
+            captions.append(action->isSeparator() ? QStringLiteral("-") : action->text());
+            names.append(action->objectName());
+        }
+        QCOMPARE(captions, (QStringList{"View", "Copy Image", "-", "Copy To", "Move To", "Delete",
+                                        "Rename"}));
+        QCOMPARE(names, (QStringList{"mnuView", "mnuCopyImage", "mnuSep1", "mnuCopyTo", "mnuMoveTo",
+                                     "mnuDelete", "mnuRename"}));
+    }
+
+    void layoutInTwips()
+    {
+        Sandbox sandbox;
+        twips::setOverride(15, 15);
+        {
+            QWidget host;
+            host.resize(800, 600);
+            ImageExplore explorer(&host);
+            host.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&host));
+            explorer.resize(60, 300); // below 1600 twips (about 107 pixels)
+            QCOMPARE(explorer.width(), 107);
+            QCOMPARE(explorer.listView()->geometry(), QRect(0, 0, 107, 300));
+            QCOMPARE(explorer.noticeLabel()->width(), 107 - 27);
+            explorer.resize(500, 400);
+            QCOMPARE(explorer.listView()->geometry(), QRect(0, 0, 500, 400));
+            QCOMPARE(explorer.noticeLabel()->width(), 500 - 27);
+        }
+        twips::clearOverride();
+    }
+
+    void listingOrderHiddenAndEvents()
+    {
+        Fixture f;
+        const QString dir = f.folder("pics");
+        QDir().mkpath(dir + "/b");
+        QDir().mkpath(dir + "/a");
+        QDir().mkpath(dir + "/Folder10");
+        QDir().mkpath(dir + "/folder9");
+        QDir().mkpath(dir + "/.hidden");
+        makeImage(dir + "/img10.png");
+        makeImage(dir + "/img2.png");
+        makeImage(dir + "/IMG3.PNG");
+        makeImage(dir + "/.secret.png");
+        makeImage(dir + "/photo.jpeg");
+        makeImage(dir + "/scan.tiff.png");
+        writeText(dir + "/notes.txt", "text");
+        writeText(dir + "/a.ps", "%!PS");
+        writeText(dir + "/noextension", "x");
+
+        QSignalSpy selected(&f.explorer, &ImageExplore::ItemSelected);
+        QSignalSpy shown(&f.explorer, &ImageExplore::placeholdersShown);
+        f.explorer.ExplorePath(dir);
+
+        const QStringList expected = {
+            dir + "/a",         dir + "/b",          dir + "/folder9",
+            dir + "/Folder10",  dir + "/img2.png",   dir + "/IMG3.PNG",
+            dir + "/img10.png", dir + "/photo.jpeg", dir + "/scan.tiff.png"};
+        QCOMPARE(tags(f.explorer), expected);
+        QCOMPARE(f.explorer.imagePaths(), expected.mid(4));
+        QCOMPARE(f.explorer.itemCount(), 9);
+        QVERIFY(f.explorer.stopFlag());
+        QCOMPARE(shown.size(), 1);
+        QCOMPARE(shown.at(0).at(0).toInt(), 9);
+        QCOMPARE(strings(selected), (QStringList{QString(), dir + "/a"}));
+        QCOMPARE(f.explorer.model()->item(0).text, QStringLiteral("a"));
+        QCOMPARE(f.explorer.model()->item(4).text, QStringLiteral("img2.png"));
+        QCOMPARE(f.explorer.model()->item(0).iconKey, QStringLiteral("Folder"));
+        QCOMPARE(f.explorer.model()->item(4).iconKey, dir + "/img2.png");
+        QCOMPARE(f.explorer.model()->pictureCount(), 2 + 5);
+        QVERIFY(f.explorer.noticeLabel()->isHidden());
+        QCOMPARE(f.explorer.listView()->currentIndex().row(), 0);
+
+        // The same folder with a trailing separator lists the same.
+        f.explorer.ExplorePath(dir + "/");
+        QCOMPARE(tags(f.explorer), expected);
+
+        // GetImageList gives the same images in the same order.
+        QCOMPARE(f.explorer.GetImageList(dir, "*.*"), expected.mid(4));
+    }
+
+    void emptyAndMissingFolders_data()
+    {
+        QTest::addColumn<bool>("exists");
+        QTest::newRow("only other files") << true;
+        QTest::newRow("missing") << false;
+    }
+    void emptyAndMissingFolders()
+    {
+        QFETCH(bool, exists);
+        Fixture f;
+        QString dir = f.sandbox.file("nothing");
+        if (exists) {
+            f.folder("nothing");
+            writeText(dir + "/readme.txt", "x");
+        }
+        QSignalSpy selected(&f.explorer, &ImageExplore::ItemSelected);
+        f.explorer.ExplorePath(dir);
+        QCOMPARE(strings(selected), QStringList{QString()});
+        QCOMPARE(f.explorer.model()->rowCount(), 0);
+        QVERIFY(f.explorer.noticeLabel()->isVisible());
+        QVERIFY(f.explorer.stopFlag());
+        QVERIFY(f.prompts.asked().isEmpty());
+    }
+
+    void thumbnailGeometryInTheList()
+    {
+        Fixture f;
+        const QString dir = f.folder("shapes");
+        makeImage(dir + "/1wide.png", QSize(1000, 200), Qt::red);
+        makeImage(dir + "/2tall.png", QSize(200, 1000), Qt::blue);
+        makeImage(dir + "/3land.png", QSize(300, 200));
+        makeImage(dir + "/4port.png", QSize(200, 300));
+        makeImage(dir + "/5huge.png", QSize(40000, 8), Qt::green);
+        f.explorer.ExplorePath(dir);
+        QCOMPARE(f.explorer.itemCount(), 5);
+        QCOMPARE(pictureSize(f.explorer, 0), QSize(140, 140));
+        QCOMPARE(pictureSize(f.explorer, 1), QSize(140, 140));
+        QCOMPARE(pictureSize(f.explorer, 2), QSize(140, 93));
+        QCOMPARE(pictureSize(f.explorer, 3), QSize(140, 210));
+        const QImage wide = picture(f.explorer, 0);
+        QCOMPARE(wide.pixelColor(70, 55), QColor(Qt::white));
+        QCOMPARE(wide.pixelColor(70, 60), QColor(Qt::red));
+        QCOMPARE(wide.pixelColor(70, 84), QColor(Qt::white));
+        const QImage tall = picture(f.explorer, 1);
+        QCOMPARE(tall.pixelColor(55, 70), QColor(Qt::white));
+        QCOMPARE(tall.pixelColor(60, 70), QColor(Qt::blue));
+        // Wider than 32767 pixels: a thumbnail like any other.
+        QCOMPARE(pictureSize(f.explorer, 4), QSize(140, 140));
+        QVERIFY(f.explorer.model()->data(f.explorer.model()->index(4), Qt::ToolTipRole).isNull());
+        QCOMPARE(picture(f.explorer, 4).pixelColor(70, 70), QColor(Qt::green));
+    }
+
+    void damagedFileGetsBrokenPictureAndListingGoesOn()
+    {
+        Fixture f;
+        const QString dir = f.folder("damaged");
+        makeImage(dir + "/a.png", QSize(300, 200));
+        writeText(dir + "/b.png", "\x89PNG\r\n\x1a\n broken beyond repair");
+        writeText(dir + "/c.jpg", "");
+        makeImage(dir + "/d.png", QSize(300, 200));
+        QSignalSpy selected(&f.explorer, &ImageExplore::ItemSelected);
+        f.explorer.ExplorePath(dir);
+
+        QCOMPARE(f.explorer.itemCount(), 4);
+        QCOMPARE(f.explorer.imagePaths(),
+                 (QStringList{dir + "/a.png", dir + "/b.png", dir + "/c.jpg", dir + "/d.png"}));
+        QCOMPARE(tags(f.explorer), f.explorer.imagePaths());
+        QCOMPARE(f.explorer.model()->item(1).text, QStringLiteral("b.png"));
+        const QString reasonB =
+            f.explorer.model()->data(f.explorer.model()->index(1), Qt::ToolTipRole).toString();
+        const QString reasonC =
+            f.explorer.model()->data(f.explorer.model()->index(2), Qt::ToolTipRole).toString();
+        QVERIFY(!reasonB.isEmpty());
+        QCOMPARE(reasonC, QStringLiteral("The file is empty."));
+        QCOMPARE(pictureSize(f.explorer, 1), QSize(140, 140)); // the broken picture
+        QCOMPARE(pictureSize(f.explorer, 3), QSize(140, 93));  // the listing went on
+        QVERIFY(f.prompts.asked().isEmpty());                  // and asked nothing
+        QCOMPARE(strings(selected), (QStringList{QString(), dir + "/a.png"}));
+
+        // Opening the damaged item still hands its index to the host.
+        QSignalSpy opened(&f.explorer, &ImageExplore::ItemOpened);
+        f.explorer.SetSelectedFocus(dir + "/b.png");
+        QTest::keyClick(f.explorer.listView(), Qt::Key_Return);
+        QCOMPARE(opened.size(), 1);
+        QCOMPARE(opened.at(0).at(1).toInt(), 1);
+    }
+
+    void newerListingOvertakesOlder()
+    {
+        Fixture f;
+        const QString older = f.folder("older");
+        for (int i = 0; i < 60; ++i)
+            makeImage(older + QStringLiteral("/old%1.png").arg(i), QSize(900, 700));
+        const QString newer = f.folder("newer");
+        QDir().mkpath(newer + "/sub");
+        makeImage(newer + "/n1.png");
+        makeImage(newer + "/n2.png");
+
+        QSignalSpy selected(&f.explorer, &ImageExplore::ItemSelected);
+        bool overtookWhileListing = false;
+        int olderFilledWhenOvertaken = -1;
+        // The newer listing starts as soon as the older one waits for its thumbnails.
+        QTimer::singleShot(0, &f.explorer, [&] {
+            overtookWhileListing = f.explorer.isListing();
+            olderFilledWhenOvertaken = f.explorer.itemCount();
+            f.explorer.ExplorePath(newer);
+        });
+        f.explorer.ExplorePath(older);
+
+        QVERIFY(overtookWhileListing);
+        QVERIFY(olderFilledWhenOvertaken < 60);
+        QCOMPARE(tags(f.explorer),
+                 (QStringList{newer + "/sub", newer + "/n1.png", newer + "/n2.png"}));
+        QCOMPARE(f.explorer.imagePaths(), (QStringList{newer + "/n1.png", newer + "/n2.png"}));
+        QCOMPARE(f.explorer.itemCount(), 3);
+        QVERIFY(f.explorer.stopFlag());
+        QVERIFY(!f.explorer.isListing());
+        QCOMPARE(strings(selected), (QStringList{QString(), QString(), newer + "/sub"}));
+
+        // Nothing of the older listing arrives later.
+        QTest::qWait(300);
+        QCOMPARE(tags(f.explorer).size(), 3);
+        QCOMPARE(f.explorer.imagePaths().size(), 2);
+        QCOMPARE(selected.size(), 3);
+    }
+
+    void controlDestroyedDuringListing()
+    {
+        Sandbox sandbox;
+        auto *explorer = new ImageExplore;
+        explorer->SetExt(kHostList);
+        for (int i = 0; i < 30; ++i)
+            makeImage(sandbox.file(QStringLiteral("p%1.png").arg(i)), QSize(800, 600));
+        QTimer::singleShot(0, [explorer] { delete explorer; });
+        explorer->ExplorePath(sandbox.path());
+        // Reaching this line without a crash is the test; the sandbox must be untouched.
+        QVERIFY(QFileInfo::exists(sandbox.file("p0.png")));
+    }
+
+    void getImageListLeavesOutFolders()
+    {
+        Sandbox sandbox;
+        ScriptedPrompts prompts;
+        ImageExplore explorer;
+        explorer.SetExt(kHostList);
+        const QString dir = sandbox.makeDir("g");
+        QDir().mkpath(dir + "/x.jpg");
+        makeImage(dir + "/b10.jpg");
+        makeImage(dir + "/b9.JPG");
+        makeImage(dir + "/.h.jpg");
+        writeText(dir + "/t.txt", "x");
+        QCOMPARE(explorer.GetImageList(dir, "*.*"),
+                 (QStringList{dir + "/b9.JPG", dir + "/b10.jpg"}));
+        QCOMPARE(explorer.GetImageList(dir + "/", "*.jpg"),
+                 (QStringList{dir + "/b9.JPG", dir + "/b10.jpg"}));
+        QCOMPARE(explorer.GetImageList(dir, "b1*"), QStringList{dir + "/b10.jpg"});
+        QCOMPARE(explorer.GetImageList(sandbox.file("missing"), "*.*"), QStringList());
+        QCOMPARE(explorer.itemCount(), 0);
+        QCOMPARE(explorer.model()->rowCount(), 0);
+    }
+
+    void cacheServesTheNextListing()
+    {
+        Fixture f;
+        const QString dir = f.folder("cached");
+        const QString photo = makeImage(dir + "/p.png", QSize(300, 200), Qt::magenta);
+        const QDateTime stamp = QFileInfo(photo).lastModified();
+        f.explorer.ExplorePath(dir);
+        QCOMPARE(pictureSize(f.explorer, 0), QSize(140, 93));
+        QVERIFY(!QDir(f.sandbox.file("cache/thumbnails/large")).isEmpty());
+
+        // Same size and time but unreadable content: only the cache can still give a thumbnail.
+        QFile file(photo);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        const qint64 size = file.size();
+        file.seek(0);
+        file.write(QByteArray(size, 'x'));
+        file.setFileTime(stamp, QFileDevice::FileModificationTime);
+        file.close();
+        f.explorer.ExplorePath(dir);
+        QCOMPARE(pictureSize(f.explorer, 0), QSize(140, 93));
+        QCOMPARE(picture(f.explorer, 0).pixelColor(70, 46), QColor(Qt::magenta));
+
+        // A new time: the stale thumbnail is not used and the damage shows.
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        file.setFileTime(stamp.addSecs(30), QFileDevice::FileModificationTime);
+        file.close();
+        f.explorer.ExplorePath(dir);
+        QVERIFY(!f.explorer.model()
+                     ->data(f.explorer.model()->index(0), Qt::ToolTipRole)
+                     .toString()
+                     .isEmpty());
+    }
+
+    void arrowKeysReportOnceAndNeverWrap()
+    {
+        Fixture f;
+        const QString dir = listThree(f);
+        QListView *lv = f.explorer.listView();
+        lv->setFocus();
+        QSignalSpy selected(&f.explorer, &ImageExplore::ItemSelected);
+
+        QTest::keyClick(lv, Qt::Key_Right);
+        QCOMPARE(strings(selected), QStringList{dir + "/b.png"});
+        QTest::keyClick(lv, Qt::Key_Right);
+        QTest::keyClick(lv, Qt::Key_Right); // at the end: stays
+        QCOMPARE(strings(selected), (QStringList{dir + "/b.png", dir + "/c.png", dir + "/c.png"}));
+        selected.clear();
+
+        // Control alone reports nothing.
+        QTest::keyPress(lv, Qt::Key_Control);
+        QTest::keyRelease(lv, Qt::Key_Control);
+        QCOMPARE(selected.size(), 0);
+
+        // With Control held, a released key reports the list's item.
+        QTest::keyClick(lv, Qt::Key_Left, Qt::ControlModifier);
+        QCOMPARE(selected.size(), 1);
+        QCOMPARE(selected.at(0).at(0).toString(), dir + "/" + lv->currentIndex().data().toString());
+        selected.clear();
+
+        f.explorer.SetSelectedFocus(dir + "/a.png");
+        QTest::keyClick(lv, Qt::Key_Left); // at the start: stays
+        QCOMPARE(strings(selected), QStringList{dir + "/a.png"});
+    }
+
+    void nextAndPreviousReportTwice()
+    {
+        Fixture f;
+        const QString dir = listThree(f);
+        QSignalSpy selected(&f.explorer, &ImageExplore::ItemSelected);
+
+        f.explorer.NextItem();
+        QCOMPARE(strings(selected), QStringList{dir + "/a.png"});
+        QTRY_COMPARE(selected.size(), 2);
+        QCOMPARE(selected.at(1).at(0).toString(), dir + "/b.png");
+
+        selected.clear();
+        f.explorer.SetSelectedFocus(dir + "/c.png");
+        f.explorer.NextItem();
+        QTRY_COMPARE(selected.size(), 2);
+        QCOMPARE(strings(selected), (QStringList{dir + "/c.png", dir + "/c.png"}));
+
+        selected.clear();
+        f.explorer.PrevItem();
+        QTRY_COMPARE(selected.size(), 2);
+        QCOMPARE(strings(selected), (QStringList{dir + "/c.png", dir + "/b.png"}));
+        QTest::qWait(50);
+        QCOMPARE(selected.size(), 2);
+    }
+
+    void nextOnEmptyListDoesNothing()
+    {
+        Fixture f;
+        QSignalSpy selected(&f.explorer, &ImageExplore::ItemSelected);
+        f.explorer.NextItem();
+        f.explorer.PrevItem();
+        QTest::qWait(50);
+        QCOMPARE(selected.size(), 0);
+    }
+
+    void setSelectedFocusSelectsWithoutEvent()
+    {
+        Fixture f;
+        const QString dir = listThree(f);
+        QSignalSpy selected(&f.explorer, &ImageExplore::ItemSelected);
+        f.explorer.SetSelectedFocus(dir.toUpper() + "/B.PNG");
+        QCOMPARE(selected.size(), 0);
+        const QModelIndexList rows = f.explorer.listView()->selectionModel()->selectedIndexes();
+        QCOMPARE(rows.size(), 1);
+        QCOMPARE(rows.at(0).row(), 1);
+
+        f.explorer.SetSelectedFocus(dir + "/missing.png");
+        QCOMPARE(selected.size(), 0);
+        QVERIFY(f.explorer.listView()->selectionModel()->selectedIndexes().isEmpty());
+    }
+
+    void openingFoldersAndImages()
+    {
+        Fixture f;
+        const QString dir = f.folder("open");
+        QDir().mkpath(dir + "/sub");
+        makeImage(dir + "/x.png");
+        makeImage(dir + "/y.png");
+        f.explorer.ExplorePath(dir);
+        QSignalSpy opened(&f.explorer, &ImageExplore::ItemOpened);
+        QListView *lv = f.explorer.listView();
+
+        QTest::keyClick(lv, Qt::Key_Return);
+        QCOMPARE(opened.size(), 1);
+        QCOMPARE(opened.at(0).at(0).toStringList(), f.explorer.imagePaths());
+        QCOMPARE(opened.at(0).at(1).toInt(), 0);
+        QCOMPARE(opened.at(0).at(2).toString(), dir + "/sub");
+
+        f.explorer.SetSelectedFocus(dir + "/y.png");
+        QTest::keyClick(lv, Qt::Key_Enter);
+        QCOMPARE(opened.size(), 2);
+        QCOMPARE(opened.at(1).at(1).toInt(), 1);
+        QCOMPARE(opened.at(1).at(2).toString(), QString());
+
+        // Double click opens the item under the pointer.
+        const QRect xRect = lv->visualRect(f.explorer.model()->index(1));
+        QTest::mouseClick(lv->viewport(), Qt::LeftButton, {}, xRect.center());
+        QTest::mouseDClick(lv->viewport(), Qt::LeftButton, {}, xRect.center());
+        QCOMPARE(opened.size(), 3);
+        QCOMPARE(opened.at(2).at(1).toInt(), 0);
+        QCOMPARE(opened.at(2).at(2).toString(), QString());
+
+        // The View menu item opens too.
+        f.explorer.contextMenu()->actions().at(0)->trigger();
+        QCOMPARE(opened.size(), 4);
+    }
+
+    void mouseButtons()
+    {
+        Fixture f;
+        const QString dir = listThree(f);
+        QListView *lv = f.explorer.listView();
+        QSignalSpy selected(&f.explorer, &ImageExplore::ItemSelected);
+
+        const QRect cRect = lv->visualRect(f.explorer.model()->index(2));
+        QTest::mouseClick(lv->viewport(), Qt::LeftButton, {}, cRect.center());
+        QCOMPARE(strings(selected), QStringList{dir + "/c.png"});
+        QVERIFY(!f.explorer.contextMenu()->isVisible());
+
+        // Right click over an item: the menu at the pointer, over empty space: nothing.
+        const QRect bRect = lv->visualRect(f.explorer.model()->index(1));
+        QTest::mouseClick(lv->viewport(), Qt::RightButton, {}, bRect.center());
+        QTRY_VERIFY(f.explorer.contextMenu()->isVisible());
+        QCOMPARE(lv->currentIndex().row(), 1);
+        QCOMPARE(selected.size(), 1);
+        f.explorer.contextMenu()->hide();
+
+        QTest::mouseClick(lv->viewport(), Qt::RightButton, {},
+                          QPoint(lv->viewport()->width() - 5, lv->viewport()->height() - 5));
+        QTest::qWait(20);
+        QVERIFY(!f.explorer.contextMenu()->isVisible());
+    }
+
+    void updateAfterOperationRenamesAndRemoves()
+    {
+        Fixture f;
+        const QString dir = listThree(f);
+        QSignalSpy selected(&f.explorer, &ImageExplore::ItemSelected);
+        const int countBefore = f.explorer.itemCount();
+
+        f.explorer.UpdateAfterOperation(dir.toUpper() + "/A.PNG", dir + "/x.png");
+        QCOMPARE(tags(f.explorer), (QStringList{dir + "/x.png", dir + "/b.png", dir + "/c.png"}));
+        QCOMPARE(f.explorer.model()->item(0).text, QStringLiteral("x.png"));
+        QCOMPARE(f.explorer.imagePaths(),
+                 (QStringList{dir + "/x.png", dir + "/b.png", dir + "/c.png"}));
+
+        f.explorer.UpdateAfterOperation(dir + "/b.png", QString());
+        QCOMPARE(tags(f.explorer), (QStringList{dir + "/x.png", dir + "/c.png"}));
+        QCOMPARE(f.explorer.imagePaths(), (QStringList{dir + "/x.png", dir + "/c.png"}));
+
+        // A path no item carries changes nothing.
+        f.explorer.UpdateAfterOperation(dir + "/elsewhere.png", QString());
+        QCOMPARE(tags(f.explorer).size(), 2);
+        QCOMPARE(selected.size(), 0);
+        QCOMPARE(f.explorer.itemCount(), countBefore);
+
+        // Opening the renamed item hands the new path.
+        QSignalSpy opened(&f.explorer, &ImageExplore::ItemOpened);
+        f.explorer.SetSelectedFocus(dir + "/x.png");
+        QTest::keyClick(f.explorer.listView(), Qt::Key_Return);
+        QCOMPARE(opened.size(), 1);
+        QCOMPARE(opened.at(0).at(0).toStringList().value(opened.at(0).at(1).toInt()),
+                 dir + "/x.png");
+    }
+};
+
+QTEST_MAIN(ImageExploreTest)
+#include "imageexploretest.moc"
