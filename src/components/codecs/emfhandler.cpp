@@ -835,7 +835,8 @@ Result<QImage> EmfHandler::render(const QByteArray &data, const ReadOptions &opt
             QRectF(frame.left() / 100 * perMm.width(), frame.top() / 100 * perMm.height(),
                    frame.width() / 100 * perMm.width(), frame.height() / 100 * perMm.height());
     } else {
-        const QRectF b = h.bounds.normalized();
+        // Inclusive bounds: right below left means there is nothing.
+        const QRectF b = h.bounds;
         frameDevice = QRectF(b.left(), b.top(), b.width() + 1, b.height() + 1);
     }
     if (!(frameDevice.width() > 0 && frameDevice.height() > 0) ||
