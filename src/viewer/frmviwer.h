@@ -1,10 +1,25 @@
 #pragma once
 
+#include "components/result.h"
+
 #include <QMainWindow>
+#include <QPointer>
 #include <QStringList>
+#include <QTimer>
+
+#include <memory>
+
+class QAction;
+class QLabel;
+class QMenu;
+class QMovie;
+class QPrinter;
+class QToolBar;
 
 namespace qmt {
 
+class ImageDocument;
+class ImagePrefetcher;
 class ImageView;
 
 // The viewer window. It exists once, is created on first use through instance() and unloaded
@@ -18,6 +33,7 @@ public:
     static bool isLoaded();
     // Closes and destroys the window (its close writes the "FullScreen" setting).
     static void unload();
+    ~frmViwer() override;
 
     // Shows list[index] (the index wraps into the list) and makes the window visible.
     void ViewImage(const QStringList &list, int index);
@@ -27,6 +43,61 @@ public:
 
     // The viewer's image engine view; the browser sets its ZoomFactor before ViewImage.
     ImageView *ImgX() const;
+
+    // The Open dialog: the chosen files are appended to the list; false when cancelled.
+    bool LoadImage();
+    // Saves the shown image in the format of the chosen file type.
+    void SaveAs();
+    // Ask for a key and encrypt or decrypt the shown image (filled by the encryption work).
+    void Encrypt();
+    void Decrypt();
+    // Reads "AntiAlias", "Slide Show Delay" and "FullScreen" (run once at creation).
+    void LoadSettings();
+
+    // The window's state.
+    const QStringList &PathList() const { return m_PathList; }
+    int CurrentIndex() const { return m_CurrentIndex; }
+    int SlideIndex() const { return m_SlideIndex; }
+    bool FullScreenOn() const { return m_FullScreenOn; }
+    bool slideShowRunning() const { return m_slideShowRunning; }
+    // The slide-show delay in milliseconds (0..65535; 0 gives no ticks).
+    int slideShowDelay() const { return m_slideDelay; }
+    bool slideTimerActive() const { return m_tmrSlideShow.isActive(); }
+    // Text of status panel 1..5.
+    QString statusPanel(int panel) const;
+    // Why the last image could not be shown ("" when it was).
+    QString lastLoadError() const { return m_lastLoadError; }
+    // The printer of Print and Page Setup; it keeps its settings between uses.
+    QPrinter &printer();
+    // The prefetcher of the neighbouring images.
+    ImagePrefetcher *prefetcher() const { return m_prefetcher; }
+
+    // Commands, as the menus, the toolbar, the keys and the context menu run them.
+    void ToggleFullScreen();
+    void ReturnToBrowser();
+    void CloseViewer();
+    void ZoomIn();
+    void ZoomOut();
+    void RotateRight();
+    void RotateLeft();
+    void ToggleAntiAlias();
+    void UpdateToolMode();
+    void NextImage();
+    void PreviousImage();
+    void ToggleSlideShow();
+    void AskSlideDelay();
+    // Placement 0 top left, 1 centred, 2 fitted to the page.
+    void PrintImage(int placement);
+    void PageSetup();
+    void CopyImage();
+    void UpdateStatusBar();
+    // The window's key handler (it sees keys before the image area); true when handled.
+    bool handleKey(int key, Qt::KeyboardModifiers modifiers);
+    // Files dropped on the image area become the list.
+    void dropFiles(const QStringList &paths);
+    // The context menu as ShowViewerMenu shows it (caller owns it).
+    QMenu *buildViewerMenu(QWidget *parent);
+    void ShowViewerMenu(int x, int y);
 
 Q_SIGNALS:
     // The user went back to the browser: show it and bring it to this image (CheckPath).
@@ -38,8 +109,77 @@ Q_SIGNALS:
     // A file operation changed the shown image's file (RefreshImages on the browser).
     void filesChanged(const QString &sPath, const QString &pathTO);
 
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
     explicit frmViwer(QWidget *parent = nullptr);
+
+    void buildMenus();
+    void buildToolbar();
+    void buildStatusBar();
+    QAction *addMenuItem(QMenu *menu, const char *name, const QString &caption,
+                         const QKeySequence &shortcut, void (frmViwer::*command)());
+
+    Status LoadPictureFile(const QString &path);
+    void showLoadFailure(const QString &path, const QString &why);
+    void startAnimationIfAny(const QString &path);
+    void stopAnimation();
+    void SizeWindowToImage();
+    void FitZoomIfLarger();
+    void ReloadCurrent();
+    void SlideStep(bool tick);
+    void onSlideTimer();
+    void setSlideTimerEnabled(bool enabled);
+    void setSlideDelay(int milliseconds);
+    void prefetchAround(int index);
+    void onImageChanged();
+    void onMouseDown(Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y);
+    void saveFullScreenSetting();
+    int windowWidthTwips() const;
+    int windowHeightTwips() const;
+    int toolbarHeightTwips() const;
+
+    // File operations, wallpaper, help, update and about (viewerfileoperations.cpp).
+    void DoFileOperation(int opType);
+    void DeleteImage() { DoFileOperation(2); }
+    void SetAsWallpaper();
+    void ShowHelpIndex();
+    void RunUpdate();
+    void ShowAbout();
+
+    ImageView *m_view = nullptr;
+    ImageDocument *m_document = nullptr;
+    ImagePrefetcher *m_prefetcher = nullptr;
+    QToolBar *m_toolbar = nullptr;
+    QAction *m_toolButtons[8] = {};
+    QList<QMenu *> m_topMenus;
+    QAction *m_mnuAntiAliasDisplay = nullptr;
+    QLabel *m_panels[5] = {};
+    QTimer m_tmrSlideShow;
+    QPointer<QMovie> m_movie;
+    std::unique_ptr<QPrinter> m_printer;
+
+    QStringList m_PathList;
+    int m_CurrentIndex = 0;
+    int m_SlideIndex = 0;
+    bool m_FullScreenOn = true;
+    bool m_SlideTickPending = false;
+    int m_SavedLeft = 0;
+    int m_SavedTop = 0;
+    int m_SavedWidth = 0;
+    int m_SavedHeight = 0;
+    bool m_ResizeSuppressed = false;
+    bool m_slideShowRunning = false;
+    bool m_slideTimerEnabled = false;
+    int m_slideDelay = 1000;
+    // The file dialog's type position, shared by Open and Save As (1-based).
+    int m_dialogFilterIndex = 1;
+    QString m_lastLoadError;
+    bool m_unloading = false;
 };
 
 } // namespace qmt

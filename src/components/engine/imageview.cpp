@@ -138,7 +138,30 @@ double ImageView::fitZoom(bool allowEnlarge) const
     return allowEnlarge ? zoom : qMin(1.0, zoom);
 }
 
-double ImageView::effectiveZoom() const { return m_tool == ToolFit ? fitZoom() : m_zoom; }
+double ImageView::effectiveZoom() const
+{
+    if (m_tool != ToolFit)
+        return m_zoom;
+    return m_zoomKeptWhenFitting ? qMin(m_zoom, fitZoom(true)) : fitZoom();
+}
+
+void ImageView::setPlaceholderText(const QString &text)
+{
+    if (m_placeholder == text)
+        return;
+    m_placeholder = text;
+    viewport()->update();
+}
+
+void ImageView::setZoomKeptWhenFitting(bool kept)
+{
+    if (m_zoomKeptWhenFitting == kept)
+        return;
+    m_zoomKeptWhenFitting = kept;
+    m_cacheValid = false;
+    updateGeometryOfContent();
+    viewport()->update();
+}
 
 QSize ImageView::scaledSize() const
 {
@@ -181,8 +204,16 @@ const QPixmap &ImageView::scaledPixmap()
     if (!m_cacheValid || m_cacheSize != size || m_cacheSmooth != m_antiAlias) {
         const QImage &image = m_document->image();
         const Qt::TransformationMode mode = m_antiAlias ? Qt::SmoothTransformation : Qt::FastTransformation;
-        m_cache = size == image.size() ? QPixmap::fromImage(image)
-                                       : QPixmap::fromImage(image.scaled(size, Qt::IgnoreAspectRatio, mode));
+        if (size == image.size()) {
+            m_cache = QPixmap::fromImage(image);
+        } else if (m_antiAlias && image.width() >= 4 * size.width() && image.height() >= 4 * size.height()) {
+            // A large reduction: halve by sampling first (cheap, no visible loss at the final
+            // size), then smooth the last factor of at most four.
+            const QImage reduced = image.scaled(size * 2, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+            m_cache = QPixmap::fromImage(reduced.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+        } else {
+            m_cache = QPixmap::fromImage(image.scaled(size, Qt::IgnoreAspectRatio, mode));
+        }
         m_cacheSize = size;
         m_cacheSmooth = m_antiAlias;
         m_cacheValid = true;
@@ -195,8 +226,14 @@ void ImageView::paintEvent(QPaintEvent *)
     QPainter painter(viewport());
     painter.fillRect(viewport()->rect(), m_back);
     const QImage &image = m_document->image();
-    if (image.isNull())
+    if (image.isNull()) {
+        if (!m_placeholder.isEmpty()) {
+            painter.setPen(m_back.lightness() > 128 ? Qt::black : Qt::white);
+            painter.drawText(viewport()->rect().adjusted(12, 12, -12, -12),
+                             Qt::AlignCenter | Qt::TextWordWrap, m_placeholder);
+        }
         return;
+    }
     const QRect target = imageRect();
     const QSize size = target.size();
     if (qint64(size.width()) * size.height() <= kMaxCachedPixels) {

@@ -4,6 +4,7 @@
 #include <QColor>
 #include <QPixmap>
 #include <QPointer>
+#include <QString>
 
 namespace qmt {
 
@@ -44,6 +45,14 @@ public:
     double fitZoom(bool allowEnlarge = false) const;
     // Where the page lies in viewport coordinates.
     QRect imageRect() const;
+
+    // A text drawn in the middle of the view while no image is shown (why a file could not be
+    // shown, for instance); "" draws nothing.
+    void setPlaceholderText(const QString &text);
+    QString placeholderText() const { return m_placeholder; }
+    // In mode 3 the page is drawn at the zoom factor, only reduced where it would not fit the
+    // viewport (the viewer's zoom steps stay visible). Off: mode 3 always fits (the preview).
+    void setZoomKeptWhenFitting(bool kept);
 
 Q_SIGNALS:
     void doubleClicked();                                     // event 17
@@ -91,6 +100,8 @@ private:
     QSize m_cacheSize;
     bool m_cacheSmooth = false;
     bool m_cacheValid = false;
+    QString m_placeholder;
+    bool m_zoomKeptWhenFitting = false;
 };
 
 } // namespace qmt

@@ -1,0 +1,962 @@
+#include "viewer/frmviwer.h"
+
+#include "components/engine/imagedocument.h"
+#include "components/engine/imageview.h"
+#include "components/prompts.h"
+#include "components/twips.h"
+#include "viewer/imageprefetcher.h"
+#include "viewer/viewerformat.h"
+#include "viewer/viewericons.h"
+#include "viewer/viewersettings.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QImageReader>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMovie>
+#include <QPrinter>
+#include <QScreen>
+#include <QStatusBar>
+#include <QToolBar>
+
+#include <cmath>
+
+namespace qmt {
+namespace {
+
+QPointer<frmViwer> &theInstance()
+{
+    static QPointer<frmViwer> window;
+    return window;
+}
+
+QString boolSetting(bool value)
+{
+    return value ? QStringLiteral("-1") : QStringLiteral("0");
+}
+
+} // namespace
+
+frmViwer *frmViwer::instance()
+{
+    if (!theInstance())
+        theInstance() = new frmViwer();
+    return theInstance();
+}
+
+bool frmViwer::isLoaded()
+{
+    return !theInstance().isNull();
+}
+
+void frmViwer::unload()
+{
+    frmViwer *window = theInstance();
+    if (!window)
+        return;
+    window->m_unloading = true;
+    window->close();
+    theInstance() = nullptr;
+    delete window;
+}
+
+frmViwer::frmViwer(QWidget *parent) : QMainWindow(parent)
+{
+    setObjectName(QStringLiteral("frmViwer"));
+    setAttribute(Qt::WA_DeleteOnClose, false);
+
+    m_view = new ImageView(this);
+    m_view->setObjectName(QStringLiteral("ImgX"));
+    m_document = m_view->document();
+    // The engine's design settings: tool 1, white back, centred, a thin border, scroll bars,
+    // drops handled by the window.
+    m_view->setMouseToolMode(1);
+    m_view->setBackColor(Qt::white);
+    m_view->setCenter(true);
+    m_view->setImageBorderThickness(1);
+    m_view->setScrollBarsShown(true);
+    m_view->setDropEnabled(true);
+    m_view->setZoomKeptWhenFitting(true);
+    setCentralWidget(m_view);
+    m_view->installEventFilter(this);
+    m_view->viewport()->installEventFilter(this);
+
+    m_prefetcher = new ImagePrefetcher(this);
+
+    buildToolbar();
+    buildMenus();
+    buildStatusBar();
+
+    m_tmrSlideShow.setParent(this);
+    m_tmrSlideShow.setInterval(1000);
+    connect(&m_tmrSlideShow, &QTimer::timeout, this, &frmViwer::onSlideTimer);
+
+    connect(m_view, &ImageView::imageChanged, this, &frmViwer::onImageChanged);
+    connect(m_view, &ImageView::zoomChanged, this, [this] { UpdateStatusBar(); });
+    connect(m_view, &ImageView::doubleClicked, this, &frmViwer::ReturnToBrowser);
+    connect(m_view, &ImageView::mouseDown, this, &frmViwer::onMouseDown);
+    connect(m_view, &ImageView::filesDropped, this, &frmViwer::dropFiles);
+
+    LoadSettings();
+    m_PathList.clear();
+}
+
+frmViwer::~frmViwer()
+{
+    stopAnimation();
+    m_tmrSlideShow.stop();
+}
+
+ImageView *frmViwer::ImgX() const
+{
+    return m_view;
+}
+
+QPrinter &frmViwer::printer()
+{
+    if (!m_printer)
+        m_printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+    return *m_printer;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Building the window
+
+QAction *frmViwer::addMenuItem(QMenu *menu, const char *name, const QString &caption,
+                               const QKeySequence &shortcut, void (frmViwer::*command)())
+{
+    QAction *action = menu->addAction(caption);
+    action->setObjectName(QString::fromLatin1(name));
+    if (!shortcut.isEmpty()) {
+        action->setShortcut(shortcut);
+        // Held by the window too, so shortcuts work while the menu bar is hidden (full screen).
+        addAction(action);
+    }
+    if (command)
+        connect(action, &QAction::triggered, this, command);
+    return action;
+}
+
+void frmViwer::buildMenus()
+{
+    QMenuBar *bar = menuBar();
+    bar->setProperty("skinElement", QStringLiteral("Toolbar"));
+
+    QMenu *file = bar->addMenu(QStringLiteral("File"));
+    file->setObjectName(QStringLiteral("mnuFile"));
+    addMenuItem(file, "mnuopen", QStringLiteral("Open     "), QKeySequence(Qt::CTRL | Qt::Key_O),
+                nullptr);
+    connect(file->actions().last(), &QAction::triggered, this, [this] { LoadImage(); });
+    addMenuItem(file, "mnuBrowse", QStringLiteral("Browse     "),
+                QKeySequence(Qt::CTRL | Qt::Key_B), &frmViwer::ReturnToBrowser);
+    addMenuItem(file, "mnuSaveAs", QStringLiteral("Save As     "),
+                QKeySequence(Qt::CTRL | Qt::Key_S), &frmViwer::SaveAs);
+    addMenuItem(file, "mnuPageSetup", QStringLiteral("Page Setup"), {}, &frmViwer::PageSetup);
+    QMenu *print = file->addMenu(QStringLiteral("Print"));
+    print->menuAction()->setObjectName(QStringLiteral("mnuPrint"));
+    connect(addMenuItem(print, "mnuTopLeft", QStringLiteral("Top Left"), {}, nullptr),
+            &QAction::triggered, this, [this] { PrintImage(0); });
+    connect(addMenuItem(print, "mnuCentered", QStringLiteral("Centered"), {}, nullptr),
+            &QAction::triggered, this, [this] { PrintImage(1); });
+    connect(addMenuItem(print, "mnuFitToPage", QStringLiteral("Fit To Page"), {}, nullptr),
+            &QAction::triggered, this, [this] { PrintImage(2); });
+    addMenuItem(file, "mnuExit", QStringLiteral("Exit         "),
+                QKeySequence(Qt::CTRL | Qt::Key_Q), &frmViwer::ReturnToBrowser);
+
+    QMenu *edit = bar->addMenu(QStringLiteral("Edit"));
+    edit->setObjectName(QStringLiteral("mnuEdit"));
+    connect(addMenuItem(edit, "mnuCopyTo", QStringLiteral("Copy To"),
+                        QKeySequence(Qt::CTRL | Qt::Key_C), nullptr),
+            &QAction::triggered, this, [this] { DoFileOperation(1); });
+    connect(addMenuItem(edit, "mnuMoveTo", QStringLiteral("Move To"),
+                        QKeySequence(Qt::CTRL | Qt::Key_M), nullptr),
+            &QAction::triggered, this, [this] { DoFileOperation(4); });
+    addMenuItem(edit, "mnuCopyImage", QStringLiteral("Copy Image"),
+                QKeySequence(Qt::CTRL | Qt::Key_G), &frmViwer::CopyImage);
+    addMenuItem(edit, "mnuDelete", QStringLiteral("Delete     "), QKeySequence(Qt::Key_Delete),
+                &frmViwer::DeleteImage);
+    connect(
+        addMenuItem(edit, "mnuRename", QStringLiteral("Rename"), QKeySequence(Qt::Key_F2), nullptr),
+        &QAction::triggered, this, [this] { DoFileOperation(5); });
+
+    QMenu *view = bar->addMenu(QStringLiteral("View"));
+    view->setObjectName(QStringLiteral("mnuView"));
+    addMenuItem(view, "mnuFullScreen", QStringLiteral("Full Screen"),
+                QKeySequence(Qt::CTRL | Qt::Key_F), &frmViwer::ToggleFullScreen);
+    addMenuItem(view, "mnuZoomIn", QStringLiteral("Zoom In     "),
+                QKeySequence(Qt::CTRL | Qt::Key_N), &frmViwer::ZoomIn);
+    addMenuItem(view, "mnuZoomOut", QStringLiteral("Zoom Out     "),
+                QKeySequence(Qt::CTRL | Qt::Key_U), &frmViwer::ZoomOut);
+    QMenu *image = view->addMenu(QStringLiteral("Image"));
+    image->menuAction()->setObjectName(QStringLiteral("mnuImage"));
+    addMenuItem(image, "mnuNext", QStringLiteral("Next"), {}, &frmViwer::NextImage);
+    addMenuItem(image, "mnuPrevious", QStringLiteral("Previous"), {}, &frmViwer::PreviousImage);
+
+    QMenu *tools = bar->addMenu(QStringLiteral("Tools"));
+    tools->setObjectName(QStringLiteral("mnuTools"));
+    addMenuItem(tools, "mnuSlideShow", QStringLiteral("Slide Show"), {},
+                &frmViwer::ToggleSlideShow);
+    addMenuItem(tools, "mnuSlideShowDelay", QStringLiteral("Slide Show Delay"), {},
+                &frmViwer::AskSlideDelay);
+    m_mnuAntiAliasDisplay =
+        addMenuItem(tools, "mnuAntiAliasDisplay", QStringLiteral("AntiAlias Display"), {}, nullptr);
+    m_mnuAntiAliasDisplay->setCheckable(true);
+    // The check mark follows the display state, not the click.
+    connect(m_mnuAntiAliasDisplay, &QAction::triggered, this, &frmViwer::ToggleAntiAlias);
+    addMenuItem(tools, "mnuRotate1", QStringLiteral("Rotate +90"), {}, &frmViwer::RotateRight);
+    addMenuItem(tools, "mnuRotate2", QStringLiteral("Rotate -90"), {}, &frmViwer::RotateLeft);
+    addMenuItem(tools, "mnuSetAsWallpaper", QStringLiteral("Set As Wallpaper"), {},
+                &frmViwer::SetAsWallpaper);
+
+    QMenu *help = bar->addMenu(QStringLiteral("Help"));
+    help->setObjectName(QStringLiteral("mnuHelp"));
+    addMenuItem(help, "mnuAbout", QStringLiteral("About"), {}, &frmViwer::ShowAbout);
+    addMenuItem(help, "mnuHelpIndex", QStringLiteral("Help Index"), {}, &frmViwer::ShowHelpIndex);
+    addMenuItem(help, "mnuupdate", QStringLiteral("update"), {}, &frmViwer::RunUpdate);
+
+    m_topMenus = {file, edit, view, tools, help};
+}
+
+void frmViwer::buildToolbar()
+{
+    m_toolbar = addToolBar(QStringLiteral("Toolbar"));
+    m_toolbar->setObjectName(QStringLiteral("Toolbar"));
+    m_toolbar->setMovable(false);
+    m_toolbar->setIconSize(QSize(32, 32));
+    struct Button {
+        const char *key;
+        const char *tip;
+        void (frmViwer::*command)();
+    };
+    const Button buttons[8] = {
+        {"open32", "Open", nullptr},
+        {"browsed32", "Browse", &frmViwer::ReturnToBrowser},
+        {"previous32", "Prevoius", &frmViwer::PreviousImage},
+        {"next32", "Next", &frmViwer::NextImage},
+        {"slidshow32", "Slide Show", &frmViwer::ToggleSlideShow},
+        {"zoomin32", "Zoom In", &frmViwer::ZoomIn},
+        {"zoomiout32", "Zoom Out", &frmViwer::ZoomOut},
+        {"fullscreen32", "Full Screen", &frmViwer::ToggleFullScreen},
+    };
+    for (int i = 0; i < 8; ++i) {
+        const QString key = QString::fromLatin1(buttons[i].key);
+        QAction *action =
+            m_toolbar->addAction(viewer::toolbarIcon(key), QString::fromLatin1(buttons[i].tip));
+        action->setObjectName(key);
+        action->setToolTip(QString::fromLatin1(buttons[i].tip));
+        if (buttons[i].command)
+            connect(action, &QAction::triggered, this, buttons[i].command);
+        m_toolButtons[i] = action;
+    }
+    connect(m_toolButtons[0], &QAction::triggered, this, [this] { LoadImage(); });
+    m_toolButtons[4]->setCheckable(true);
+}
+
+void frmViwer::buildStatusBar()
+{
+    QStatusBar *bar = statusBar();
+    bar->setObjectName(QStringLiteral("StatusBar"));
+    bar->setProperty("skinElement", QStringLiteral("StatusBar"));
+    const int stretch[5] = {0, 3, 1, 2, 0};
+    for (int i = 0; i < 5; ++i) {
+        m_panels[i] = new QLabel(bar);
+        m_panels[i]->setObjectName(QStringLiteral("panel%1").arg(i + 1));
+        m_panels[i]->setMinimumWidth(i == 1 ? 120 : 60);
+        bar->addPermanentWidget(m_panels[i], stretch[i]);
+    }
+}
+
+QString frmViwer::statusPanel(int panel) const
+{
+    if (panel < 1 || panel > 5)
+        return QString();
+    return m_panels[panel - 1]->text();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Settings
+
+void frmViwer::LoadSettings()
+{
+    const bool antiAlias =
+        viewer::settingToBool(viewer::readSetting("AntiAlias", QStringLiteral("1")), true);
+    m_view->setAntiAliasOn(antiAlias);
+    m_mnuAntiAliasDisplay->setChecked(antiAlias);
+    setSlideDelay(viewer::delayFromSetting(
+        viewer::readSetting("Slide Show Delay", QStringLiteral("2000")), 2000));
+    m_FullScreenOn =
+        viewer::settingToBool(viewer::readSetting("FullScreen", QStringLiteral("1")), true);
+}
+
+void frmViwer::saveFullScreenSetting()
+{
+    viewer::saveSetting("FullScreen", boolSetting(m_FullScreenOn));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Geometry in twips
+
+int frmViwer::windowWidthTwips() const
+{
+    return twips::fromPixelsX(width());
+}
+int frmViwer::windowHeightTwips() const
+{
+    return twips::fromPixelsY(height());
+}
+int frmViwer::toolbarHeightTwips() const
+{
+    return twips::fromPixelsY(m_toolbar->isVisible() ? m_toolbar->height()
+                                                     : m_toolbar->sizeHint().height());
+}
+
+void frmViwer::resizeEvent(QResizeEvent *event)
+{
+    QMainWindow::resizeEvent(event);
+    if (m_ResizeSuppressed)
+        return;
+    // The layout keeps the image area between the bars; the tool mode follows the new size.
+    UpdateToolMode();
+}
+
+void frmViwer::ToggleFullScreen()
+{
+    QScreen *screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+    if (!m_FullScreenOn) {
+        m_FullScreenOn = true;
+        // The geometry to come back to. A window already covering the screen (a new image shown
+        // in full screen) keeps the geometry recorded when full screen was first entered.
+        if (!(windowState() & Qt::WindowFullScreen)) {
+            m_SavedLeft = twips::fromPixelsX(x());
+            m_SavedTop = twips::fromPixelsY(y());
+            m_SavedWidth = windowWidthTwips();
+            m_SavedHeight = windowHeightTwips();
+        }
+        ReloadCurrent();
+        m_toolbar->hide();
+        statusBar()->hide();
+        menuBar()->hide();
+        Qt::WindowStates state = windowState();
+        state &= ~(Qt::WindowMaximized | Qt::WindowMinimized);
+        setWindowState(state | Qt::WindowFullScreen);
+        if (screen && !isVisible())
+            setGeometry(screen->geometry());
+    } else {
+        m_FullScreenOn = false;
+        setWindowTitle(QString());
+        menuBar()->show();
+        m_toolbar->show();
+        statusBar()->show();
+        setWindowState(windowState() & ~(Qt::WindowFullScreen | Qt::WindowMaximized));
+        move(twips::toPixelsX(m_SavedLeft), twips::toPixelsY(m_SavedTop + 510));
+        resize(twips::toPixelsX(m_SavedWidth), twips::toPixelsY(m_SavedHeight));
+        ReloadCurrent();
+    }
+    update();
+}
+
+void frmViwer::ReturnToBrowser()
+{
+    hide();
+    const QString current = m_PathList.value(m_CurrentIndex);
+    Q_EMIT returnedToBrowser(current);
+}
+
+void frmViwer::CloseViewer()
+{
+    close();
+}
+
+void frmViwer::closeEvent(QCloseEvent *event)
+{
+    saveFullScreenSetting();
+    m_PathList.clear();
+    if (m_slideShowRunning)
+        setSlideTimerEnabled(false);
+    stopAnimation();
+    m_prefetcher->keep({});
+    event->accept();
+    if (m_unloading)
+        return;
+    if (bCommand) {
+        Q_EMIT endProgramRequested();
+        return;
+    }
+    // The window is unloaded; the browser comes back.
+    Q_EMIT closedToBrowser();
+    if (theInstance() == this)
+        theInstance() = nullptr;
+    deleteLater();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Loading and showing
+
+void frmViwer::stopAnimation()
+{
+    if (m_movie) {
+        m_movie->stop();
+        delete m_movie;
+    }
+}
+
+void frmViwer::startAnimationIfAny(const QString &path)
+{
+    if (m_document->ImageFormatCode() != FormatGif || m_document->PageCount() < 2)
+        return;
+    auto *movie = new QMovie(path, QByteArray(), this);
+    if (!movie->isValid()) {
+        delete movie;
+        return;
+    }
+    m_movie = movie;
+    connect(movie, &QMovie::frameChanged, this, [this] {
+        if (m_movie && m_document->PageCount() > 0)
+            m_document->replaceCurrentPage(m_movie->currentImage());
+    });
+    movie->start();
+}
+
+void frmViwer::showLoadFailure(const QString &path, const QString &why)
+{
+    m_lastLoadError = why.isEmpty() ? QStringLiteral("The file could not be read.") : why;
+    m_document->ClearImage();
+    m_view->setPlaceholderText(
+        QStringLiteral("%1 cannot be shown.\n%2").arg(QFileInfo(path).fileName(), m_lastLoadError));
+}
+
+Status frmViwer::LoadPictureFile(const QString &path)
+{
+    stopAnimation();
+    m_lastLoadError.clear();
+    m_view->setPlaceholderText(QString());
+    Status status;
+    if (viewer::takesPicturePath(path)) {
+        // Icons, cursors and bitmaps go through the picture loader and reach the engine as one
+        // picture.
+        Result<DecodedImage> decoded = readImageFile(path, ReadOptions{{}, true});
+        if (decoded && !decoded->pages.isEmpty())
+            status = m_document->LoadFromPicture(decoded->pages.first());
+        else
+            status = Status::fail(decoded.error());
+    } else if (std::optional<DecodedImage> ready = m_prefetcher->take(path)) {
+        m_document->adoptDecoded(std::move(*ready), path);
+    } else {
+        Result<DecodedImage> decoded = readImageFile(path);
+        if (decoded) {
+            m_prefetcher->store(path, *decoded);
+            m_document->adoptDecoded(std::move(*decoded), path);
+        } else {
+            status = Status::fail(decoded.error());
+        }
+    }
+    if (!status) {
+        showLoadFailure(path, status.error());
+        return status;
+    }
+    startAnimationIfAny(path);
+    return status;
+}
+
+void frmViwer::ViewImage(const QStringList &list, int index)
+{
+    m_PathList = list;
+    if (m_PathList.isEmpty()) {
+        m_document->ClearImage();
+        return;
+    }
+    const int upper = int(m_PathList.size()) - 1;
+    if (index == upper + 1)
+        index = 0;
+    else if (index == -1)
+        index = upper;
+    // Never index outside the list.
+    index = qBound(0, index, upper);
+    if (m_PathList.at(index).isEmpty()) {
+        stopAnimation();
+        m_document->ClearImage();
+        return;
+    }
+    m_CurrentIndex = index;
+    // Nothing is drawn until the window has its size for the new image.
+    setUpdatesEnabled(false);
+    // The neighbours start decoding while this one loads.
+    prefetchAround(index);
+    LoadPictureFile(m_PathList.at(index));
+    setWindowTitle(viewer::windowCaption(m_PathList.at(index)));
+    if (!m_FullScreenOn)
+        SizeWindowToImage();
+    FitZoomIfLarger();
+    if (m_FullScreenOn) {
+        m_FullScreenOn = false;
+        ToggleFullScreen();
+    }
+    setUpdatesEnabled(true);
+    show();
+    UpdateToolMode();
+    UpdateStatusBar();
+}
+
+void frmViwer::prefetchAround(int index)
+{
+    const int count = int(m_PathList.size());
+    if (count == 0)
+        return;
+    QStringList keep{m_PathList.value(index)};
+    // The images Next and Previous would show (one hole skipped, no wrap at the ends).
+    if (index + 1 < count)
+        keep.append(m_PathList.at(index + 1).isEmpty() ? m_PathList.value(index + 2)
+                                                       : m_PathList.at(index + 1));
+    if (index - 1 >= 0)
+        keep.append(m_PathList.at(index - 1).isEmpty() ? m_PathList.value(index - 2)
+                                                       : m_PathList.at(index - 1));
+    // Picture-path files are read by the window itself.
+    keep.removeIf(
+        [](const QString &path) { return path.isEmpty() || viewer::takesPicturePath(path); });
+    m_prefetcher->keep(keep);
+}
+
+void frmViwer::SizeWindowToImage()
+{
+    const QImage page0 = m_document->GetPage(0);
+    const double tx = twips::perPixelX();
+    const double ty = twips::perPixelY();
+    const int w0 = page0.width();
+    const int h0 = page0.height();
+    double engineWidth = tx * w0;
+    double engineHeight = ty * h0 + 200;
+    if (engineWidth < 6000)
+        engineWidth = 7590;
+    if (h0 < 100)
+        engineHeight = 4000;
+    if (windowState() & (Qt::WindowMinimized | Qt::WindowMaximized)) {
+        UpdateToolMode();
+        return;
+    }
+    const double heightTwips =
+        h0 >= 100 ? toolbarHeightTwips() + (ty * h0 + 400) + 1000 : engineHeight + 600;
+    int widthPx = twips::toPixelsX(engineWidth);
+    int heightPx = twips::toPixelsY(heightTwips);
+    QScreen *screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+    const QRect area = screen ? screen->availableGeometry() : QRect(0, 0, widthPx, heightPx);
+    // A window larger than the screen could not be seen whole: it is kept on the screen and the
+    // zoom fits the image into it.
+    widthPx = qMin(widthPx, area.width());
+    heightPx = qMin(heightPx, area.height());
+    resize(widthPx, heightPx);
+    move(area.x() + (area.width() - widthPx) / 2, area.y() + (area.height() - heightPx) / 2);
+}
+
+void frmViwer::FitZoomIfLarger()
+{
+    const double tx = twips::perPixelX();
+    const double ty = twips::perPixelY();
+    const int w = m_document->ImageWidthPx();
+    const int h = m_document->ImageHeightPx();
+    if (w <= 0 || h <= 0)
+        return;
+    const double windowWidth = windowState() & Qt::WindowFullScreen && screen()
+                                   ? twips::fromPixelsX(screen()->geometry().width())
+                                   : windowWidthTwips();
+    const double windowHeight = windowState() & Qt::WindowFullScreen && screen()
+                                    ? twips::fromPixelsY(screen()->geometry().height())
+                                    : windowHeightTwips();
+    if (tx * w > windowWidth && ty * h > windowHeight)
+        m_view->setZoomFactor(windowWidth / (tx * w));
+}
+
+void frmViwer::ReloadCurrent()
+{
+    if (m_PathList.isEmpty())
+        return;
+    int index = m_CurrentIndex;
+    const int upper = int(m_PathList.size()) - 1;
+    if (index == upper + 1)
+        index = 0;
+    else if (index == -1)
+        index = upper;
+    index = qBound(0, index, upper);
+    if (m_PathList.at(index).isEmpty())
+        return;
+    LoadPictureFile(m_PathList.at(index));
+}
+
+bool frmViwer::LoadImage()
+{
+    FileDialogRequest request;
+    request.filters = viewer::qtFilters(QString::fromLatin1(viewer::kOpenFilter));
+    request.filterIndex = qBound(1, m_dialogFilterIndex, int(request.filters.size()));
+    request.multiple = true;
+    if (const QString current = m_PathList.value(m_CurrentIndex); !current.isEmpty())
+        request.directory = QFileInfo(current).absolutePath();
+    const std::optional<FileDialogResult> chosen = prompts().openFiles(request);
+    if (!chosen || chosen->files.isEmpty())
+        return false;
+    m_dialogFilterIndex = chosen->filterIndex;
+    // The first chosen file is shown and names the window; all are appended to the list.
+    m_document->ClearImage();
+    LoadPictureFile(chosen->files.first());
+    m_PathList.append(chosen->files);
+    m_document->SelectPage(0);
+    setWindowTitle(viewer::windowCaption(chosen->files.first()));
+    UpdateStatusBar();
+    return true;
+}
+
+void frmViwer::dropFiles(const QStringList &paths)
+{
+    QStringList images;
+    for (const QString &path : paths) {
+        const QFileInfo info(path);
+        if (!info.isDir() && viewer::isViewableImageFile(path))
+            images.append(info.absoluteFilePath());
+    }
+    // A drop without an image leaves everything as it was.
+    if (images.isEmpty())
+        return;
+    ViewImage(images, 0);
+}
+
+void frmViwer::onImageChanged()
+{
+    UpdateToolMode();
+    UpdateStatusBar();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Zoom, rotation, display
+
+void frmViwer::UpdateToolMode()
+{
+    const int w = m_document->ImageWidthPx();
+    const int h = m_document->ImageHeightPx();
+    const double zoom = m_view->ZoomFactor();
+    const bool fits = zoom * w * twips::perPixelX() <= windowWidthTwips() &&
+                      zoom * h * twips::perPixelY() <= windowHeightTwips();
+    m_view->setMouseToolMode(fits ? 3 : 2);
+}
+
+void frmViwer::ZoomIn()
+{
+    if (m_view->ZoomFactor() * 100 > 1600)
+        return;
+    m_view->setZoomFactor(m_view->ZoomFactor() * 1.25);
+    UpdateToolMode();
+}
+
+void frmViwer::ZoomOut()
+{
+    if (m_view->ZoomFactor() * 100 < 0.5)
+        return;
+    m_view->setZoomFactor(m_view->ZoomFactor() * 0.75);
+    UpdateToolMode();
+}
+
+void frmViwer::RotateRight()
+{
+    stopAnimation();
+    m_document->RotateImage(90.0);
+}
+
+void frmViwer::RotateLeft()
+{
+    stopAnimation();
+    m_document->RotateImage(-90.0);
+}
+
+void frmViwer::ToggleAntiAlias()
+{
+    m_view->setAntiAliasOn(!m_view->AntiAliasOn());
+    m_mnuAntiAliasDisplay->setChecked(m_view->AntiAliasOn());
+    viewer::saveSetting("AntiAlias", boolSetting(m_view->AntiAliasOn()));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Keys, mouse, context menu
+
+bool frmViwer::handleKey(int key, Qt::KeyboardModifiers modifiers)
+{
+    const bool keypad = modifiers & Qt::KeypadModifier;
+    switch (key) {
+    case Qt::Key_Escape:
+        CloseViewer();
+        return true;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        ReturnToBrowser();
+        return true;
+    case Qt::Key_Space:
+    case Qt::Key_PageDown:
+        NextImage();
+        for (int i = 0; i < 8; ++i)
+            QCoreApplication::processEvents();
+        return true;
+    case Qt::Key_Backspace:
+    case Qt::Key_PageUp:
+        PreviousImage();
+        for (int i = 0; i < 2; ++i)
+            QCoreApplication::processEvents();
+        return true;
+    case Qt::Key_Delete:
+        if (m_FullScreenOn)
+            DeleteImage();
+        return true;
+    case Qt::Key_F:
+        ToggleFullScreen();
+        return true;
+    case Qt::Key_Plus:
+    case Qt::Key_Equal:
+        ZoomIn();
+        return true;
+    case Qt::Key_Minus:
+        if (keypad)
+            ZoomOut();
+        return true;
+    case Qt::Key_Left:
+    case Qt::Key_Right:
+    case Qt::Key_Up:
+    case Qt::Key_Down:
+        // Scrolling by keys only while the zoomed image is larger than the window.
+        if (m_view->MouseToolMode() == 2) {
+            if (key == Qt::Key_Left)
+                m_view->setScrollX(m_view->ScrollX() - 5);
+            else if (key == Qt::Key_Right)
+                m_view->setScrollX(m_view->ScrollX() + 5);
+            else if (key == Qt::Key_Up)
+                m_view->setScrollY(m_view->ScrollY() - 5);
+            else
+                m_view->setScrollY(m_view->ScrollY() + 5);
+        }
+        return true;
+    default:
+        return false;
+    }
+}
+
+void frmViwer::keyPressEvent(QKeyEvent *event)
+{
+    if (!handleKey(event->key(), event->modifiers()))
+        QMainWindow::keyPressEvent(event);
+}
+
+bool frmViwer::eventFilter(QObject *watched, QEvent *event)
+{
+    if ((watched == m_view || watched == m_view->viewport()) && event->type() == QEvent::KeyPress) {
+        auto *key = static_cast<QKeyEvent *>(event);
+        if (handleKey(key->key(), key->modifiers()))
+            return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void frmViwer::onMouseDown(Qt::MouseButton button, Qt::KeyboardModifiers, int x, int y)
+{
+    if (button == Qt::RightButton)
+        ShowViewerMenu(x, y);
+}
+
+QMenu *frmViwer::buildViewerMenu(QWidget *parent)
+{
+    auto *menu = new QMenu(parent);
+    auto item = [this, menu](const QString &caption, void (frmViwer::*command)()) {
+        QAction *action = menu->addAction(caption);
+        connect(action, &QAction::triggered, this, command);
+        return action;
+    };
+    item(QStringLiteral("Full Screen"), &frmViwer::ToggleFullScreen)
+        ->setEnabled(m_toolButtons[7]->isEnabled());
+    item(QStringLiteral("Next"), &frmViwer::NextImage)->setEnabled(m_toolButtons[3]->isEnabled());
+    item(QStringLiteral("Previous"), &frmViwer::PreviousImage)
+        ->setEnabled(m_toolButtons[2]->isEnabled());
+    menu->addSeparator();
+    QAction *slide = item(QStringLiteral("Slide Show"), &frmViwer::ToggleSlideShow);
+    slide->setCheckable(true);
+    slide->setChecked(m_slideShowRunning);
+    QAction *smooth = item(QStringLiteral("Antialias Display"), &frmViwer::ToggleAntiAlias);
+    smooth->setCheckable(true);
+    smooth->setChecked(m_mnuAntiAliasDisplay->isChecked());
+    menu->addSeparator();
+    item(QStringLiteral("Rotate +90"), &frmViwer::RotateRight);
+    item(QStringLiteral("Rotate -90"), &frmViwer::RotateLeft);
+    menu->addSeparator();
+    item(QStringLiteral("Zoom In"), &frmViwer::ZoomIn);
+    item(QStringLiteral("Zoom Out"), &frmViwer::ZoomOut);
+    menu->addSeparator();
+    item(QStringLiteral("Set As Wallpaper"), &frmViwer::SetAsWallpaper);
+    return menu;
+}
+
+void frmViwer::ShowViewerMenu(int x, int y)
+{
+    QMenu *menu = buildViewerMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->popup(m_view->viewport()->mapToGlobal(QPoint(x, y)));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Next, previous, slide show
+
+void frmViwer::NextImage()
+{
+    const int upper = int(m_PathList.size()) - 1;
+    if (upper < 0 || m_CurrentIndex >= upper)
+        return;
+    int i = m_CurrentIndex + 1;
+    if (m_PathList.at(i).isEmpty())
+        ++i; // one hole is skipped; one past the end wraps in ViewImage
+    m_view->setZoomFactor(1.0);
+    ViewImage(m_PathList, i);
+}
+
+void frmViwer::PreviousImage()
+{
+    const int upper = int(m_PathList.size()) - 1;
+    if (upper < 0 || m_CurrentIndex <= 0)
+        return;
+    int i = m_CurrentIndex - 1;
+    if (m_PathList.at(i).isEmpty())
+        --i;
+    m_view->setZoomFactor(1.0);
+    ViewImage(m_PathList, i);
+}
+
+void frmViwer::ToggleSlideShow()
+{
+    m_slideShowRunning = !m_slideShowRunning;
+    m_toolButtons[4]->setChecked(m_slideShowRunning);
+    if (!m_slideShowRunning)
+        setSlideTimerEnabled(false);
+    else
+        SlideStep(false);
+    UpdateStatusBar();
+}
+
+void frmViwer::setSlideTimerEnabled(bool enabled)
+{
+    m_slideTimerEnabled = enabled;
+    // An interval of 0 gives no ticks.
+    if (enabled && m_slideDelay > 0)
+        m_tmrSlideShow.start(m_slideDelay);
+    else
+        m_tmrSlideShow.stop();
+}
+
+void frmViwer::setSlideDelay(int milliseconds)
+{
+    m_slideDelay = qBound(0, milliseconds, int(viewer::kMaxTimerInterval));
+    if (m_slideDelay > 0)
+        m_tmrSlideShow.setInterval(m_slideDelay);
+    setSlideTimerEnabled(m_slideTimerEnabled);
+}
+
+void frmViwer::onSlideTimer()
+{
+    m_SlideTickPending = true;
+    SlideStep(true);
+}
+
+void frmViwer::SlideStep(bool tick)
+{
+    if (!tick) {
+        setSlideTimerEnabled(true);
+        m_SlideIndex = m_CurrentIndex + 1;
+        m_SlideTickPending = false;
+        prefetchAround(m_SlideIndex - 1);
+        return;
+    }
+    if (!m_SlideTickPending)
+        return;
+    const int count = int(m_PathList.size());
+    bool shown = false;
+    // A hole or an unreadable file is passed over; a list with nothing readable ends the show.
+    for (int attempt = 0; attempt < count && !shown; ++attempt) {
+        if (m_SlideIndex >= count || m_SlideIndex < 0)
+            m_SlideIndex = 0;
+        const QString path = m_PathList.at(m_SlideIndex);
+        if (!path.isEmpty() && LoadPictureFile(path)) {
+            setWindowTitle(viewer::windowCaption(path));
+            shown = true;
+        }
+        ++m_SlideIndex;
+    }
+    if (!shown) {
+        m_SlideTickPending = false;
+        if (m_slideShowRunning)
+            ToggleSlideShow();
+        return;
+    }
+    if (!m_FullScreenOn) {
+        m_ResizeSuppressed = true;
+        SizeWindowToImage();
+        m_ResizeSuppressed = false;
+        UpdateToolMode();
+    }
+    FitZoomIfLarger();
+    prefetchAround(m_SlideIndex - 1);
+    m_SlideTickPending = false;
+}
+
+void frmViwer::AskSlideDelay()
+{
+    const std::optional<QString> answer =
+        prompts().input(QStringLiteral("Delay in Milliseconds(1000=1 Second):"),
+                        QStringLiteral("Slide Show Delay"), QString::number(m_slideDelay));
+    if (!answer || answer->isEmpty())
+        return;
+    const std::optional<qint64> delay = viewer::delayFromAnswer(*answer);
+    if (!delay)
+        return;
+    if (m_slideShowRunning)
+        ToggleSlideShow();
+    if (*delay < 0 || *delay > viewer::kMaxTimerInterval) {
+        prompts().message(QStringLiteral("The delay must be between 0 and 65535 milliseconds."),
+                          PromptIcon::Exclamation, PromptButtons::Ok);
+        return;
+    }
+    setSlideDelay(int(*delay));
+    viewer::saveSetting("Slide Show Delay", QString::number(m_slideDelay));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Status bar
+
+void frmViwer::UpdateStatusBar()
+{
+    const int n = (m_slideShowRunning ? m_SlideIndex : m_CurrentIndex) + 1;
+    m_panels[0]->setText(QStringLiteral("%1/%2").arg(n).arg(m_PathList.size()));
+    const QString entry = m_PathList.value(m_CurrentIndex);
+    const QString extension = QFileInfo(entry).suffix().toLower();
+    if (QStringLiteral("ico dib").contains(extension) && !entry.isEmpty()) {
+        // Icons and headerless bitmaps: name and size of the file only.
+        const QFileInfo info(entry);
+        m_panels[1]->setText(info.fileName());
+        if (!info.exists())
+            return;
+        m_panels[2]->setText(viewer::FormatSize(double(info.size())));
+        m_panels[3]->setText(QString());
+    } else {
+        // Pictures taken through the picture path carry no file name in the engine.
+        const QString fileName =
+            m_document->ImageFileName().isEmpty() ? entry : m_document->ImageFileName();
+        const QFileInfo info(fileName);
+        m_panels[1]->setText(m_document->ImageFileName().isEmpty() ? info.fileName()
+                                                                   : m_document->ImageFileTitle());
+        if (!info.exists())
+            return;
+        m_panels[2]->setText(viewer::FormatSize(double(info.size())));
+        m_panels[3]->setText(m_document->PageCount() == 0 ? QString()
+                                                          : QStringLiteral("%1x%2x%3b %4")
+                                                                .arg(m_document->ImageWidthPx())
+                                                                .arg(m_document->ImageHeightPx())
+                                                                .arg(m_document->BitsPerPixel())
+                                                                .arg(info.suffix()));
+    }
+    m_panels[4]->setText(QStringLiteral("%1 %").arg(std::llround(m_view->ZoomFactor() * 100)));
+}
+
+} // namespace qmt

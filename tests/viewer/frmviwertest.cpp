@@ -1,0 +1,829 @@
+#include "viewer/frmviwer.h"
+#include "components/engine/imagedocument.h"
+#include "components/engine/imageview.h"
+#include "components/twips.h"
+#include "shell/cregister.h"
+#include "support/sandbox.h"
+#include "support/scriptedprompts.h"
+#include "viewer/imageprefetcher.h"
+#include "viewer/viewerformat.h"
+
+#include <QAction>
+#include <QClipboard>
+#include <QFile>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPrinter>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTest>
+#include <QToolBar>
+
+#include <cmath>
+#include <memory>
+
+using namespace qmt;
+using qmt::test::ScriptedPrompts;
+
+namespace {
+
+const QString kSection = QString(kSettingsSection);
+
+QString setting(const char *name)
+{
+    return CRegister().REGGetSetting(kSettingsRoot, kSection, QString::fromLatin1(name),
+                                     QStringLiteral("<none>"));
+}
+
+void store(const char *name, const QString &value)
+{
+    QVERIFY(CRegister().REGSaveSetting(kSettingsRoot, kSection, QString::fromLatin1(name), value));
+}
+
+QImage pattern(int w, int h, QColor colour = QColor(200, 30, 30))
+{
+    QImage image(w, h, QImage::Format_RGB32);
+    image.fill(colour);
+    // A mark in the top-left corner tells orientation.
+    for (int y = 0; y < qMin(h, 4); ++y)
+        for (int x = 0; x < qMin(w, 4); ++x)
+            image.setPixel(x, y, qRgb(0, 0, 255));
+    return image;
+}
+
+bool samePixels(const QImage &a, const QImage &b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x)
+            if (a.pixel(x, y) != b.pixel(x, y))
+                return false;
+    return true;
+}
+
+} // namespace
+
+class FrmViwerTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<test::Sandbox> m_sandbox;
+    std::unique_ptr<ScriptedPrompts> m_prompts;
+
+    QString image(const QString &name, int w, int h, QColor colour = QColor(200, 30, 30))
+    {
+        const QString path = m_sandbox->file(name);
+        const char *format = name.endsWith(".ico") || name.endsWith(".cur") ? "ico" : nullptr;
+        if (!pattern(w, h, colour).save(path, format))
+            qFatal("cannot write %s", qPrintable(path));
+        if (name.endsWith(".cur")) {
+            // An icon file becomes a cursor file by its type field.
+            QFile file(path);
+            file.open(QIODevice::ReadWrite);
+            file.seek(2);
+            file.write(QByteArray("\x02\x00", 2));
+        }
+        return path;
+    }
+
+    // A window in normal (not full screen) mode unless the test stored otherwise.
+    frmViwer *viewer(bool normalMode = true)
+    {
+        if (normalMode)
+            store("FullScreen", "0");
+        frmViwer *window = frmViwer::instance();
+        window->ImgX()->setZoomFactor(1.0);
+        return window;
+    }
+
+    QAction *action(frmViwer *window, const char *name)
+    {
+        QAction *found = window->findChild<QAction *>(QString::fromLatin1(name));
+        if (!found)
+            qFatal("no action %s", name);
+        return found;
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        m_sandbox = std::make_unique<test::Sandbox>();
+        m_prompts = std::make_unique<ScriptedPrompts>();
+        twips::setOverride(15, 15);
+    }
+    void cleanup()
+    {
+        frmViwer::unload();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        twips::clearOverride();
+        m_prompts.reset();
+        m_sandbox.reset();
+    }
+
+    void firstStartDefaults()
+    {
+        frmViwer *window = frmViwer::instance();
+        QVERIFY(window->ImgX()->AntiAliasOn());
+        QVERIFY(action(window, "mnuAntiAliasDisplay")->isChecked());
+        QCOMPARE(window->slideShowDelay(), 2000);
+        QVERIFY(window->FullScreenOn());
+    }
+
+    void storedSettings_data()
+    {
+        QTest::addColumn<QString>("antiAlias");
+        QTest::addColumn<QString>("delay");
+        QTest::addColumn<QString>("fullScreen");
+        QTest::addColumn<bool>("antiAliasOn");
+        QTest::addColumn<int>("delayMs");
+        QTest::addColumn<bool>("fullScreenOn");
+        QTest::newRow("all off") << "0"
+                                 << "1500"
+                                 << "0" << false << 1500 << false;
+        QTest::newRow("true as -1") << "-1"
+                                    << "300"
+                                    << "-1" << true << 300 << true;
+        QTest::newRow("delay above 16 bits") << "0"
+                                             << "40000"
+                                             << "0" << false << 40000 << false;
+        QTest::newRow("damaged values take defaults") << "on"
+                                                      << "two seconds"
+                                                      << "x" << true << 2000 << true;
+        QTest::newRow("delay beyond the timer") << "0"
+                                                << "99999"
+                                                << "0" << false << 2000 << false;
+    }
+    void storedSettings()
+    {
+        QFETCH(QString, antiAlias);
+        QFETCH(QString, delay);
+        QFETCH(QString, fullScreen);
+        store("AntiAlias", antiAlias);
+        store("Slide Show Delay", delay);
+        store("FullScreen", fullScreen);
+        frmViwer *window = frmViwer::instance();
+        QTEST(window->ImgX()->AntiAliasOn(), "antiAliasOn");
+        QTEST(action(window, "mnuAntiAliasDisplay")->isChecked(), "antiAliasOn");
+        QTEST(window->slideShowDelay(), "delayMs");
+        QTEST(window->FullScreenOn(), "fullScreenOn");
+    }
+
+    void antiAliasToggleIsSaved()
+    {
+        frmViwer *window = viewer();
+        window->ToggleAntiAlias();
+        QCOMPARE(setting("AntiAlias"), QStringLiteral("0"));
+        QVERIFY(!window->ImgX()->AntiAliasOn());
+        QVERIFY(!action(window, "mnuAntiAliasDisplay")->isChecked());
+        window->ToggleAntiAlias();
+        QCOMPARE(setting("AntiAlias"), QStringLiteral("-1"));
+        QVERIFY(action(window, "mnuAntiAliasDisplay")->isChecked());
+    }
+
+    void closeWritesFullScreenAndGoesBack()
+    {
+        frmViwer *window = viewer();
+        window->ViewImage({image("a.png", 50, 50)}, 0);
+        window->ToggleFullScreen();
+        QSignalSpy back(window, &frmViwer::closedToBrowser);
+        QSignalSpy end(window, &frmViwer::endProgramRequested);
+        QTest::keyClick(window->ImgX(), Qt::Key_Escape);
+        QCOMPARE(setting("FullScreen"), QStringLiteral("-1"));
+        QCOMPARE(back.count(), 1);
+        QCOMPARE(end.count(), 0);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(!frmViwer::isLoaded());
+    }
+
+    void closeFromCommandLineEndsProgram()
+    {
+        frmViwer *window = viewer();
+        window->bCommand = true;
+        window->ViewImage({image("a.png", 50, 50)}, 0);
+        QSignalSpy back(window, &frmViwer::closedToBrowser);
+        QSignalSpy end(window, &frmViwer::endProgramRequested);
+        window->close();
+        QCOMPARE(end.count(), 1);
+        QCOMPARE(back.count(), 0);
+        QCOMPARE(setting("FullScreen"), QStringLiteral("0"));
+    }
+
+    void returnToBrowserNamesImage()
+    {
+        frmViwer *window = viewer();
+        const QStringList list{image("a.png", 20, 20), image("b.png", 20, 20)};
+        window->ViewImage(list, 1);
+        QSignalSpy back(window, &frmViwer::returnedToBrowser);
+        QTest::keyClick(window->ImgX(), Qt::Key_Return);
+        QCOMPARE(back.count(), 1);
+        QCOMPARE(back.first().first().toString(), list.at(1));
+        QVERIFY(!window->isVisible());
+    }
+
+    void windowSizeInTwips_data()
+    {
+        QTest::addColumn<int>("w");
+        QTest::addColumn<int>("h");
+        QTest::addColumn<int>("widthTwips");
+        QTest::addColumn<int>("extraHeightTwips"); // besides the toolbar
+        QTest::newRow("narrow image gets 7590") << 40 << 120 << 7590 << 120 * 15 + 1400;
+        QTest::newRow("short image gets 4600") << 300 << 50 << 7590 << 4600 - 1000000;
+        QTest::newRow("wide enough keeps its width") << 420 << 200 << 420 * 15 << 200 * 15 + 1400;
+    }
+    void windowSizeInTwips()
+    {
+        QFETCH(int, w);
+        QFETCH(int, h);
+        QFETCH(int, widthTwips);
+        QFETCH(int, extraHeightTwips);
+        frmViwer *window = viewer();
+        window->ViewImage({image("s.png", w, h)}, 0);
+        QCOMPARE(window->width(), widthTwips / 15);
+        const int toolbar = window->findChild<QToolBar *>("Toolbar")->height() * 15;
+        // Images under 100 pixels high get a fixed 4000 + 600 twips, toolbar or not.
+        const int heightTwips = extraHeightTwips < 0 ? 4600 : toolbar + extraHeightTwips;
+        QCOMPARE(window->height(), int(std::lround(heightTwips / 15.0)));
+        QCOMPARE(window->windowTitle(), QStringLiteral("s.png- Pictavo 1.7"));
+        QVERIFY(window->isVisible());
+    }
+
+    void leavingFullScreenComesBackLower()
+    {
+        frmViwer *window = viewer();
+        window->ViewImage({image("a.png", 420, 200)}, 0);
+        const QPoint before = window->pos();
+        const QSize size = window->size();
+        window->ToggleFullScreen();
+        QVERIFY(window->FullScreenOn());
+        QVERIFY(!window->menuBar()->isVisible());
+        QVERIFY(!window->findChild<QToolBar *>("Toolbar")->isVisible());
+        window->ToggleFullScreen();
+        QVERIFY(!window->FullScreenOn());
+        QCOMPARE(window->pos(), before + QPoint(0, 510 / 15));
+        QCOMPARE(window->size(), size);
+        QCOMPARE(window->windowTitle(), QString());
+    }
+
+    void indexWrapAndHoles()
+    {
+        frmViwer *window = viewer();
+        const QStringList list{image("a.png", 10, 10), image("b.png", 11, 10),
+                               image("c.png", 12, 10)};
+        window->ViewImage(list, 3);
+        QCOMPARE(window->CurrentIndex(), 0);
+        window->ViewImage(list, -1);
+        QCOMPARE(window->CurrentIndex(), 2);
+        QCOMPARE(window->ImgX()->document()->ImageWidthPx(), 12);
+        window->ViewImage(list, 57);
+        QVERIFY(window->CurrentIndex() >= 0 && window->CurrentIndex() < 3);
+        // A hole empties the display and keeps the index and the caption.
+        const QString caption = window->windowTitle();
+        window->ViewImage({list.at(0), QString(), list.at(2)}, 1);
+        QCOMPARE(window->ImgX()->document()->PageCount(), 0);
+        QCOMPARE(window->windowTitle(), caption);
+        window->ViewImage({}, 0);
+        QCOMPARE(window->ImgX()->document()->PageCount(), 0);
+    }
+
+    void nextPreviousAtEndsAndHoles()
+    {
+        frmViwer *window = viewer();
+        const QString a = image("a.png", 10, 10), b = image("b.png", 11, 10),
+                      c = image("c.png", 12, 10);
+        window->ViewImage({a, b, c}, 2);
+        window->NextImage();
+        QCOMPARE(window->CurrentIndex(), 2);
+        window->PreviousImage();
+        QCOMPARE(window->CurrentIndex(), 1);
+        window->PreviousImage();
+        window->PreviousImage();
+        QCOMPARE(window->CurrentIndex(), 0);
+        window->ViewImage({a, QString(), c}, 0);
+        QTest::keyClick(window->ImgX(), Qt::Key_Space);
+        QCOMPARE(window->CurrentIndex(), 2);
+        QTest::keyClick(window->ImgX(), Qt::Key_Backspace);
+        QCOMPARE(window->CurrentIndex(), 0);
+        // Two holes: the second one is shown, which empties the display.
+        window->ViewImage({a, QString(), QString(), c}, 0);
+        window->NextImage();
+        QCOMPARE(window->CurrentIndex(), 0);
+        QCOMPARE(window->ImgX()->document()->PageCount(), 0);
+    }
+
+    void unreadableFileIsNamedAndNextGoesOn()
+    {
+        frmViwer *window = viewer();
+        const QString broken = m_sandbox->file("broken.jpg");
+        QFile file(broken);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("this is no picture");
+        file.close();
+        const QString good = image("good.png", 30, 30);
+        window->ViewImage({broken, good}, 0);
+        QVERIFY(window->isVisible());
+        QVERIFY(!window->lastLoadError().isEmpty());
+        QVERIFY(window->ImgX()->placeholderText().contains("broken.jpg"));
+        QCOMPARE(window->windowTitle(), QStringLiteral("broken.jpg- Pictavo 1.7"));
+        window->NextImage();
+        QCOMPARE(window->CurrentIndex(), 1);
+        QVERIFY(window->lastLoadError().isEmpty());
+        QVERIFY(window->ImgX()->placeholderText().isEmpty());
+        QCOMPARE(window->ImgX()->document()->ImageWidthPx(), 30);
+    }
+
+    void dropsKeepOnlyImages()
+    {
+        frmViwer *window = viewer();
+        const QString a = image("a.png", 10, 10);
+        window->ViewImage({a}, 0);
+        const QString text = m_sandbox->file("notes.txt");
+        QFile(text).open(QIODevice::WriteOnly);
+        window->dropFiles({text, m_sandbox->makeDir("folder.jpg")});
+        QCOMPARE(window->PathList(), QStringList{a});
+        const QString b = image("b.png", 12, 10);
+        window->dropFiles({text, b, a});
+        QCOMPARE(window->PathList(), (QStringList{b, a}));
+        QCOMPARE(window->CurrentIndex(), 0);
+        QCOMPARE(window->ImgX()->document()->ImageWidthPx(), 12);
+    }
+
+    void openAppendsChosenFiles()
+    {
+        frmViwer *window = viewer();
+        const QString a = image("a.png", 10, 10);
+        window->ViewImage({a}, 0);
+        const QString b = image("b.png", 12, 10), c = image("c.png", 13, 10);
+        m_prompts->answerOpen(FileDialogResult{{b, c}, 1});
+        QVERIFY(window->LoadImage());
+        const auto asked = m_prompts->asked(ScriptedPrompts::Kind::OpenFiles);
+        QCOMPARE(asked.size(), 1);
+        QVERIFY(asked.first().file.multiple);
+        QCOMPARE(asked.first().file.filters.size(), 14);
+        QCOMPARE(window->PathList(), (QStringList{a, b, c}));
+        QCOMPARE(window->windowTitle(), QStringLiteral("b.png- Pictavo 1.7"));
+        QCOMPARE(window->CurrentIndex(), 0);
+        window->NextImage();
+        QCOMPARE(window->CurrentIndex(), 1);
+        m_prompts->answerOpen(std::nullopt);
+        QVERIFY(!window->LoadImage());
+        QCOMPARE(window->PathList().size(), 3);
+    }
+
+    void zoomBounds()
+    {
+        frmViwer *window = viewer();
+        window->ViewImage({image("a.png", 20, 20)}, 0);
+        for (int i = 0; i < 13; ++i)
+            window->ZoomIn();
+        QCOMPARE(std::lround(window->ImgX()->ZoomFactor() * 100), 1819L);
+        window->ZoomIn();
+        QCOMPARE(std::lround(window->ImgX()->ZoomFactor() * 100), 1819L);
+        QCOMPARE(window->statusPanel(5), QStringLiteral("1819 %"));
+        window->ImgX()->setZoomFactor(16.0);
+        window->ZoomIn();
+        QCOMPARE(window->ImgX()->ZoomFactor(), 20.0);
+        window->ZoomIn();
+        QCOMPARE(window->ImgX()->ZoomFactor(), 20.0);
+        window->ImgX()->setZoomFactor(1.0);
+        for (int i = 0; i < 19; ++i)
+            window->ZoomOut();
+        QVERIFY(std::fabs(window->ImgX()->ZoomFactor() - std::pow(0.75, 19)) < 1e-12);
+        window->ZoomOut();
+        QVERIFY(std::fabs(window->ImgX()->ZoomFactor() - std::pow(0.75, 19)) < 1e-12);
+    }
+
+    void keyboardScrollsOnlyWhenPanning()
+    {
+        frmViwer *window = viewer();
+        window->ViewImage({image("small.png", 200, 150)}, 0);
+        QCOMPARE(window->ImgX()->MouseToolMode(), 3);
+        for (int i = 0; i < 6; ++i)
+            window->ZoomIn();
+        QCOMPARE(window->ImgX()->MouseToolMode(), 2);
+        window->ImgX()->setScrollX(20);
+        window->ImgX()->setScrollY(20);
+        QTest::keyClick(window->ImgX(), Qt::Key_Right);
+        QCOMPARE(window->ImgX()->ScrollX(), 25);
+        QTest::keyClick(window->ImgX(), Qt::Key_Left);
+        QTest::keyClick(window->ImgX(), Qt::Key_Left);
+        QCOMPARE(window->ImgX()->ScrollX(), 15);
+        QTest::keyClick(window->ImgX(), Qt::Key_Down);
+        QCOMPARE(window->ImgX()->ScrollY(), 25);
+        QTest::keyClick(window->ImgX(), Qt::Key_Up);
+        QCOMPARE(window->ImgX()->ScrollY(), 20);
+        for (int i = 0; i < 8; ++i)
+            QTest::keyClick(window->ImgX(), Qt::Key_Minus, Qt::KeypadModifier);
+        QCOMPARE(window->ImgX()->MouseToolMode(), 3);
+        const int x = window->ImgX()->ScrollX();
+        QTest::keyClick(window->ImgX(), Qt::Key_Right);
+        QCOMPARE(window->ImgX()->ScrollX(), x);
+    }
+
+    void rotationThereAndBack()
+    {
+        frmViwer *window = viewer();
+        window->ViewImage({image("r.png", 30, 20)}, 0);
+        const QImage loaded = window->ImgX()->document()->image();
+        action(window, "mnuRotate1")->trigger();
+        QCOMPARE(window->ImgX()->document()->image().size(), QSize(20, 30));
+        QVERIFY(window->ImgX()->document()->image() != loaded);
+        action(window, "mnuRotate2")->trigger();
+        QVERIFY(samePixels(window->ImgX()->document()->image(), loaded));
+    }
+
+    void toolbarAndMenuTexts()
+    {
+        frmViwer *window = viewer();
+        const QList<QAction *> buttons = window->findChild<QToolBar *>("Toolbar")->actions();
+        QStringList tips;
+        for (QAction *button : buttons) {
+            tips.append(button->toolTip());
+            QVERIFY(!button->icon().isNull());
+        }
+        QCOMPARE(tips, (QStringList{"Open", "Browse", "Prevoius", "Next", "Slide Show", "Zoom In",
+                                    "Zoom Out", "Full Screen"}));
+        QCOMPARE(action(window, "mnuopen")->text(), QStringLiteral("Open     "));
+        QCOMPARE(action(window, "mnuExit")->text(), QStringLiteral("Exit         "));
+        QCOMPARE(action(window, "mnuZoomOut")->text(), QStringLiteral("Zoom Out     "));
+        QCOMPARE(action(window, "mnuCopyImage")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_G));
+        QCOMPARE(action(window, "mnuRename")->shortcut(), QKeySequence(Qt::Key_F2));
+    }
+
+    void contextMenuStates()
+    {
+        frmViwer *window = viewer();
+        window->ViewImage({image("a.png", 20, 20), image("b.png", 20, 20)}, 0);
+        auto states = [window] {
+            std::unique_ptr<QMenu> menu(window->buildViewerMenu(window));
+            QStringList out;
+            for (QAction *item : menu->actions())
+                out.append(item->isSeparator() ? QStringLiteral("-")
+                                               : QStringLiteral("%1%2%3").arg(
+                                                     item->text(), item->isEnabled() ? "" : " grey",
+                                                     item->isChecked() ? " checked" : ""));
+            return out;
+        };
+        QCOMPARE(states(),
+                 (QStringList{"Full Screen", "Next", "Previous", "-", "Slide Show",
+                              "Antialias Display checked", "-", "Rotate +90", "Rotate -90", "-",
+                              "Zoom In", "Zoom Out", "-", "Set As Wallpaper"}));
+        window->ToggleSlideShow();
+        window->ToggleAntiAlias();
+        QVERIFY(states().contains("Slide Show checked"));
+        QVERIFY(states().contains("Antialias Display"));
+        window->ToggleSlideShow();
+    }
+
+    void slideShowSteps()
+    {
+        frmViwer *window = viewer();
+        const QString broken = m_sandbox->file("broken.png");
+        QFile(broken).open(QIODevice::WriteOnly);
+        const QString a = image("a.png", 10, 10), b = image("b.png", 11, 10),
+                      c = image("c.png", 12, 10);
+        m_prompts->answerInput(QStringLiteral("40"));
+        window->AskSlideDelay();
+        QCOMPARE(window->slideShowDelay(), 40);
+        window->ViewImage({a, QString(), broken, b, c}, 0);
+        window->ToggleSlideShow();
+        QVERIFY(window->slideShowRunning());
+        QCOMPARE(window->SlideIndex(), 1);
+        // Nothing changes before the first tick.
+        QCOMPARE(window->windowTitle(), QStringLiteral("a.png- Pictavo 1.7"));
+        // The hole and the unreadable file are passed over.
+        QTRY_COMPARE_WITH_TIMEOUT(window->windowTitle(), QStringLiteral("b.png- Pictavo 1.7"),
+                                  3000);
+        QTRY_COMPARE_WITH_TIMEOUT(window->windowTitle(), QStringLiteral("c.png- Pictavo 1.7"),
+                                  3000);
+        QTRY_COMPARE_WITH_TIMEOUT(window->windowTitle(), QStringLiteral("a.png- Pictavo 1.7"),
+                                  3000);
+        QCOMPARE(window->CurrentIndex(), 0);
+        window->ToggleSlideShow();
+        QVERIFY(!window->slideTimerActive());
+        QCOMPARE(window->statusPanel(1), QStringLiteral("1/5"));
+    }
+
+    void slideShowWithNothingReadableStops()
+    {
+        frmViwer *window = viewer();
+        const QString a = image("a.png", 10, 10);
+        window->ViewImage({a}, 0);
+        QFile::remove(a);
+        m_prompts->answerInput(QStringLiteral("20"));
+        window->AskSlideDelay();
+        window->ToggleSlideShow();
+        QTRY_VERIFY_WITH_TIMEOUT(!window->slideShowRunning(), 3000);
+        QVERIFY(!window->slideTimerActive());
+    }
+
+    void zeroDelayGivesNoTicks()
+    {
+        frmViwer *window = viewer();
+        window->ViewImage({image("a.png", 10, 10), image("b.png", 11, 10)}, 0);
+        m_prompts->answerInput(QStringLiteral("0"));
+        window->AskSlideDelay();
+        window->ToggleSlideShow();
+        QVERIFY(window->slideShowRunning());
+        QVERIFY(!window->slideTimerActive());
+        QTest::qWait(100);
+        QCOMPARE(window->windowTitle(), QStringLiteral("a.png- Pictavo 1.7"));
+        window->ToggleSlideShow();
+    }
+
+    void delayPrompt_data()
+    {
+        QTest::addColumn<QString>("answer");
+        QTest::addColumn<int>("delay");
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<bool>("stopsShow");
+        QTest::newRow("half to even") << "1500.5" << 1500 << "1500" << true;
+        QTest::newRow("above 16 bits") << "50000" << 50000 << "50000" << true;
+        QTest::newRow("word") << "soon" << 2000 << "<none>" << false;
+        QTest::newRow("cancel") << "" << 2000 << "<none>" << false;
+        QTest::newRow("beyond the timer") << "70000" << 2000 << "<none>" << true;
+    }
+    void delayPrompt()
+    {
+        QFETCH(QString, answer);
+        QFETCH(int, delay);
+        QFETCH(QString, stored);
+        QFETCH(bool, stopsShow);
+        frmViwer *window = viewer();
+        window->ViewImage({image("a.png", 10, 10), image("b.png", 11, 10)}, 0);
+        window->ToggleSlideShow();
+        m_prompts->answerInput(answer.isEmpty() ? std::nullopt : std::optional<QString>(answer));
+        window->AskSlideDelay();
+        const auto asked = m_prompts->asked(ScriptedPrompts::Kind::Input);
+        QCOMPARE(asked.size(), 1);
+        QCOMPARE(asked.first().text, QStringLiteral("Delay in Milliseconds(1000=1 Second):"));
+        QCOMPARE(asked.first().title, QStringLiteral("Slide Show Delay"));
+        QCOMPARE(window->slideShowDelay(), delay);
+        QCOMPARE(setting("Slide Show Delay"), stored);
+        QCOMPARE(window->slideShowRunning(), !stopsShow);
+        if (window->slideShowRunning())
+            window->ToggleSlideShow();
+    }
+
+    void statusPanels_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("panel4");
+        QTest::newRow("ico") << "i.ico"
+                             << "";
+        QTest::newRow("cur") << "c.cur"
+                             << "16x16x32b cur";
+        QTest::newRow("jpg") << "p.jpg"
+                             << "16x16x24b jpg";
+    }
+    void statusPanels()
+    {
+        QFETCH(QString, name);
+        frmViwer *window = viewer();
+        const QString other = image("other.png", 5, 5);
+        const QString path = image(name, 16, 16);
+        window->ViewImage({other, path, other}, 1);
+        QCOMPARE(window->statusPanel(1), QStringLiteral("2/3"));
+        QCOMPARE(window->statusPanel(2), name);
+        QCOMPARE(window->statusPanel(3), viewer::FormatSize(QFileInfo(path).size()));
+        QTEST(window->statusPanel(4), "panel4");
+        QCOMPARE(window->statusPanel(5), QStringLiteral("100 %"));
+    }
+
+    void neighboursArePrefetched()
+    {
+        frmViwer *window = viewer();
+        QStringList list;
+        for (int i = 0; i < 6; ++i)
+            list.append(image(QStringLiteral("n%1.png").arg(i), 40 + i, 30));
+        window->ViewImage(list, 2);
+        window->prefetcher()->waitForIdle();
+        QCoreApplication::processEvents();
+        QVERIFY(window->prefetcher()->take(list.at(1)).has_value());
+        QVERIFY(window->prefetcher()->take(list.at(3)).has_value());
+        QVERIFY(!window->prefetcher()->take(list.at(5)).has_value());
+        window->NextImage();
+        window->NextImage();
+        window->prefetcher()->waitForIdle();
+        QCoreApplication::processEvents();
+        QVERIFY(window->prefetcher()->heldCount() <= 3);
+        QVERIFY(!window->prefetcher()->take(list.at(1)).has_value());
+        QCOMPARE(window->ImgX()->document()->ImageWidthPx(), 44);
+        // A neighbour changed on disk is read again, not taken from memory.
+        QVERIFY(pattern(77, 30).save(list.at(5)));
+        QFile file(list.at(5));
+        file.open(QIODevice::ReadWrite);
+        file.setFileTime(QDateTime::currentDateTime().addSecs(60),
+                         QFileDevice::FileModificationTime);
+        file.close();
+        QVERIFY(!window->prefetcher()->take(list.at(5)).has_value());
+        window->NextImage();
+        QCOMPARE(window->ImgX()->document()->ImageWidthPx(), 77);
+    }
+
+    void animatedGifPlays()
+    {
+        const QString gif = QFINDTESTDATA("data/blink.gif");
+        QVERIFY(!gif.isEmpty());
+        frmViwer *window = viewer();
+        window->ViewImage({gif}, 0);
+        QVERIFY(window->ImgX()->document()->PageCount() >= 2);
+        const QRgb first = window->ImgX()->document()->image().pixel(4, 4);
+        QTRY_VERIFY_WITH_TIMEOUT(window->ImgX()->document()->image().pixel(4, 4) != first, 3000);
+    }
+
+    // ------------------------------------------------------------------ Save As
+    void saveAsPreselection_data()
+    {
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<int>("position");
+        QTest::addColumn<QString>("suffix");
+        QTest::newRow("jpg") << "p.jpg" << 1 << "jpg";
+        QTest::newRow("png") << "p.png" << 2 << "png";
+        QTest::newRow("bmp") << "p.bmp" << 8 << "bmp";
+        QTest::newRow("tif") << "p.tif" << 4 << "tif";
+    }
+    void saveAsPreselection()
+    {
+        QFETCH(QString, shown);
+        frmViwer *window = viewer();
+        window->ViewImage({image(shown, 12, 12)}, 0);
+        window->SaveAs();
+        const auto asked = m_prompts->asked(ScriptedPrompts::Kind::SaveFile);
+        QCOMPARE(asked.size(), 1);
+        QCOMPARE(asked.first().file.filters.size(), 10);
+        QTEST(asked.first().file.filterIndex, "position");
+        QTEST(asked.first().file.defaultSuffix, "suffix");
+    }
+
+    void saveAsGifKeepsLastPosition()
+    {
+        frmViwer *window = viewer();
+        window->ViewImage({image("p.png", 12, 12)}, 0);
+        m_prompts->answerSave(FileDialogResult{{m_sandbox->file("out.tga")}, 6});
+        window->SaveAs();
+        // A GIF cannot be saved as GIF: the dialog opens where it was left.
+        window->ImgX()->document()->adoptDecoded(
+            DecodedImage{{pattern(8, 8)}, FormatGif, 8, QSize(8, 8)}, m_sandbox->file("x.gif"));
+        window->SaveAs();
+        const auto asked = m_prompts->asked(ScriptedPrompts::Kind::SaveFile);
+        QCOMPARE(asked.size(), 2);
+        QCOMPARE(asked.at(1).file.filterIndex, 6);
+        QCOMPARE(asked.at(1).file.defaultSuffix, QStringLiteral("tga"));
+    }
+
+    void saveAsFormatFollowsFilter()
+    {
+        frmViwer *window = viewer();
+        window->ViewImage({image("p.png", 12, 12)}, 0);
+        const QString target = m_sandbox->file("a.bmp");
+        m_prompts->answerSave(FileDialogResult{{target}, 1});
+        window->SaveAs();
+        QFile file(target);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(file.read(3).startsWith("\xFF\xD8\xFF"));
+        QVERIFY(m_prompts->asked(ScriptedPrompts::Kind::Message).isEmpty());
+    }
+
+    void failedSaveKeepsOldFile()
+    {
+        frmViwer *window = viewer();
+        // Wider than JPEG can hold.
+        window->ViewImage({image("wide.png", 70000, 2)}, 0);
+        const QString target = m_sandbox->file("old.jpg");
+        {
+            QFile old(target);
+            QVERIFY(old.open(QIODevice::WriteOnly));
+            old.write("OLD CONTENT");
+        }
+        m_prompts->answerSave(FileDialogResult{{target}, 1});
+        window->SaveAs();
+        QFile file(target);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), QByteArray("OLD CONTENT"));
+        const auto messages = m_prompts->asked(ScriptedPrompts::Kind::Message);
+        QCOMPARE(messages.size(), 1);
+        QVERIFY(messages.first().text.contains("old.jpg"));
+        QCOMPARE(QDir(m_sandbox->path()).entryList({"old.jpg*"}, QDir::Files).size(), 1);
+    }
+
+    // ------------------------------------------------------------------ printing
+    void printing_data()
+    {
+        QTest::addColumn<int>("pages");
+        QTest::addColumn<int>("range"); // QPrinter::PrintRange
+        QTest::addColumn<int>("from");
+        QTest::addColumn<int>("to");
+        QTest::addColumn<int>("placement");
+        QTest::addColumn<int>("sheets");
+        QTest::addColumn<QString>("where");
+        QTest::newRow("single top left")
+            << 1 << int(QPrinter::AllPages) << 0 << 0 << 0 << 1 << "topleft";
+        QTest::newRow("single centred")
+            << 1 << int(QPrinter::AllPages) << 0 << 0 << 1 << 1 << "centre";
+        QTest::newRow("single fitted") << 1 << int(QPrinter::AllPages) << 0 << 0 << 2 << 1 << "fit";
+        QTest::newRow("four pages all")
+            << 4 << int(QPrinter::AllPages) << 0 << 0 << 2 << 4 << "fit";
+        QTest::newRow("four pages range")
+            << 4 << int(QPrinter::PageRange) << 2 << 3 << 0 << 2 << "topleft";
+        QTest::newRow("selection centred not fitted")
+            << 4 << int(QPrinter::Selection) << 0 << 0 << 2 << 1 << "centre";
+    }
+    void printing()
+    {
+        QFETCH(int, pages);
+        QFETCH(int, range);
+        QFETCH(int, from);
+        QFETCH(int, to);
+        QFETCH(int, placement);
+        QFETCH(int, sheets);
+        QFETCH(QString, where);
+        frmViwer *window = viewer();
+        QList<QImage> images;
+        for (int i = 0; i < pages; ++i)
+            images.append(pattern(192, 96, QColor(220, 0, 0)));
+        window->ImgX()->document()->adoptDecoded(
+            DecodedImage{images, FormatTiff, 24, QSize(192, 96)}, m_sandbox->file("pages.tif"));
+        const QString pdf = m_sandbox->file("out.pdf");
+        m_prompts->answerPrint([&](QPrinter &printer, int minPage, int maxPage) {
+            printer.setOutputFormat(QPrinter::PdfFormat);
+            printer.setOutputFileName(pdf);
+            printer.setPageSize(QPageSize(QPageSize::A4));
+            printer.setPageMargins(QMarginsF(20, 20, 20, 20), QPageLayout::Millimeter);
+            printer.setPrintRange(QPrinter::PrintRange(range));
+            if (from > 0)
+                printer.setFromTo(from, to);
+            return minPage == 1 && maxPage == pages;
+        });
+        window->PrintImage(placement);
+        QCOMPARE(window->printer().docName(), QStringLiteral("Tessimo"));
+        QVERIFY(m_prompts->asked(ScriptedPrompts::Kind::Message).isEmpty());
+        QProcess info;
+        info.start("pdfinfo", {pdf});
+        QVERIFY(info.waitForFinished(20000));
+        QVERIFY(QString::fromLatin1(info.readAllStandardOutput())
+                    .contains(QRegularExpression(QStringLiteral("Pages:\\s+%1\\n").arg(sheets))));
+        // Render the first sheet at 25 DPI and find the red image on it.
+        QProcess render;
+        render.start("pdftoppm", {"-r", "25", "-f", "1", "-l", "1", "-png", "-singlefile", pdf,
+                                  m_sandbox->file("sheet")});
+        QVERIFY(render.waitForFinished(20000));
+        const QImage sheet(m_sandbox->file("sheet.png"));
+        QVERIFY(!sheet.isNull());
+        QRect red;
+        for (int y = 0; y < sheet.height(); ++y)
+            for (int x = 0; x < sheet.width(); ++x) {
+                const QColor c = sheet.pixelColor(x, y);
+                if (c.red() > 150 && c.green() < 100 && c.blue() < 100)
+                    red |= QRect(x, y, 1, 1);
+            }
+        QVERIFY(!red.isEmpty());
+        const double mm = 25 / 25.4; // pixels per millimetre at 25 DPI
+        const QRectF printable(20 * mm, 20 * mm, (210 - 40) * mm, (297 - 40) * mm);
+        const QSizeF natural(192 / 96.0 * 25, 96 / 96.0 * 25); // 2 x 1 inch
+        auto near = [](double a, double b) { return std::fabs(a - b) <= 2.5; };
+        if (where == "topleft") {
+            QVERIFY(near(red.left(), printable.left()) && near(red.top(), printable.top()));
+            QVERIFY(near(red.width(), natural.width()));
+        } else if (where == "centre") {
+            QVERIFY(near(red.center().x(), printable.center().x()));
+            QVERIFY(near(red.center().y(), printable.center().y()));
+            QVERIFY(near(red.width(), natural.width()));
+        } else {
+            QVERIFY2(near(red.width(), printable.width()),
+                     qPrintable(QString::number(red.width())));
+            QVERIFY(near(red.height(), printable.width() / 2));
+            QVERIFY(near(red.center().y(), printable.center().y()));
+        }
+    }
+
+    void printCancelledDoesNothing()
+    {
+        frmViwer *window = viewer();
+        window->ViewImage({image("p.png", 12, 12)}, 0);
+        const QString pdf = m_sandbox->file("never.pdf");
+        window->printer().setOutputFileName(pdf);
+        window->PrintImage(1);
+        QCOMPARE(m_prompts->asked(ScriptedPrompts::Kind::Print).size(), 1);
+        QVERIFY(!QFile::exists(pdf));
+        window->PageSetup();
+        QCOMPARE(m_prompts->asked(ScriptedPrompts::Kind::PageSetup).size(), 1);
+    }
+
+    void copyImageFullSize()
+    {
+        frmViwer *window = viewer();
+        window->ViewImage({image("big.png", 900, 700)}, 0);
+        window->ImgX()->setZoomFactor(0.25);
+        QTest::keyClick(window->ImgX(), Qt::Key_G, Qt::ControlModifier);
+        action(window, "mnuCopyImage")->trigger();
+        const QImage copied = QGuiApplication::clipboard()->image();
+        QCOMPARE(copied.size(), QSize(900, 700));
+        QVERIFY(samePixels(copied, window->ImgX()->document()->image()));
+    }
+};
+
+QTEST_MAIN(FrmViwerTest)
+#include "frmviwertest.moc"
