@@ -1,6 +1,7 @@
 #include "dialogs/frmdialog.h"
 
 #include "components/prompts.h"
+#include "components/skin.h"
 #include "components/twips.h"
 
 #include <QCheckBox>
@@ -37,10 +38,7 @@ const char kColorProperty[] = "qmtColor";
 
 void setSkin(QWidget *widget, const char *element)
 {
-    widget->setProperty(kSkinProperty, QString::fromLatin1(element));
-    // The style sheet selects on the property: have it looked at again.
-    widget->style()->unpolish(widget);
-    widget->style()->polish(widget);
+    Skin::applyElement(widget, QString::fromLatin1(element));
 }
 
 // The conversions of a Default value; nullopt is a type mismatch.
@@ -137,6 +135,8 @@ frmDialog::frmDialog(QWidget *parent) : QDialog(parent)
     place(m_bottom, QRect(0, m_clientHeight - kBottomHeight, kClientWidth, kBottomHeight));
     setFixedSize(twips::toPixelsX(kClientWidth), twips::toPixelsY(m_clientHeight));
 
+    if (const Skin *skin = Skin::current())
+        skin->applyToWindow(this);
     setSkin(this, "smallform");
     setSkin(m_cancel, "Button");
     setSkin(m_ok, "Button");
