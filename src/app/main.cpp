@@ -1,7 +1,35 @@
+#include "app/frmmain.h"
+#include "app/qtprompts.h"
+#include "app/singleinstance.h"
+#include "app/startup.h"
+
 #include <QApplication>
+
+#include <cstdio>
+#include <cstdlib>
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    return 0;
+
+    // A second start ends at once, silently.
+    qmt::SingleInstance instance;
+    if (!instance.acquire())
+        return 0;
+
+    // QMT_NONINTERACTIVE runs without any dialog: every question gets its cautious answer.
+    qmt::QtPrompts qtPrompts;
+    if (qEnvironmentVariableIsEmpty("QMT_NONINTERACTIVE"))
+        qmt::setPrompts(&qtPrompts);
+
+    qmt::frmMain::setProcessEnder([&instance] {
+        instance.release();
+        std::fflush(nullptr);
+        std::_Exit(0);
+    });
+
+    qmt::frmMain window;
+    if (!window.Load(qmt::commandLineFrom(app.arguments())))
+        return 0;
+    return app.exec();
 }

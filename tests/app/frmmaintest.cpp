@@ -1,0 +1,408 @@
+#include "app/foldertree.h"
+#include "app/frmmain.h"
+#include "components/engine/imagedocument.h"
+#include "components/engine/imageview.h"
+#include "components/twips.h"
+#include "explorer/imageexplore.h"
+#include "support/sandbox.h"
+#include "support/scriptedprompts.h"
+#include "viewer/frmviwer.h"
+
+#include <QDir>
+#include <QFile>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QSplitter>
+#include <QTest>
+
+using namespace qmt;
+
+// The main window driven offscreen in a sandboxed home: its start-up, layout, tree reactions,
+// preview and the way it hands pictures to the viewer.
+class FrmMainTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<test::Sandbox> m_sandbox;
+    std::unique_ptr<test::ScriptedPrompts> m_prompts;
+    int m_ended = 0;
+    bool m_viewerLoadedAtEnd = true;
+    QString m_home;
+    QString m_pictures; // two pictures and a sub-folder
+    QString m_other;    // one picture
+
+    static void picture(const QString &path, int w = 64, int h = 48, const char *format = "PNG")
+    {
+        QImage image(w, h, QImage::Format_RGB32);
+        image.fill(QColor(30, 120, 200));
+        QVERIFY2(image.save(path, format), qPrintable(path));
+    }
+
+    std::unique_ptr<frmMain> loaded(const QString &commandLine, bool *keepsRunning = nullptr)
+    {
+        auto window = std::make_unique<frmMain>();
+        const bool running = window->Load(commandLine);
+        if (keepsRunning)
+            *keepsRunning = running;
+        return window;
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        m_sandbox = std::make_unique<test::Sandbox>();
+        m_prompts = std::make_unique<test::ScriptedPrompts>();
+        m_home = m_sandbox->file(QStringLiteral("home"));
+        m_pictures = m_sandbox->makeDir(QStringLiteral("home/Pictures"));
+        m_sandbox->makeDir(QStringLiteral("home/Pictures/Trips"));
+        picture(m_pictures + QStringLiteral("/b2.png"));
+        picture(m_pictures + QStringLiteral("/b10.png"));
+        m_other = m_sandbox->makeDir(QStringLiteral("home/Other"));
+        picture(m_other + QStringLiteral("/only.png"));
+        m_ended = 0;
+        m_viewerLoadedAtEnd = true;
+        frmMain::setProcessEnder([this] {
+            ++m_ended;
+            m_viewerLoadedAtEnd = frmViwer::isLoaded();
+        });
+        twips::clearOverride();
+    }
+
+    void cleanup()
+    {
+        if (frmViwer::isLoaded())
+            frmViwer::unload();
+        twips::clearOverride();
+        m_prompts.reset();
+        m_sandbox.reset();
+    }
+
+    void windowParts()
+    {
+        frmMain window;
+        QCOMPARE(window.windowTitle(), QStringLiteral("Lumisk"));
+        QCOMPARE(window.Splitter2->count(), 3);
+        QCOMPARE(window.Splitter2->widget(0), static_cast<QWidget *>(window.TV1));
+        QCOMPARE(window.Splitter2->widget(1), static_cast<QWidget *>(window.ImageExplore1));
+        QCOMPARE(window.Splitter2->widget(2), window.container);
+        QStringList captions;
+        for (QPushButton *b : {window.cmdNext, window.cmdPrev, window.cmdZoomOut, window.cmdZoomIn,
+                               window.cmdWallPaper, window.cmdView}) {
+            QCOMPARE(b->parentWidget(), window.Toolbar);
+            captions.append(b->text());
+        }
+        QCOMPARE(captions, (QStringList{"Next", "Previous", "Zoom Out", "Zoom In",
+                                        "Set as wallpaper", "View Image"}));
+    }
+
+    void layoutSnapsInTwips_data()
+    {
+        QTest::addColumn<double>("twipsPerPixel");
+        QTest::addColumn<QSize>("asked");
+        QTest::addColumn<QSize>("expected");
+        QTest::newRow("96 dpi, too small") << 15.0 << QSize(10, 10) << QSize(247, 160);
+        QTest::newRow("96 dpi, too narrow") << 15.0 << QSize(100, 500) << QSize(247, 500);
+        QTest::newRow("96 dpi, too low") << 15.0 << QSize(800, 100) << QSize(800, 160);
+        QTest::newRow("96 dpi, large") << 15.0 << QSize(900, 600) << QSize(900, 600);
+        QTest::newRow("120 dpi, too small") << 12.0 << QSize(10, 10) << QSize(308, 200);
+    }
+    void layoutSnapsInTwips()
+    {
+        QFETCH(double, twipsPerPixel);
+        QFETCH(QSize, asked);
+        QFETCH(QSize, expected);
+        twips::setOverride(twipsPerPixel, twipsPerPixel);
+        frmMain window;
+        window.setMinimumSize(0, 0); // the resize handler itself must snap
+        window.show();
+        window.resize(asked);
+        QTRY_COMPARE(window.size(), expected);
+        QCOMPARE(window.Splitter2->width(), expected.width() - twips::toPixelsX(300));
+        QCOMPARE(window.Splitter2->height(), expected.height() - twips::toPixelsY(1000));
+        QVERIFY(window.Splitter2->geometry().right() < window.width());
+        QVERIFY(window.Splitter2->geometry().bottom() < window.height());
+    }
+
+    void switchesEndWithoutWindow_data()
+    {
+        QTest::addColumn<QString>("commandLine");
+        QTest::addColumn<bool>("ends");
+        QTest::newRow("/Associate") << "/Associate" << true;
+        QTest::newRow("/DeAssociate") << "/DeAssociate" << true;
+        QTest::newRow("/associate") << "/associate" << false;
+        QTest::newRow("/DEASSOCIATE") << "/DEASSOCIATE" << false;
+        QTest::newRow("missing path") << "/no/such/picture.jpg" << false;
+    }
+    void switchesEndWithoutWindow()
+    {
+        QFETCH(QString, commandLine);
+        QFETCH(bool, ends);
+        bool running = false;
+        auto window = loaded(commandLine, &running);
+        QCOMPARE(running, !ends);
+        QCOMPARE(m_ended, ends ? 1 : 0);
+        QCOMPARE(window->isVisible(), !ends);
+        QCOMPARE(window->CommandLine, commandLine);
+        QCOMPARE(QCoreApplication::applicationName(), QStringLiteral("ZEB Orvanta"));
+        QCOMPARE(frmViwer::isLoaded(), false);
+    }
+
+    void firstListing_data()
+    {
+        QTest::addColumn<QString>("commandLine");
+        QTest::addColumn<bool>("desktop");
+        QTest::addColumn<QString>("selected");
+        QTest::addColumn<int>("images");
+        QTest::newRow("desktop") << QString() << true << "home/Desktop/" << 1;
+        QTest::newRow("no desktop folder") << QString() << false << "home/" << 0;
+        QTest::newRow("folder") << "home/Pictures" << true << "home/Pictures/" << 2;
+        QTest::newRow("folder with slash") << "home/Other/" << false << "home/Other/" << 1;
+    }
+    void firstListing()
+    {
+        QFETCH(QString, commandLine);
+        QFETCH(bool, desktop);
+        QFETCH(QString, selected);
+        QFETCH(int, images);
+        if (desktop) {
+            m_sandbox->makeDir(QStringLiteral("home/Desktop"));
+            picture(m_home + QStringLiteral("/Desktop/d.png"));
+        } else {
+            QFile dirs(m_sandbox->file(QStringLiteral("config/user-dirs.dirs")));
+            QVERIFY(dirs.open(QIODevice::WriteOnly));
+            dirs.write("XDG_DESKTOP_DIR=\"$HOME/Nowhere\"\n");
+        }
+        const QString line =
+            commandLine.isEmpty() ? QString() : m_sandbox->file(commandLine);
+        auto window = loaded(line);
+        QVERIFY(window->isVisible());
+        QTRY_COMPARE(window->TV1->SelectedPath(), m_sandbox->file(selected));
+        QTRY_COMPARE(window->ImageExplore1->imagePaths().size(), images);
+        // The Desktop node is there only when the desktop folder is.
+        const QModelIndex first = window->TV1->model()->index(0, 0);
+        QCOMPARE(first.data().toString() == QLatin1String("Desktop"), desktop);
+        QCOMPARE(m_ended, 0);
+    }
+
+    void rootOnTheCommandLine()
+    {
+        auto window = loaded(QStringLiteral("/"));
+        QVERIFY(window->isVisible());
+        QTRY_COMPARE(window->TV1->SelectedPath(), QStringLiteral("/"));
+        QVERIFY(!frmViwer::isLoaded());
+    }
+
+    void fileOpensTheViewer()
+    {
+        auto window = loaded(m_pictures + QStringLiteral("//b10.png"));
+        QVERIFY(!window->isVisible());
+        QVERIFY(frmViwer::isLoaded());
+        QVERIFY(frmViwer::instance()->isVisible());
+        QVERIFY(frmViwer::instance()->bCommand);
+        QCOMPARE(m_ended, 0);
+    }
+
+    void event20BeforeEvent9ListsNothing()
+    {
+        frmMain window;
+        window.ImageExplore1->SetExt(QStringLiteral("PNG JPG"));
+        QVERIFY(window.TV1->setSelectedPath(m_pictures));
+        QSignalSpy selected(window.ImageExplore1, &ImageExplore::ItemSelected);
+        Q_EMIT window.TV1->event20(window.TV1->currentIndex());
+        QCOMPARE(selected.count(), 0);
+        QVERIFY(!window.TreeUsed);
+
+        Q_EMIT window.TV1->event9();
+        QVERIFY(window.TreeUsed);
+        QVERIFY(selected.count() > 0);
+        QCOMPARE(selected.first().first().toString(), QString());
+        QCOMPARE(window.ImageExplore1->imagePaths().size(), 2);
+
+        QVERIFY(window.TV1->setSelectedPath(m_other));
+        selected.clear();
+        Q_EMIT window.TV1->event20(window.TV1->currentIndex());
+        QVERIFY(selected.count() > 0);
+        QCOMPARE(window.ImageExplore1->imagePaths(), QStringList{m_other + "/only.png"});
+    }
+
+    void event12Lists()
+    {
+        frmMain window;
+        window.ImageExplore1->SetExt(QStringLiteral("PNG JPG"));
+        QVERIFY(window.TV1->setSelectedPath(m_other));
+        Q_EMIT window.TV1->event12(window.TV1->currentIndex());
+        QCOMPARE(window.ImageExplore1->imagePaths(), QStringList{m_other + "/only.png"});
+        QVERIFY(!window.TreeUsed);
+    }
+
+    void checkPath()
+    {
+        frmMain window;
+        window.ImageExplore1->SetExt(QStringLiteral("PNG JPG"));
+        QVERIFY(window.TV1->setSelectedPath(m_pictures));
+        Q_EMIT window.TV1->event9();
+        QSignalSpy selected(window.ImageExplore1, &ImageExplore::ItemSelected);
+
+        // The folder the tree shows: nothing at all happens.
+        window.CheckPath(m_pictures + QStringLiteral("/b2.png"));
+        QCOMPARE(selected.count(), 0);
+        QCOMPARE(window.TV1->SelectedPath(), m_pictures + QLatin1Char('/'));
+
+        // Another folder: the tree and the listing follow the picture.
+        window.CheckPath(m_other + QStringLiteral("/only.png"));
+        QCOMPARE(window.TV1->SelectedPath(), m_other + QLatin1Char('/'));
+        QVERIFY(selected.count() > 0);
+        QCOMPARE(window.ImageExplore1->imagePaths(), QStringList{m_other + "/only.png"});
+    }
+
+    void openingAFolderThumbnailMovesTheTree()
+    {
+        frmMain window;
+        window.ImageExplore1->SetExt(QStringLiteral("PNG JPG"));
+        window.OpenFromExplorer({}, 0, m_pictures + QStringLiteral("/Trips"));
+        QCOMPARE(window.TV1->SelectedPath(), m_pictures + QStringLiteral("/Trips/"));
+        QVERIFY(!frmViwer::isLoaded());
+    }
+
+    void openingAnImageShowsTheViewer()
+    {
+        frmMain window;
+        window.show();
+        const QStringList list{m_pictures + "/b2.png", m_pictures + "/b10.png"};
+        window.OpenFromExplorer(list, 1, QString());
+        QVERIFY(!window.isVisible());
+        QVERIFY(frmViwer::isLoaded());
+        QVERIFY(frmViwer::instance()->isVisible());
+        QVERIFY(!frmViwer::instance()->bCommand);
+
+        // Back to the browser through the viewer's signal.
+        Q_EMIT frmViwer::instance()->returnedToBrowser(m_other + QStringLiteral("/only.png"));
+        QVERIFY(window.isVisible());
+        QCOMPARE(window.TV1->SelectedPath(), m_other + QLatin1Char('/'));
+    }
+
+    void preview_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("pages");
+        QTest::addColumn<bool>("fromFile");
+        QTest::newRow("png") << "p.png" << 1 << true;
+        QTest::newRow("ico") << "i.ico" << 1 << false;
+        QTest::newRow("bmp as dib") << "d.dib" << 1 << false;
+        QTest::newRow("damaged jpg") << "bad.jpg" << 0 << true;
+        QTest::newRow("folder") << "Trips" << 0 << false;
+        QTest::newRow("nothing") << "" << 0 << false;
+    }
+    void preview()
+    {
+        QFETCH(QString, name);
+        QFETCH(int, pages);
+        QFETCH(bool, fromFile);
+        picture(m_pictures + QStringLiteral("/p.png"));
+        picture(m_pictures + QStringLiteral("/i.ico"), 32, 32, "ICO");
+        picture(m_pictures + QStringLiteral("/d.dib"), 20, 10, "BMP");
+        QFile bad(m_pictures + QStringLiteral("/bad.jpg"));
+        QVERIFY(bad.open(QIODevice::WriteOnly));
+        bad.write("\xff\xd8\xff\xe0 broken");
+        bad.close();
+
+        frmMain window;
+        ImageDocument *doc = window.ImgX->document();
+        window.ShowPreview(m_pictures + QStringLiteral("/p.png"));
+        QCOMPARE(doc->PageCount(), 1);
+        window.ImgX->setMouseToolMode(ImageView::ToolPan);
+        window.ShowPreview(name.isEmpty() ? QString() : m_pictures + QLatin1Char('/') + name);
+        QCOMPARE(doc->PageCount(), pages);
+        if (pages > 0) {
+            QCOMPARE(doc->LoadSourceFlag, fromFile);
+            QCOMPARE(window.ImgX->MouseToolMode(), int(ImageView::ToolNone));
+        }
+        QVERIFY(m_prompts->asked().isEmpty());
+    }
+
+    void previewZoomBounds()
+    {
+        twips::setOverride(15, 15);
+        frmMain window;
+        window.resize(1000, 700);
+        window.show();
+        picture(m_pictures + QStringLiteral("/big.png"), 2000, 1500);
+        ImageView *view = window.ImgX;
+
+        // No picture: the buttons do nothing.
+        view->setZoomFactor(1.0);
+        window.PreviewZoomIn();
+        window.PreviewZoomOut();
+        QCOMPARE(view->ZoomFactor(), 1.0);
+
+        window.ShowPreview(m_pictures + QStringLiteral("/big.png"));
+        window.PreviewZoomIn();
+        QCOMPARE(view->ZoomFactor(), 1.25);
+        QCOMPARE(view->MouseToolMode(), int(ImageView::ToolPan));
+        // Zooming out until the picture fits gives back the plain mouse.
+        while (view->ZoomFactor() * 2000 * 15 > twips::fromPixelsX(view->width()) ||
+               view->ZoomFactor() * 1500 * 15 > twips::fromPixelsY(view->height())) {
+            const double before = view->ZoomFactor();
+            window.PreviewZoomOut();
+            QCOMPARE(view->ZoomFactor(), before * 0.75);
+        }
+        QCOMPARE(view->MouseToolMode(), int(ImageView::ToolNone));
+
+        view->setZoomFactor(16.0);
+        window.PreviewZoomIn(); // exactly 1600 %: still allowed
+        QCOMPARE(view->ZoomFactor(), 20.0);
+        window.PreviewZoomIn(); // above 1600 %: refused
+        QCOMPARE(view->ZoomFactor(), 20.0);
+
+        view->setZoomFactor(0.005);
+        window.PreviewZoomOut(); // exactly 0.5 %: still allowed
+        QCOMPARE(view->ZoomFactor(), 0.00375);
+        window.PreviewZoomOut(); // below 0.5 %: refused
+        QCOMPARE(view->ZoomFactor(), 0.00375);
+
+        // The bar's own indexes.
+        view->setZoomFactor(1.0);
+        window.Toolbar_ButtonClick(4, QString());
+        QCOMPARE(view->ZoomFactor(), 1.25);
+        window.Toolbar_ButtonClick(5, QString());
+        QCOMPARE(view->ZoomFactor(), 1.25 * 0.75);
+        window.Toolbar_ButtonClick(6, QString());
+        QCOMPARE(view->ZoomFactor(), 1.25 * 0.75);
+    }
+
+    void findWin()
+    {
+        frmMain window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QVERIFY(frmMain::FindWin(QStringLiteral("umis")) != 0);
+        QCOMPARE(frmMain::FindWin(QStringLiteral("umis")), window.windowHandle()->winId());
+        QCOMPARE(frmMain::FindWin(QStringLiteral("lumisk")), WId(0));
+        QCOMPARE(frmMain::FindWin(QStringLiteral("no window has this title")), WId(0));
+    }
+
+    void shutdownUnloadsTheViewerFirst()
+    {
+        frmMain window;
+        window.show();
+        frmViwer::instance()->show();
+        QVERIFY(frmViwer::isLoaded());
+        window.close();
+        QCOMPARE(m_ended, 1);
+        QCOMPARE(m_viewerLoadedAtEnd, false);
+        window.EndMe(); // already ending: once is enough
+        QCOMPARE(m_ended, 1);
+    }
+
+    void viewerEndingTheProgram()
+    {
+        frmMain window;
+        window.OpenFromExplorer({m_other + QStringLiteral("/only.png")}, 0, QString());
+        Q_EMIT frmViwer::instance()->endProgramRequested();
+        QCOMPARE(m_ended, 1);
+    }
+};
+
+QTEST_MAIN(FrmMainTest)
+#include "frmmaintest.moc"
