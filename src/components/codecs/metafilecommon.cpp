@@ -40,8 +40,9 @@ QSize metafileRenderSize(QSizeF natural, const ReadOptions &options)
     if (!std::isfinite(w) || !std::isfinite(h))
         w = h = 1;
     const QSize target = options.targetSize;
-    if (target.isValid() && !target.isEmpty() && w > target.width() && h > target.height()) {
-        const double s = qMax(target.width() / w, target.height() / h);
+    // Reduced like the engine's other readers: fitted into the box, never enlarged.
+    if (target.isValid() && !target.isEmpty() && (w > target.width() || h > target.height())) {
+        const double s = qMin(target.width() / w, target.height() / h);
         w *= s;
         h *= s;
     }

@@ -23,8 +23,8 @@ constexpr int kMaxUnsizedMetafileSide = 2048;
 // The whole file, or an empty array and a reason.
 QByteArray readMetafileBytes(QIODevice *device, QString *error);
 
-// The pixel size a picture of `natural` pixels is drawn at: reduced towards `options.targetSize`
-// when one is asked for, then kept inside the caps above with its aspect ratio.
+// The pixel size a picture of `natural` pixels is drawn at: fitted into `options.targetSize`
+// when one is asked for (never enlarged), then kept inside the caps above with its aspect ratio.
 QSize metafileRenderSize(QSizeF natural, const ReadOptions &options);
 
 } // namespace qmt

@@ -115,8 +115,11 @@ Result<DecodedImage> PcdHandler::decode(const QByteArray &data, const ReadOption
             if (orientation & 1)
                 size.transpose();
             const QSize target = options.targetSize;
-            const bool covers = target.isValid() && size.width() >= target.width() &&
-                                size.height() >= target.height();
+            // Like the engine's other reduced reads: enough when the picture, fitted into the
+            // box, is not enlarged.
+            const bool covers =
+                target.isValid() && !target.isEmpty() &&
+                (size.width() >= target.width() || size.height() >= target.height());
             if (!chosen || covers)
                 chosen = &r;
         }

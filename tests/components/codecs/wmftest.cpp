@@ -529,9 +529,9 @@ void WmfTest::reducedSize()
     Result<DecodedImage> decoded = WmfHandler::read(&buffer, options);
     QVERIFY(decoded);
     QCOMPARE(decoded->fullSize, QSize(1000, 500));
-    QCOMPARE(decoded->pages.first().size(), QSize(200, 100));
-    QCOMPARE(decoded->pages.first().pixel(50, 50), kRed);
-    QCOMPARE(decoded->pages.first().pixel(150, 50), kWhite);
+    QCOMPARE(decoded->pages.first().size(), QSize(100, 50));
+    QCOMPARE(decoded->pages.first().pixel(25, 25), kRed);
+    QCOMPARE(decoded->pages.first().pixel(75, 25), kWhite);
     QCOMPARE(decoded->formatCode, int(FormatWmf));
 }
 
