@@ -78,8 +78,6 @@ QByteArray qtFormatForContent(QIODevice *device, bool includeWeak)
     const auto starts = [&head](const char *magic, int length) {
         return head.size() >= length && memcmp(head.constData(), magic, size_t(length)) == 0;
     };
-    if (starts("\xFF\xD8\xFF", 3))
-        return "jpeg";
     if (starts("\x89PNG\r\n\x1A\n", 8))
         return "png";
     if (starts("II*\0", 4) || starts("MM\0*", 4))
@@ -100,7 +98,7 @@ QByteArray qtFormatForContent(QIODevice *device, bool includeWeak)
 QByteArray qtFormatForSuffix(const QString &suffix)
 {
     static const QHash<QString, QByteArray> formats = {
-        {"jpg", "jpeg"}, {"jpeg", "jpeg"}, {"jpe", "jpeg"}, {"png", "png"},   {"tif", "tiff"},
+        {"png", "png"},   {"tif", "tiff"},
         {"tiff", "tiff"}, {"ico", "ico"},  {"cur", "cur"},  {"wbmp", "wbmp"}, {"webp", "webp"},
     };
     return formats.value(suffix);

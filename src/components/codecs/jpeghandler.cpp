@@ -1,0 +1,305 @@
+#include "components/codecs/jpeghandler.h"
+
+#include <QBuffer>
+#include <QColorSpace>
+#include <QIODevice>
+#include <QTransform>
+
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include <jpeglib.h>
+
+namespace qmt {
+namespace {
+
+struct ErrorManager {
+    jpeg_error_mgr pub;
+    std::jmp_buf jump;
+    char message[JMSG_LENGTH_MAX];
+};
+
+extern "C" void onJpegError(j_common_ptr info)
+{
+    auto *manager = reinterpret_cast<ErrorManager *>(info->err);
+    (*info->err->format_message)(info, manager->message);
+    std::longjmp(manager->jump, 1);
+}
+
+extern "C" void onJpegMessage(j_common_ptr, int) {}
+
+// Feeds libjpeg from a QIODevice in 64 KB blocks, as djpeg does from a file: no copy of the
+// whole file is made. At the end of the data a file cut short gets an end marker, so that
+// libjpeg finishes with the part it decoded.
+struct DeviceSource {
+    jpeg_source_mgr pub;
+    QIODevice *device;
+    // What the decode learns on the way; kept here, outside the stack frame that libjpeg's
+    // error exit jumps back into.
+    JOCTET *icc = nullptr;
+    unsigned int iccLength = 0;
+    int orientation = 1;
+    bool cmyk = false;
+    bool adobeInverted = false;
+    JOCTET buffer[64 * 1024];
+};
+
+extern "C" void initSource(j_decompress_ptr) {}
+
+extern "C" boolean fillInput(j_decompress_ptr info)
+{
+    auto *source = reinterpret_cast<DeviceSource *>(info->src);
+    qint64 got = source->device->read(reinterpret_cast<char *>(source->buffer), sizeof source->buffer);
+    if (got <= 0) {
+        source->buffer[0] = 0xFF;
+        source->buffer[1] = JPEG_EOI;
+        got = 2;
+    }
+    source->pub.next_input_byte = source->buffer;
+    source->pub.bytes_in_buffer = size_t(got);
+    return TRUE;
+}
+
+extern "C" void skipInput(j_decompress_ptr info, long count)
+{
+    auto *source = reinterpret_cast<DeviceSource *>(info->src);
+    if (count <= 0)
+        return;
+    while (count > long(source->pub.bytes_in_buffer)) {
+        count -= long(source->pub.bytes_in_buffer);
+        fillInput(info);
+    }
+    source->pub.next_input_byte += count;
+    source->pub.bytes_in_buffer -= size_t(count);
+}
+
+extern "C" void termSource(j_decompress_ptr) {}
+
+// The EXIF orientation (1..8) from an APP1 "Exif" segment, or 1. Every offset is checked
+// against the segment.
+int exifOrientation(const uchar *data, unsigned length)
+{
+    if (length < 14 || memcmp(data, "Exif\0\0", 6) != 0)
+        return 1;
+    const uchar *tiff = data + 6;
+    const quint32 size = length - 6;
+    const bool little = tiff[0] == 'I' && tiff[1] == 'I';
+    if (!little && !(tiff[0] == 'M' && tiff[1] == 'M'))
+        return 1;
+    const auto u16 = [&](quint32 at) -> quint32 {
+        return little ? quint32(tiff[at] | tiff[at + 1] << 8) : quint32(tiff[at] << 8 | tiff[at + 1]);
+    };
+    const auto u32 = [&](quint32 at) -> quint32 {
+        return little ? u16(at) | u16(at + 2) << 16 : u16(at) << 16 | u16(at + 2);
+    };
+    const quint32 ifd = u32(4);
+    if (ifd > size - 2 || ifd < 8)
+        return 1;
+    const quint32 entries = u16(ifd);
+    for (quint32 i = 0; i < entries; ++i) {
+        const quint64 at = quint64(ifd) + 2 + quint64(i) * 12;
+        if (at + 12 > size)
+            break;
+        if (u16(quint32(at)) == 0x0112) {
+            const quint32 value = u16(quint32(at) + 8);
+            return value >= 1 && value <= 8 ? int(value) : 1;
+        }
+    }
+    return 1;
+}
+
+// Turns the decoded pixels upright according to the EXIF orientation.
+QImage orient(const QImage &image, int orientation)
+{
+    switch (orientation) {
+    case 2:
+        return image.mirrored(true, false);
+    case 3:
+        return image.mirrored(true, true);
+    case 4:
+        return image.mirrored(false, true);
+    case 5:
+        return image.transformed(QTransform().rotate(90)).mirrored(true, false);
+    case 6:
+        return image.transformed(QTransform().rotate(90));
+    case 7:
+        return image.transformed(QTransform().rotate(-90)).mirrored(true, false);
+    case 8:
+        return image.transformed(QTransform().rotate(-90));
+    default:
+        return image;
+    }
+}
+
+} // namespace
+
+bool JpegHandler::canRead(QIODevice *device)
+{
+    const QByteArray head = peek(device, 3);
+    return head.size() == 3 && uchar(head[0]) == 0xFF && uchar(head[1]) == 0xD8 && uchar(head[2]) == 0xFF;
+}
+
+bool JpegHandler::read(QImage *image)
+{
+    if (!device())
+        return fail(QStringLiteral("The file cannot be read."));
+    return decodeDevice(device(), image);
+}
+
+bool JpegHandler::decode(const QByteArray &data, QImage *image)
+{
+    QByteArray copy = data;
+    QBuffer buffer(&copy);
+    buffer.open(QIODevice::ReadOnly);
+    return decodeDevice(&buffer, image);
+}
+
+bool JpegHandler::decodeDevice(QIODevice *device, QImage *image)
+{
+    // Everything with a destructor lives outside the part that libjpeg may leave by longjmp.
+    jpeg_decompress_struct info;
+    ErrorManager errors;
+    QImage result;
+    auto *source = new DeviceSource;
+    const std::unique_ptr<DeviceSource> sourceOwner(source);
+    JOCTET *&icc = source->icc;
+    unsigned int &iccLength = source->iccLength;
+    int &orientation = source->orientation;
+    bool &cmyk = source->cmyk;
+    bool &adobeInverted = source->adobeInverted;
+
+    info.err = jpeg_std_error(&errors.pub);
+    errors.pub.error_exit = onJpegError;
+    errors.pub.emit_message = onJpegMessage;
+    errors.message[0] = 0;
+    if (setjmp(errors.jump)) {
+        jpeg_destroy_decompress(&info);
+        std::free(icc);
+        // A file cut short inside the scan still shows what was decoded; libjpeg fills the rest.
+        return fail(QStringLiteral("The JPEG data is damaged: %1").arg(QString::fromLatin1(errors.message)));
+    }
+    jpeg_create_decompress(&info);
+    source->device = device;
+    source->pub.init_source = initSource;
+    source->pub.fill_input_buffer = fillInput;
+    source->pub.skip_input_data = skipInput;
+    source->pub.resync_to_restart = jpeg_resync_to_restart;
+    source->pub.term_source = termSource;
+    source->pub.next_input_byte = nullptr;
+    source->pub.bytes_in_buffer = 0;
+    info.src = &source->pub;
+    jpeg_save_markers(&info, JPEG_APP0 + 1, 0xFFFF);
+    jpeg_save_markers(&info, JPEG_APP0 + 2, 0xFFFF);
+    jpeg_read_header(&info, TRUE);
+
+    m_fullSize = QSize(int(info.image_width), int(info.image_height));
+    if (!sizeAllowed(info.image_width, info.image_height, &m_error)) {
+        jpeg_destroy_decompress(&info);
+        return false;
+    }
+    for (jpeg_saved_marker_ptr marker = info.marker_list; marker; marker = marker->next) {
+        if (marker->marker == JPEG_APP0 + 1 && orientation == 1)
+            orientation = exifOrientation(marker->data, marker->data_length);
+    }
+    jpeg_read_icc_profile(&info, &icc, &iccLength);
+
+    switch (info.jpeg_color_space) {
+    case JCS_GRAYSCALE:
+        info.out_color_space = JCS_GRAYSCALE;
+        break;
+    case JCS_CMYK:
+    case JCS_YCCK:
+        info.out_color_space = JCS_CMYK;
+        cmyk = true;
+        adobeInverted = info.saw_Adobe_marker;
+        break;
+    default:
+        info.out_color_space = JCS_EXT_BGRX; // straight into QImage::Format_RGB32's byte order
+        break;
+    }
+
+    // The largest scale-down whose result still covers the target (the box is turned with the
+    // image when the orientation swaps width and height).
+    if (m_target.isValid() && !m_target.isEmpty()) {
+        QSize target = m_target;
+        if (orientation >= 5)
+            target.transpose();
+        for (unsigned denominator = 8; denominator >= 2; denominator /= 2) {
+            const quint64 w = (info.image_width + denominator - 1) / denominator;
+            const quint64 h = (info.image_height + denominator - 1) / denominator;
+            if (w >= quint64(target.width()) || h >= quint64(target.height())) {
+                info.scale_num = 1;
+                info.scale_denom = denominator;
+                break;
+            }
+        }
+    }
+    jpeg_start_decompress(&info);
+
+    const QImage::Format format = info.out_color_space == JCS_GRAYSCALE ? QImage::Format_Grayscale8
+                                                                        : QImage::Format_RGB32;
+    result = allocate(info.output_width, info.output_height, format, &m_error);
+    if (result.isNull()) {
+        jpeg_destroy_decompress(&info);
+        std::free(icc);
+        return false;
+    }
+    // CMYK comes as 4 bytes a pixel and is turned into RGB in place.
+    while (info.output_scanline < info.output_height) {
+        JSAMPROW row = result.scanLine(int(info.output_scanline));
+        if (jpeg_read_scanlines(&info, &row, 1) != 1)
+            break;
+        if (cmyk) {
+            uchar *p = row;
+            QRgb *out = reinterpret_cast<QRgb *>(row);
+            for (JDIMENSION x = 0; x < info.output_width; ++x, p += 4) {
+                uint c = p[0], m = p[1], y = p[2], k = p[3];
+                if (!adobeInverted) {
+                    c = 255 - c;
+                    m = 255 - m;
+                    y = 255 - y;
+                    k = 255 - k;
+                }
+                out[x] = qRgb(int(c * k / 255), int(m * k / 255), int(y * k / 255));
+            }
+        }
+    }
+    m_bitsPerPixel = info.output_components * 8 == 32 && !cmyk ? 24 : info.num_components * 8;
+    jpeg_finish_decompress(&info);
+    jpeg_destroy_decompress(&info);
+
+    if (icc && !cmyk) {
+        const QColorSpace space = QColorSpace::fromIccProfile(
+            QByteArray::fromRawData(reinterpret_cast<const char *>(icc), qsizetype(iccLength)));
+        if (space.isValid() && space != QColorSpace(QColorSpace::SRgb)) {
+            result.setColorSpace(space);
+            result.convertToColorSpace(QColorSpace(QColorSpace::SRgb));
+        }
+    }
+    std::free(icc);
+    if (orientation >= 5)
+        m_fullSize.transpose();
+    *image = orient(result, orientation);
+    return true;
+}
+
+Result<DecodedImage> JpegHandler::readFile(QIODevice *device, const ReadOptions &options)
+{
+    JpegHandler handler;
+    handler.setDevice(device);
+    handler.setTargetSize(options.targetSize);
+    QImage image;
+    if (!handler.read(&image))
+        return Result<DecodedImage>::fail(handler.errorString());
+    DecodedImage decoded;
+    decoded.formatCode = FormatJpeg;
+    decoded.bitsPerPixel = handler.bitsPerPixel();
+    decoded.fullSize = handler.fullSize();
+    decoded.pages.append(std::move(image));
+    return decoded;
+}
+
+} // namespace qmt

@@ -1,0 +1,36 @@
+#pragma once
+
+#include "components/codecs/codechandler.h"
+
+#include <QSize>
+
+namespace qmt {
+
+// JPEG decoding straight through libjpeg-turbo: baseline and progressive, grey, RGB and CMYK
+// (Adobe's inverted CMYK too), scaled by 1/2, 1/4 or 1/8 inside the decoder when a smaller
+// size is enough, the EXIF orientation applied and an embedded ICC profile converted to sRGB.
+// Writing goes through Qt's writer.
+class JpegHandler : public CodecHandler
+{
+public:
+    bool read(QImage *image) override;
+    bool write(const QImage &) override { return false; }
+
+    static bool canRead(QIODevice *device);
+    static Result<DecodedImage> readFile(QIODevice *device, const ReadOptions &options);
+
+    // The box to decode to: when valid, the largest libjpeg scale whose result still covers it.
+    void setTargetSize(const QSize &size) { m_target = size; }
+    // The full size of the last decoded file, upright (before any scaling).
+    QSize fullSize() const { return m_fullSize; }
+
+    bool decode(const QByteArray &data, QImage *image);
+
+private:
+    bool decodeDevice(QIODevice *device, QImage *image);
+
+    QSize m_target;
+    QSize m_fullSize;
+};
+
+} // namespace qmt
