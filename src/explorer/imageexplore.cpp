@@ -125,6 +125,11 @@ void ImageExplore::setThumbnailCacheEnabled(bool enabled)
     m_thumbnailer->setCacheEnabled(enabled);
 }
 
+QString ImageExplore::thumbnailCacheRoot() const
+{
+    return m_thumbnailer->cacheRoot();
+}
+
 QString ImageExplore::extensionList() const
 {
     return m_extensionList;

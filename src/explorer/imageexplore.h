@@ -54,6 +54,7 @@ public:
     // whether they are kept at all.
     void setThumbnailCacheRoot(const QString &root);
     void setThumbnailCacheEnabled(bool enabled);
+    QString thumbnailCacheRoot() const;
 
     // The largest number of entries one listing shows.
     static constexpr int kMaxItems = 32767;

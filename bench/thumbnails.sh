@@ -1,0 +1,75 @@
+#!/bin/bash
+# thumbnails.sh DIR - how fast the explorer lists a folder of photographs, next to the tools a
+# Linux user knows. In one run, with the files already in the page cache, it times:
+#   cold   qmt-bench explore --no-cache DIR   (every thumbnail made from its file)
+#   warm   qmt-bench explore DIR, a second time over a thumbnail cache the first run filled
+#   vips   vipsthumbnail -s 140 over the same images into a temporary folder (xargs -P2)
+#   floor  djpeg -scale 1/8 of every JPEG to /dev/null on both cores (xargs -P2)
+# and prints the figures and their ratios. Installs libvips-tools and libjpeg-turbo-progs when
+# they are missing. QMT_BENCH overrides the path of qmt-bench (default: build/qmt-bench).
+set -euo pipefail
+
+DIR=${1:?usage: bench/thumbnails.sh DIR}
+DIR=$(cd "$DIR" && pwd)
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+BENCH=${QMT_BENCH:-$ROOT/build/qmt-bench}
+JOBS=${JOBS:-2}
+
+need=()
+command -v vipsthumbnail >/dev/null || need+=(libvips-tools)
+command -v djpeg >/dev/null || need+=(libjpeg-turbo-progs)
+if ((${#need[@]})); then
+  SUDO=; ((EUID == 0)) || SUDO=sudo
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
+fi
+[[ -x $BENCH ]] || { echo "qmt-bench not found at $BENCH: build it first (cmake --build build --target qmt-bench)" >&2; exit 1; }
+
+TMP=$(mktemp -d)
+trap 'rm -rf "$TMP"' EXIT
+
+# The files the explorer lists (no hidden ones), and the JPEGs among them.
+find "$DIR" -maxdepth 1 -type f ! -name '.*' -iregex '.*\.\(jpe?g\|png\|gif\|bmp\|tiff?\|tga\)' -print0 | sort -z >"$TMP/images"
+find "$DIR" -maxdepth 1 -type f ! -name '.*' -iregex '.*\.jpe?g' -print0 | sort -z >"$TMP/jpegs"
+count=$(tr -cd '\0' <"$TMP/images" | wc -c)
+jpegs=$(tr -cd '\0' <"$TMP/jpegs" | wc -c)
+((count > 0)) || { echo "no images in $DIR" >&2; exit 1; }
+
+# Everything read once so that every run finds the files in the page cache.
+xargs -0 cat <"$TMP/images" >/dev/null
+
+now_ms() { echo $(( $(date +%s%N) / 1000000 )); }
+field() { sed -n "s/^$1: //p" <<<"$2"; }
+
+echo "folder: $DIR ($count images, $jpegs JPEGs, $(nproc) cores)"
+
+t0=$(now_ms); cold=$("$BENCH" explore --no-cache "$DIR" 2>/dev/null); t1=$(now_ms)
+cold_ms=$(field complete_ms "$cold")
+echo "cold listing:   ${cold_ms} ms (process $((t1 - t0)) ms), placeholders $(field placeholders_ms "$cold") ms," \
+     "longest stall $(field longest_stall_ms "$cold") ms, peak RSS $(field peak_rss_mb "$cold") MB"
+
+mkdir -p "$TMP/cache"
+XDG_CACHE_HOME=$TMP/cache "$BENCH" explore "$DIR" >/dev/null 2>&1 # fills the cache
+warm=$(XDG_CACHE_HOME=$TMP/cache "$BENCH" explore "$DIR" 2>/dev/null)
+warm_ms=$(field complete_ms "$warm")
+echo "warm listing:   ${warm_ms} ms, placeholders $(field placeholders_ms "$warm") ms," \
+     "longest stall $(field longest_stall_ms "$warm") ms, peak RSS $(field peak_rss_mb "$warm") MB"
+
+mkdir -p "$TMP/vips"
+t0=$(now_ms)
+xargs -0 -P"$JOBS" -n 8 vipsthumbnail -s 140 -o "$TMP/vips/%s.jpg" <"$TMP/images" 2>/dev/null || true
+t1=$(now_ms); vips_ms=$((t1 - t0))
+echo "vipsthumbnail:  ${vips_ms} ms"
+
+floor_ms=0
+if ((jpegs > 0)); then
+  t0=$(now_ms)
+  xargs -0 -P"$JOBS" -n 1 djpeg -scale 1/8 -outfile /dev/null <"$TMP/jpegs" 2>/dev/null || true
+  t1=$(now_ms); floor_ms=$((t1 - t0))
+  echo "decode floor:   ${floor_ms} ms (djpeg -scale 1/8, $JOBS at a time)"
+fi
+
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else printf "n/a" }'; }
+echo "cold / floor:   $(ratio "$cold_ms" "$floor_ms")   (target <= 1.15)"
+echo "cold / vips:    $(ratio "$cold_ms" "$vips_ms")"
+echo "warm / cold:    $(ratio "$warm_ms" "$cold_ms")   (target <= 0.10)"
