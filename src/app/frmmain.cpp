@@ -409,6 +409,7 @@ void frmMain::ShowPreview(const QString &path)
             document->ClearImage();
             return;
         }
+        m_previewPath = path;
         ImgX->setMouseToolMode(ImageView::ToolNone);
         return;
     }
@@ -417,6 +418,7 @@ void frmMain::ShowPreview(const QString &path)
         document->ClearImage();
         return;
     }
+    m_previewPath = path;
     ImgX->setMouseToolMode(ImageView::ToolNone);
 }
 
@@ -440,7 +442,12 @@ void frmMain::OpenFromExplorer(const QStringList &ImagePaths, int Index, const Q
 
 void frmMain::ViewPreviewImage()
 {
-    const QString file = ImgX->document()->ImageFileName();
+    ImageDocument *document = ImgX->document();
+    if (document->PageCount() == 0)
+        return;
+    // A picture decoded by the platform loader carries no file name of its own.
+    const QString file =
+        document->ImageFileName().isEmpty() ? m_previewPath : document->ImageFileName();
     if (file.isEmpty())
         return;
     hide();

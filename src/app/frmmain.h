@@ -98,6 +98,7 @@ private:
     std::unique_ptr<QSplashScreen> m_splash;
     QPointer<frmViwer> m_connectedViewer;
     QString m_startFolder;
+    QString m_previewPath; // the file the preview shows
     bool m_shuttingDown = false;
 };
 

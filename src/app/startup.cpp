@@ -1,5 +1,7 @@
 #include "app/startup.h"
 
+#include "explorer/listingorder.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -97,41 +99,7 @@ QString programFolder()
 
 bool nameLess(const QString &a, const QString &b)
 {
-    qsizetype i = 0;
-    qsizetype j = 0;
-    while (i < a.size() && j < b.size()) {
-        if (a.at(i).isDigit() && b.at(j).isDigit()) {
-            // Runs of digits compare as numbers: fewer significant digits is smaller.
-            qsizetype ei = i, ej = j;
-            while (ei < a.size() && a.at(ei).isDigit())
-                ++ei;
-            while (ej < b.size() && b.at(ej).isDigit())
-                ++ej;
-            qsizetype si = i, sj = j;
-            while (si + 1 < ei && a.at(si) == QLatin1Char('0'))
-                ++si;
-            while (sj + 1 < ej && b.at(sj) == QLatin1Char('0'))
-                ++sj;
-            if (ei - si != ej - sj)
-                return ei - si < ej - sj;
-            const int order = QStringView(a).sliced(si, ei - si).compare(
-                QStringView(b).sliced(sj, ej - sj));
-            if (order != 0)
-                return order < 0;
-            i = ei;
-            j = ej;
-            continue;
-        }
-        const QChar ca = a.at(i).toCaseFolded();
-        const QChar cb = b.at(j).toCaseFolded();
-        if (ca != cb)
-            return ca < cb;
-        ++i;
-        ++j;
-    }
-    if ((a.size() - i) != (b.size() - j))
-        return (a.size() - i) < (b.size() - j);
-    return a < b;
+    return listingLessThan(a, b);
 }
 
 ViewerStart viewerStartFor(const QString &file, QStringList folderList)

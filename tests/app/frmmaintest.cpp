@@ -321,6 +321,23 @@ private Q_SLOTS:
         QVERIFY(m_prompts->asked().isEmpty());
     }
 
+    void viewPreviewImage()
+    {
+        picture(m_pictures + QStringLiteral("/i.ico"), 32, 32, "ICO");
+        frmMain window;
+        window.show();
+        window.ViewPreviewImage(); // nothing previewed: nothing happens
+        QVERIFY(!frmViwer::isLoaded());
+        QVERIFY(window.isVisible());
+
+        window.ShowPreview(m_pictures + QStringLiteral("/i.ico"));
+        frmViwer::instance()->bCommand = true;
+        window.ViewPreviewImage();
+        QVERIFY(!window.isVisible());
+        QVERIFY(frmViwer::instance()->isVisible());
+        QVERIFY(frmViwer::instance()->bCommand); // kept as it was
+    }
+
     void previewZoomBounds()
     {
         twips::setOverride(15, 15);
