@@ -9,8 +9,6 @@
 #include <QSaveFile>
 #include <QStandardPaths>
 
-#include <unistd.h>
-
 namespace qmt {
 namespace {
 
@@ -85,6 +83,10 @@ std::optional<QStringList> RegistryStore::splitPath(const QString &keyPath)
 
 RegistryHive RegistryStore::load(RegistryRoot root) const
 {
+    if (const RegistryBatch *batch = RegistryBatch::active(m_directory)) {
+        if (const RegistryHive *hive = batch->opened(root))
+            return *hive;
+    }
     QFile in(fileOf(root));
     if (in.fileName().isEmpty() || !in.open(QIODevice::ReadOnly))
         return RegistryHive(root);
@@ -219,8 +221,8 @@ bool RegistryStore::isWritable(RegistryRoot root) const
     return QFileInfo(dir).isDir() && permitsWriting(dir);
 }
 
-RegistryError RegistryStore::modify(RegistryRoot root,
-                                    const std::function<RegistryError(RegistryHive &)> &change)
+RegistryError RegistryStore::lockAndRead(RegistryRoot root, QLockFile &lock,
+                                         RegistryHive &hive) const
 {
     const QString file = fileOf(root);
     if (file.isEmpty())
@@ -230,7 +232,6 @@ RegistryError RegistryStore::modify(RegistryRoot root,
     if (!QFileInfo::exists(m_directory) && !QDir().mkpath(m_directory))
         return RegistryError::AccessDenied;
 
-    QLockFile lock(file + QStringLiteral(".lock"));
     lock.setStaleLockTime(kStaleLockMs);
     if (!lock.tryLock(kLockTimeoutMs)) {
         return lock.error() == QLockFile::PermissionError ? RegistryError::AccessDenied
@@ -238,40 +239,123 @@ RegistryError RegistryStore::modify(RegistryRoot root,
     }
 
     // Read again under the lock: another process may have changed the file since our last read.
-    RegistryHive hive(root);
+    hive = RegistryHive(root);
     QFile in(file);
-    if (in.exists()) {
-        if (!in.open(QIODevice::ReadOnly))
-            return RegistryError::WriteFailed;
-        const QByteArray data = in.read(RegistryHive::kMaxFileSize + 1);
-        const bool readOk = in.error() == QFile::NoError;
-        in.close();
-        if (!readOk)
-            return RegistryError::WriteFailed;
-        QString why;
-        auto parsed = RegistryHive::parse(root, data, &why);
-        if (parsed) {
-            hive = std::move(*parsed);
-        } else {
-            qCWarning(lcRegistry) << "registry file" << file << "cannot be read:" << why;
-            if (!keepAside(file))
-                return RegistryError::WriteFailed;
-        }
+    if (!in.exists())
+        return RegistryError::None;
+    if (!in.open(QIODevice::ReadOnly))
+        return RegistryError::WriteFailed;
+    const QByteArray data = in.read(RegistryHive::kMaxFileSize + 1);
+    const bool readOk = in.error() == QFile::NoError;
+    in.close();
+    if (!readOk)
+        return RegistryError::WriteFailed;
+    QString why;
+    auto parsed = RegistryHive::parse(root, data, &why);
+    if (parsed) {
+        hive = std::move(*parsed);
+        return RegistryError::None;
     }
+    qCWarning(lcRegistry) << "registry file" << file << "cannot be read:" << why;
+    return keepAside(file) ? RegistryError::None : RegistryError::WriteFailed;
+}
 
-    const RegistryError result = change(hive);
-    if (result != RegistryError::None)
-        return result;
-
-    QSaveFile out(file);
+RegistryError RegistryStore::write(RegistryRoot root, const RegistryHive &hive) const
+{
+    // QSaveFile writes beside the file, syncs and renames: the file is replaced whole or not at
+    // all.
+    QSaveFile out(fileOf(root));
     if (!out.open(QIODevice::WriteOnly))
         return RegistryError::WriteFailed;
     const QByteArray bytes = hive.serialize();
-    if (out.write(bytes) != bytes.size() || !out.flush() || ::fsync(out.handle()) != 0) {
+    if (out.write(bytes) != bytes.size()) {
         out.cancelWriting();
         return RegistryError::WriteFailed;
     }
     return out.commit() ? RegistryError::None : RegistryError::WriteFailed;
+}
+
+RegistryError RegistryStore::modify(RegistryRoot root,
+                                    const std::function<RegistryError(RegistryHive &)> &change)
+{
+    if (RegistryBatch *batch = RegistryBatch::active(m_directory)) {
+        RegistryError error = RegistryError::None;
+        RegistryHive *hive = batch->open(root, &error);
+        if (!hive)
+            return error;
+        error = change(*hive);
+        if (error == RegistryError::None)
+            batch->m_roots[root].dirty = true;
+        return error;
+    }
+
+    QLockFile lock(fileOf(root) + QStringLiteral(".lock"));
+    RegistryHive hive(root);
+    RegistryError error = lockAndRead(root, lock, hive);
+    if (error != RegistryError::None)
+        return error;
+    error = change(hive);
+    if (error != RegistryError::None)
+        return error;
+    return write(root, hive);
+}
+
+namespace {
+RegistryBatch *g_activeBatch = nullptr;
+}
+
+RegistryBatch::RegistryBatch()
+{
+    if (!g_activeBatch) {
+        g_activeBatch = this;
+        m_outermost = true;
+    }
+}
+
+RegistryBatch::~RegistryBatch()
+{
+    commit();
+}
+
+RegistryBatch *RegistryBatch::active(const QString &directory)
+{
+    return g_activeBatch && g_activeBatch->m_store.directory() == directory ? g_activeBatch
+                                                                            : nullptr;
+}
+
+RegistryHive *RegistryBatch::open(RegistryRoot root, RegistryError *error)
+{
+    auto found = m_roots.find(root);
+    if (found != m_roots.end())
+        return &found->second.hive;
+    Root entry;
+    entry.lock = std::make_unique<QLockFile>(m_store.fileOf(root) + QStringLiteral(".lock"));
+    entry.hive = RegistryHive(root);
+    *error = m_store.lockAndRead(root, *entry.lock, entry.hive);
+    if (*error != RegistryError::None)
+        return nullptr; // the lock is released with entry
+    return &m_roots.emplace(root, std::move(entry)).first->second.hive;
+}
+
+const RegistryHive *RegistryBatch::opened(RegistryRoot root) const
+{
+    const auto found = m_roots.find(root);
+    return found == m_roots.end() ? nullptr : &found->second.hive;
+}
+
+bool RegistryBatch::commit()
+{
+    if (!m_outermost)
+        return true;
+    bool ok = true;
+    for (auto &[root, entry] : m_roots) {
+        if (entry.dirty && m_store.write(root, entry.hive) != RegistryError::None)
+            ok = false;
+    }
+    m_roots.clear(); // releases the locks
+    g_activeBatch = nullptr;
+    m_outermost = false;
+    return ok;
 }
 
 } // namespace qmt

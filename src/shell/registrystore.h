@@ -6,7 +6,11 @@
 #include <QStringList>
 
 #include <functional>
+#include <map>
+#include <memory>
 #include <optional>
+
+class QLockFile;
 
 namespace qmt {
 
@@ -59,11 +63,51 @@ public:
     RegistryHive load(RegistryRoot root) const;
 
 private:
+    friend class RegistryBatch;
+
     RegistryError modify(RegistryRoot root,
                          const std::function<RegistryError(RegistryHive &)> &change);
+    // Takes the root's lock and reads its file afresh (moving a damaged file aside).
+    RegistryError lockAndRead(RegistryRoot root, QLockFile &lock, RegistryHive &hive) const;
+    RegistryError write(RegistryRoot root, const RegistryHive &hive) const;
     static std::optional<QStringList> splitPath(const QString &keyPath);
 
     QString m_directory;
+};
+
+// While one lives, the changes made in this thread through every RegistryStore of the default
+// folder are collected: each root is locked and read at its first change, later reads of it see
+// the collected changes, and it is written once when the batch ends. A long run of changes thus
+// costs one write per root, and other processes see all of it or nothing. Hold one only around
+// work that does not wait for the user: the roots stay locked while it lives. A batch started
+// inside another one adds to the outer one.
+class RegistryBatch
+{
+public:
+    RegistryBatch();
+    ~RegistryBatch();
+    RegistryBatch(const RegistryBatch &) = delete;
+    RegistryBatch &operator=(const RegistryBatch &) = delete;
+
+    // Writes what changed and releases the locks; true when everything was written.
+    bool commit();
+
+private:
+    friend class RegistryStore;
+    struct Root {
+        std::unique_ptr<QLockFile> lock;
+        RegistryHive hive;
+        bool dirty = false;
+    };
+
+    static RegistryBatch *active(const QString &directory);
+    // The root's collected hive, opening it on first use; nullptr with error on failure.
+    RegistryHive *open(RegistryRoot root, RegistryError *error);
+    const RegistryHive *opened(RegistryRoot root) const;
+
+    RegistryStore m_store;
+    bool m_outermost = false;
+    std::map<RegistryRoot, Root> m_roots;
 };
 
 } // namespace qmt

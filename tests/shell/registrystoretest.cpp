@@ -74,6 +74,7 @@ private Q_SLOTS:
     void missingFolderIsCreatedOnFirstWrite();
     void defaultFolderFollowsXdgConfigHome();
     void twoWritingProcessesLoseNothing();
+    void batchWritesOnceAtTheEnd();
 
 private:
     std::unique_ptr<test::Sandbox> m_sandbox;
@@ -390,6 +391,48 @@ void RegistryStoreTest::twoWritingProcessesLoseNothing()
         }
     }
     QVERIFY(!QFile::exists(RegistryStore().fileOf(HKEY_CURRENT_USER) + QStringLiteral(".lock")));
+}
+
+void RegistryStoreTest::batchWritesOnceAtTheEnd()
+{
+    RegistryStore store;
+    QCOMPARE(store.setValue(HKEY_CLASSES_ROOT, QStringLiteral("Before"), {},
+                            RegistryValue::string(QStringLiteral("b"))),
+             RegistryError::None);
+    const QString file = store.fileOf(HKEY_CLASSES_ROOT);
+    const QByteArray before = readAll(file);
+    {
+        RegistryBatch batch;
+        for (int i = 0; i < 20; ++i) {
+            QCOMPARE(store.setValue(HKEY_CLASSES_ROOT, QStringLiteral("K%1").arg(i), {},
+                                    RegistryValue::string(QString::number(i))),
+                     RegistryError::None);
+        }
+        QCOMPARE(RegistryStore().deleteKey(HKEY_CLASSES_ROOT, QStringLiteral("Before")),
+                 RegistryError::None);
+        {
+            RegistryBatch inner; // adds to the outer batch
+            CRegister().REGSaveSetting(HKEY_CLASSES_ROOT, QStringLiteral("Inner"),
+                                       QStringLiteral("*"), QStringLiteral("i"));
+        }
+        // Reads see the collected changes; the file does not have them yet.
+        QCOMPARE(CRegister().REGGetSetting(HKEY_CLASSES_ROOT, QStringLiteral("K7"),
+                                           QStringLiteral("*"), QString()),
+                 QStringLiteral("7"));
+        QCOMPARE(CRegister().REGGetSetting(HKEY_CLASSES_ROOT, QStringLiteral("Inner"),
+                                           QStringLiteral("*"), QString()),
+                 QStringLiteral("i"));
+        QVERIFY(!store.keyExists(HKEY_CLASSES_ROOT, QStringLiteral("Before")));
+        QCOMPARE(readAll(file), before);
+        QVERIFY(QFile::exists(file + QStringLiteral(".lock")));
+        // Roots not changed in the batch stay unlocked and unwritten.
+        QVERIFY(!QFile::exists(store.fileOf(HKEY_CURRENT_USER) + QStringLiteral(".lock")));
+    }
+    QVERIFY(!QFile::exists(file + QStringLiteral(".lock")));
+    QCOMPARE(RegistryStore().subKeys(HKEY_CLASSES_ROOT, QString())->size(), 21);
+    QCOMPARE(RegistryStore().value(HKEY_CLASSES_ROOT, QStringLiteral("K19"), {})->text,
+             QStringLiteral("19"));
+    QVERIFY(!QFile::exists(store.fileOf(HKEY_CURRENT_USER)));
 }
 
 int main(int argc, char **argv)

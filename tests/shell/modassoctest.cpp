@@ -1,0 +1,464 @@
+#include "shell/modassoc.h"
+#include "shell/desktopassociation.h"
+#include "shell/mimeappslist.h"
+#include "shell/modassoctypes.h"
+#include "shell/registrystore.h"
+#include "support/recordinglauncher.h"
+#include "support/sandbox.h"
+#include "support/scriptedprompts.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTest>
+
+#include <memory>
+
+using namespace qmt;
+
+namespace {
+
+const QString kMissing = QStringLiteral("<missing>");
+const QString kFileExts =
+    QStringLiteral("Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\");
+const QString kDefaults = QStringLiteral("Default Applications");
+const QString kAllFifteen =
+    QStringLiteral(" jpg  jpeg  gif  bmp  dib  png  psd  tif  pcx  tga  wbmp  wmf  ico  emf  tla ");
+
+QString reg(RegistryRoot root, const QString &key, const QString &name = QString())
+{
+    return GetRegString(root, key, name, kMissing);
+}
+
+QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+bool writeAll(const QString &path, const QByteArray &data)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(data) == data.size();
+}
+
+QString defaultOf(const QString &mimeType)
+{
+    return MimeAppsList::load(MimeAppsList::userPath())
+        ->value(kDefaults, mimeType)
+        .value_or(kMissing);
+}
+
+// Another program takes an extension in both layers, as a Windows program and a desktop would.
+void takeOver(const QString &extension, const QString &progId, const QString &desktopId)
+{
+    SetRegString(HKEY_CLASSES_ROOT, extension, QString(), progId);
+    auto list = MimeAppsList::load(MimeAppsList::userPath());
+    list->setValue(kDefaults, associationMimeType(extension), desktopId);
+    QVERIFY(list->save(MimeAppsList::userPath()));
+}
+
+QByteArray snapshot(const QString &dir)
+{
+    QByteArray all;
+    for (const QString &name : QDir(dir).entryList(QDir::Files, QDir::Name))
+        all += name.toUtf8() + '\n' + readAll(dir + u'/' + name);
+    return all;
+}
+
+} // namespace
+
+class ModAssocTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init()
+    {
+        m_sandbox = std::make_unique<test::Sandbox>();
+        m_prompts = std::make_unique<test::ScriptedPrompts>();
+        m_launcher = std::make_unique<test::RecordingLauncher>();
+        m_launcher->setAvailablePrograms({QStringLiteral("update-mime-database")});
+    }
+    void cleanup()
+    {
+        m_launcher.reset();
+        m_prompts.reset();
+        QFile::setPermissions(MimeAppsList::userPath(), QFile::ReadOwner | QFile::WriteOwner);
+        m_sandbox.reset();
+    }
+
+    void helpers_data();
+    void helpers();
+    void getRegStringReadsEveryKindOfValue();
+    void firstStartRegistersEverythingWithoutAsking();
+    void typeTableDetails_data();
+    void typeTableDetails();
+    void lostTypesAreAskedFor_data();
+    void lostTypesAreAskedFor();
+    void deAssociateGivesBackWhatIsStillOurs();
+    void registerFileTypeRemovesAnOldClassKeyOnlyWhenOurs();
+    void readOnlyMimeAppsListIsLeftAsItWas();
+
+private:
+    std::unique_ptr<test::Sandbox> m_sandbox;
+    std::unique_ptr<test::ScriptedPrompts> m_prompts;
+    std::unique_ptr<test::RecordingLauncher> m_launcher;
+};
+
+void ModAssocTest::helpers_data()
+{
+    QTest::addColumn<QString>("input");
+    QTest::addColumn<QString>("expected");
+    qputenv("QMT_ASSOC_TEST", "value");
+    qunsetenv("QMT_ASSOC_UNSET");
+    QTest::newRow("plain") << "no references"
+                           << "no references";
+    QTest::newRow("one") << "a %QMT_ASSOC_TEST% b"
+                         << "a value b";
+    QTest::newRow("twice, adjacent") << "%QMT_ASSOC_TEST%%QMT_ASSOC_TEST%"
+                                     << "valuevalue";
+    QTest::newRow("unknown stays") << "%QMT_ASSOC_UNSET%\\x"
+                                   << "%QMT_ASSOC_UNSET%\\x";
+    QTest::newRow("lone percent") << "100% sure"
+                                  << "100% sure";
+    QTest::newRow("percent before reference") << "5%%QMT_ASSOC_TEST%"
+                                              << "5%value";
+    QTest::newRow("empty name") << "%%"
+                                << "%%";
+}
+
+void ModAssocTest::helpers()
+{
+    QFETCH(QString, input);
+    QFETCH(QString, expected);
+    QCOMPARE(ExpandEnvStrings(input), expected);
+
+    QVERIFY(ProgramFolder().endsWith(u'/'));
+    QCOMPARE(QDir::cleanPath(ProgramFolder()), QCoreApplication::applicationDirPath());
+    const QString existing = m_sandbox->file(QStringLiteral("home/with space"));
+    QVERIFY(writeAll(existing, "x"));
+    QCOMPARE(ShortPathOf(existing), existing);
+    QCOMPARE(ShortPathOf(existing + QStringLiteral(".gone")), QString());
+    QCOMPARE(ShortPathOf(QString()), QString());
+}
+
+void ModAssocTest::getRegStringReadsEveryKindOfValue()
+{
+    RegistryStore store;
+    qputenv("QMT_ASSOC_TEST", "here");
+    const QString key = QStringLiteral("Kinds");
+    store.setValue(HKEY_CLASSES_ROOT, key, QStringLiteral("expand"),
+                   RegistryValue::expandString(QStringLiteral("%QMT_ASSOC_TEST%\\icons")));
+    store.setValue(HKEY_CLASSES_ROOT, key, QStringLiteral("nodata"), RegistryValue::binary({}));
+    store.setValue(HKEY_CLASSES_ROOT, key, QStringLiteral("nul"),
+                   RegistryValue::string(QString::fromUtf16(u"cut\0here", 8)));
+    SetRegString(HKEY_CLASSES_ROOT, key, QString(), QStringLiteral("default"));
+
+    QCOMPARE(reg(HKEY_CLASSES_ROOT, key, QStringLiteral("expand")), QStringLiteral("here\\icons"));
+    QCOMPARE(reg(HKEY_CLASSES_ROOT, key, QStringLiteral("nodata")), QString());
+    QCOMPARE(reg(HKEY_CLASSES_ROOT, key, QStringLiteral("nul")), QStringLiteral("cut"));
+    QCOMPARE(reg(HKEY_CLASSES_ROOT, key), QStringLiteral("default"));
+    QCOMPARE(reg(HKEY_CLASSES_ROOT, key, QStringLiteral("absent")), kMissing);
+    QCOMPARE(reg(HKEY_CLASSES_ROOT, QStringLiteral("NoKey")), kMissing);
+
+    DeleteRegValue(HKEY_CLASSES_ROOT, key, QString());
+    QCOMPARE(reg(HKEY_CLASSES_ROOT, key), kMissing);
+    SetRegString(HKEY_CLASSES_ROOT, key + QStringLiteral("\\Sub\\Deeper"), QString(),
+                 QStringLiteral("x"));
+    DeleteRegKey(HKEY_CLASSES_ROOT, key);
+    QVERIFY(!store.keyExists(HKEY_CLASSES_ROOT, key));
+}
+
+void ModAssocTest::firstStartRegistersEverythingWithoutAsking()
+{
+    const QString program = ProgramFolder() + QStringLiteral("qmt");
+    QVERIFY2(!QFile::exists(program), "the tests' folder must not hold a program file");
+    // What the machine had before: a system class for .jpg, a user's choice for .png, and a
+    // desktop default for PNG images.
+    SetRegString(HKEY_CLASSES_ROOT, QStringLiteral(".jpg"), QString(), QStringLiteral("jpegfile"));
+    SetRegString(HKEY_CURRENT_USER, kFileExts + QStringLiteral(".png"), QStringLiteral("ProgID"),
+                 QStringLiteral("PngViewer.png"));
+    QVERIFY(writeAll(MimeAppsList::userPath(),
+                     "[Default Applications]\nimage/png=org.other.Viewer.desktop;\n"));
+
+    CheckAssociations();
+    QVERIFY(m_prompts->asked().isEmpty());
+
+    QStringList classKeys;
+    const QStringList rootKeys = RegistryStore().subKeys(HKEY_CLASSES_ROOT, QString()).value();
+    for (const QString &key : rootKeys)
+        if (key.startsWith(QLatin1String("Orvanta.")))
+            classKeys.append(key);
+    QStringList expectedKeys;
+    for (const AssociationType &type : kAssociationTypes) {
+        expectedKeys.append(type.progId);
+        const QString progId = type.progId;
+        const QString ext = type.extension;
+        QCOMPARE(reg(HKEY_CLASSES_ROOT, progId), QString(type.description));
+        QCOMPARE(reg(HKEY_CLASSES_ROOT, progId + QStringLiteral("\\shell")), QString());
+        QCOMPARE(reg(HKEY_CLASSES_ROOT, progId + QStringLiteral("\\shell\\open")), QString());
+        // No program file beside the tests: the short-path lookup gives nothing.
+        QCOMPARE(reg(HKEY_CLASSES_ROOT, progId + QStringLiteral("\\shell\\open\\command")),
+                 QStringLiteral(" %1"));
+        QCOMPARE(reg(HKEY_CLASSES_ROOT, progId + QStringLiteral("\\DefaultIcon")),
+                 ProgramFolder() + QString(type.iconFile));
+        QCOMPARE(reg(HKEY_CLASSES_ROOT, ext), progId);
+        QCOMPARE(reg(HKEY_CLASSES_ROOT, ext, QStringLiteral("OldAss")),
+                 ext == QLatin1String(".jpg") ? QStringLiteral("jpegfile") : QString());
+        QCOMPARE(reg(HKEY_CURRENT_USER, kFileExts + ext, QStringLiteral("ProgID")), progId);
+        QCOMPARE(reg(HKEY_CURRENT_USER, kFileExts + ext, QStringLiteral("OldProgID")),
+                 ext == QLatin1String(".png") ? QStringLiteral("PngViewer.png") : QString());
+        QCOMPARE(defaultOf(type.mimeType), QStringLiteral("pictavo.desktop;"));
+        QCOMPARE(IsAssociated(ext, progId), 1);
+    }
+    QCOMPARE(classKeys, expectedKeys); // written in the table's order
+
+    // The desktop's previous default is kept to be given back.
+    QCOMPARE(reg(HKEY_CURRENT_USER, DesktopAssociation::kPreviousDefaultsKey,
+                 QStringLiteral("image/png")),
+             QStringLiteral("org.other.Viewer.desktop;"));
+    QCOMPARE(reg(HKEY_CURRENT_USER, DesktopAssociation::kPreviousDefaultsKey,
+                 QStringLiteral("image/jpeg")),
+             QString());
+
+    const QByteArray entry = readAll(DesktopAssociation::desktopEntryPath());
+    QVERIFY2(entry.contains("\nExec=\"" + program.toUtf8() + "\" %f\n"), entry.constData());
+    QVERIFY(entry.contains("image/jpeg;"));
+    QVERIFY(entry.contains("image/x-tla;"));
+    const QByteArray package = readAll(DesktopAssociation::mimePackagePath());
+    QVERIFY2(package.contains("<mime-type type=\"image/x-tla\">") &&
+                 package.contains("<glob pattern=\"*.tla\"/>"),
+             package.constData());
+    // The database is rebuilt once, for the definitions just written.
+    QCOMPARE(m_launcher->calls().size(), 1);
+    QCOMPARE(m_launcher->calls().first().program, QStringLiteral("update-mime-database"));
+    QCOMPARE(m_launcher->calls().first().arguments,
+             QStringList{m_sandbox->file(QStringLiteral("data/mime"))});
+
+    // Everything in place: the next start neither asks nor writes.
+    const QByteArray before =
+        snapshot(m_sandbox->registryDir()) + readAll(MimeAppsList::userPath());
+    CheckAssociations();
+    QVERIFY(m_prompts->asked().isEmpty());
+    QCOMPARE(snapshot(m_sandbox->registryDir()) + readAll(MimeAppsList::userPath()), before);
+    QCOMPARE(m_launcher->calls().size(), 1);
+}
+
+void ModAssocTest::typeTableDetails_data()
+{
+    QTest::addColumn<QString>("progId");
+    QTest::addColumn<QString>("description");
+    QTest::addColumn<QString>("icon");
+    QTest::newRow("jpeg shares the jpg icon") << "Orvanta.jpeg"
+                                              << "Orvanta JPEG image"
+                                              << "icons/jpg.ico";
+    QTest::newRow("wbmp") << "Orvanta.wbmp"
+                          << "Orvanta WBMB image"
+                          << "icons/wbmb.ico";
+    QTest::newRow("ico") << "Orvanta.ico"
+                         << "Orvanta Icon"
+                         << "icons/ico.ico";
+    QTest::newRow("tla") << "Orvanta.tla"
+                         << "Orvanta TLA image"
+                         << "icons/icon.ico";
+}
+
+void ModAssocTest::typeTableDetails()
+{
+    QFETCH(QString, progId);
+    QFETCH(QString, description);
+    QFETCH(QString, icon);
+    CheckAssociations();
+    QCOMPARE(reg(HKEY_CLASSES_ROOT, progId), description);
+    QCOMPARE(reg(HKEY_CLASSES_ROOT, progId + QStringLiteral("\\DefaultIcon")),
+             ProgramFolder() + icon);
+}
+
+void ModAssocTest::lostTypesAreAskedFor_data()
+{
+    QTest::addColumn<bool>("registryTaken");
+    QTest::addColumn<bool>("desktopTaken");
+    QTest::newRow("both layers") << true << true;
+    QTest::newRow("registry only") << true << false;
+    QTest::newRow("desktop only") << false << true;
+}
+
+void ModAssocTest::lostTypesAreAskedFor()
+{
+    QFETCH(bool, registryTaken);
+    QFETCH(bool, desktopTaken);
+    SetRegString(HKEY_CLASSES_ROOT, QStringLiteral(".jpg"), QString(), QStringLiteral("jpegfile"));
+    CheckAssociations();
+    QVERIFY(m_prompts->asked().isEmpty());
+
+    for (const QString &ext : {QStringLiteral(".png"), QStringLiteral(".gif")}) {
+        if (registryTaken)
+            SetRegString(HKEY_CLASSES_ROOT, ext, QString(), QStringLiteral("Other") + ext);
+        if (desktopTaken) {
+            auto list = MimeAppsList::load(MimeAppsList::userPath());
+            list->setValue(kDefaults, associationMimeType(ext), QStringLiteral("other.desktop;"));
+            QVERIFY(list->save(MimeAppsList::userPath()));
+        }
+    }
+    QCOMPARE(IsAssociated(QStringLiteral(".png"), QStringLiteral("Orvanta.png")), 0);
+
+    // No: nothing changes, and the question comes again.
+    const QByteArray before =
+        snapshot(m_sandbox->registryDir()) + readAll(MimeAppsList::userPath());
+    m_prompts->answerMessage(PromptAnswer::No);
+    CheckAssociations();
+    QCOMPARE(m_prompts->asked().size(), 1);
+    const auto question = m_prompts->asked().first();
+    QCOMPARE(question.text,
+             QStringLiteral("The following image types are no more associated with Orvanta, "
+                            "Do you want to associate them now?\r\n gif  png "));
+    QCOMPARE(question.icon, PromptIcon::Question);
+    QCOMPARE(question.buttons, PromptButtons::YesNo);
+    QCOMPARE(question.title, QStringLiteral("ZEB Orvanta"));
+    QCOMPARE(snapshot(m_sandbox->registryDir()) + readAll(MimeAppsList::userPath()), before);
+
+    // Yes: the lost ones come back, the other program saved as their previous owner.
+    SetRegString(HKEY_CLASSES_ROOT, QStringLiteral("Orvanta.bmp"), QString(),
+                 QStringLiteral("edited"));
+    m_prompts->answerMessage(PromptAnswer::Yes);
+    CheckAssociations();
+    QCOMPARE(m_prompts->asked().size(), 2);
+    QCOMPARE(m_prompts->asked().last().text, question.text);
+    for (const AssociationType &type : kAssociationTypes)
+        QCOMPARE(IsAssociated(type.extension, type.progId), 1);
+    QCOMPARE(reg(HKEY_CLASSES_ROOT, QStringLiteral("Orvanta.bmp")),
+             QStringLiteral("Orvanta BMP image"));
+    QCOMPARE(reg(HKEY_CLASSES_ROOT, QStringLiteral(".jpg"), QStringLiteral("OldAss")),
+             QStringLiteral("jpegfile"));
+    for (const QString &ext : {QStringLiteral(".png"), QStringLiteral(".gif")}) {
+        QCOMPARE(reg(HKEY_CLASSES_ROOT, ext, QStringLiteral("OldAss")),
+                 registryTaken ? QStringLiteral("Other") + ext : QString());
+        QCOMPARE(reg(HKEY_CURRENT_USER, kFileExts + ext, QStringLiteral("OldProgID")),
+                 registryTaken ? QStringLiteral("Orvanta") + ext : QString());
+        QCOMPARE(reg(HKEY_CURRENT_USER, DesktopAssociation::kPreviousDefaultsKey,
+                     associationMimeType(ext)),
+                 desktopTaken ? QStringLiteral("other.desktop;") : QString());
+    }
+
+    CheckAssociations();
+    QCOMPARE(m_prompts->asked().size(), 2);
+}
+
+void ModAssocTest::deAssociateGivesBackWhatIsStillOurs()
+{
+    SetRegString(HKEY_CLASSES_ROOT, QStringLiteral(".jpg"), QString(), QStringLiteral("jpegfile"));
+    SetRegString(HKEY_CURRENT_USER, kFileExts + QStringLiteral(".jpg"), QStringLiteral("ProgID"),
+                 QStringLiteral("UserJpg"));
+    const QByteArray original = "# chosen by hand\r\n"
+                                "[Added Associations]\n"
+                                "image/jpeg=org.gnome.eog.desktop;gimp.desktop;\n"
+                                "\n"
+                                "[Default Applications]\n"
+                                "; keep me\n"
+                                "image/jpeg = org.gnome.eog.desktop;\n"
+                                "text/plain=org.gnome.TextEditor.desktop;\n"
+                                "\n"
+                                "[Removed Associations]\n"
+                                "image/png=broken.desktop;";
+    QVERIFY(writeAll(MimeAppsList::userPath(), original));
+    CheckAssociations();
+    QCOMPARE(defaultOf(QStringLiteral("image/jpeg")), QStringLiteral("pictavo.desktop;"));
+    const QString associated = QString::fromUtf8(readAll(MimeAppsList::userPath()));
+    QVERIFY2(
+        associated.startsWith(QLatin1String("# chosen by hand\r\n[Added Associations]\n"
+                                            "image/jpeg=org.gnome.eog.desktop;gimp.desktop;\n\n"
+                                            "[Default Applications]\n; keep me\n"
+                                            "image/jpeg=pictavo.desktop;\n"
+                                            "text/plain=org.gnome.TextEditor.desktop;\n")),
+        qPrintable(associated));
+    QVERIFY(
+        associated.endsWith(QLatin1String("\n[Removed Associations]\nimage/png=broken.desktop;")));
+
+    takeOver(QStringLiteral(".gif"), QStringLiteral("Other.gif"), QStringLiteral("other.desktop;"));
+    RemoveAssociations();
+
+    for (const AssociationType &type : kAssociationTypes) {
+        const QString ext = type.extension;
+        if (ext == QLatin1String(".gif"))
+            continue;
+        QCOMPARE(reg(HKEY_CLASSES_ROOT, ext),
+                 ext == QLatin1String(".jpg") ? QStringLiteral("jpegfile") : QString());
+        QCOMPARE(reg(HKEY_CLASSES_ROOT, ext, QStringLiteral("OldAss")), kMissing);
+        QCOMPARE(reg(HKEY_CURRENT_USER, kFileExts + ext, QStringLiteral("ProgID")),
+                 ext == QLatin1String(".jpg") ? QStringLiteral("UserJpg") : QString());
+        QCOMPARE(reg(HKEY_CURRENT_USER, kFileExts + ext, QStringLiteral("OldProgID")), kMissing);
+        // The class keys stay.
+        QCOMPARE(reg(HKEY_CLASSES_ROOT, type.progId), QString(type.description));
+        QCOMPARE(IsAssociated(ext, type.progId), 0);
+    }
+    // The type taken by another program is not touched.
+    QCOMPARE(reg(HKEY_CLASSES_ROOT, QStringLiteral(".gif")), QStringLiteral("Other.gif"));
+    QCOMPARE(reg(HKEY_CLASSES_ROOT, QStringLiteral(".gif"), QStringLiteral("OldAss")), QString());
+    QCOMPARE(reg(HKEY_CURRENT_USER, kFileExts + QStringLiteral(".gif"), QStringLiteral("ProgID")),
+             QStringLiteral("Orvanta.gif"));
+
+    // The list is back as it was, apart from the other program's new default.
+    QString expected = QString::fromUtf8(original);
+    expected.replace(
+        QLatin1String("text/plain=org.gnome.TextEditor.desktop;\n"),
+        QLatin1String("text/plain=org.gnome.TextEditor.desktop;\nimage/gif=other.desktop;\n"));
+    expected.replace(QLatin1String("image/jpeg = org.gnome.eog.desktop;"),
+                     QLatin1String("image/jpeg=org.gnome.eog.desktop;"));
+    QCOMPARE(QString::fromUtf8(readAll(MimeAppsList::userPath())), expected);
+
+    m_prompts->answerMessage(PromptAnswer::No);
+    CheckAssociations();
+    QCOMPARE(m_prompts->asked().size(), 1);
+    QVERIFY(m_prompts->asked().first().text.endsWith(QStringLiteral("\r\n") + kAllFifteen));
+}
+
+void ModAssocTest::registerFileTypeRemovesAnOldClassKeyOnlyWhenOurs()
+{
+    SetRegString(HKEY_CLASSES_ROOT, QStringLiteral("Orvanta PNG image"), QString(),
+                 QStringLiteral("Orvanta.png"));
+    SetRegString(HKEY_CLASSES_ROOT, QStringLiteral("Orvanta PNG image\\shell\\open\\command"),
+                 QString(), QStringLiteral("old"));
+    SetRegString(HKEY_CLASSES_ROOT, QStringLiteral("Orvanta GIF image"), QString(),
+                 QStringLiteral("Someone.else"));
+    RegisterFileType(QStringLiteral("Orvanta.png"), QStringLiteral("Orvanta PNG image"),
+                     QStringLiteral("open"), QString());
+    RegisterFileType(QStringLiteral("Orvanta.gif"), QStringLiteral("Orvanta GIF image"),
+                     QStringLiteral("open"), QString());
+    QVERIFY(!RegistryStore().keyExists(HKEY_CLASSES_ROOT, QStringLiteral("Orvanta PNG image")));
+    QCOMPARE(reg(HKEY_CLASSES_ROOT, QStringLiteral("Orvanta GIF image")),
+             QStringLiteral("Someone.else"));
+    // Without an icon file the icon is the program itself, which is missing here.
+    QCOMPARE(reg(HKEY_CLASSES_ROOT, QStringLiteral("Orvanta.png\\DefaultIcon")), QString());
+    QCOMPARE(reg(HKEY_CLASSES_ROOT, QStringLiteral("Orvanta.png")),
+             QStringLiteral("Orvanta PNG image"));
+}
+
+void ModAssocTest::readOnlyMimeAppsListIsLeftAsItWas()
+{
+    const QByteArray original = "[Default Applications]\nimage/png=other.desktop;\n";
+    QVERIFY(writeAll(MimeAppsList::userPath(), original));
+    QVERIFY(QFile::setPermissions(MimeAppsList::userPath(), QFile::ReadOwner | QFile::ReadOther));
+    CheckAssociations();
+    QVERIFY(m_prompts->asked().isEmpty());
+    QCOMPARE(readAll(MimeAppsList::userPath()), original);
+    // The registry layer is written; the desktop still opens the types elsewhere, so they are not
+    // associated and the next start asks about all of them.
+    QCOMPARE(reg(HKEY_CLASSES_ROOT, QStringLiteral(".png")), QStringLiteral("Orvanta.png"));
+    QCOMPARE(IsAssociated(QStringLiteral(".png"), QStringLiteral("Orvanta.png")), 0);
+    CheckAssociations();
+    QCOMPARE(m_prompts->asked().size(), 1);
+    QVERIFY(m_prompts->asked().first().text.endsWith(kAllFifteen));
+    // Once writable again, Yes keeps the registry's saved owners and takes over the desktop.
+    QVERIFY(QFile::setPermissions(MimeAppsList::userPath(), QFile::ReadOwner | QFile::WriteOwner));
+    m_prompts->answerMessage(PromptAnswer::Yes);
+    CheckAssociations();
+    QCOMPARE(IsAssociated(QStringLiteral(".png"), QStringLiteral("Orvanta.png")), 1);
+    QCOMPARE(reg(HKEY_CLASSES_ROOT, QStringLiteral(".png"), QStringLiteral("OldAss")), QString());
+    QCOMPARE(reg(HKEY_CURRENT_USER, DesktopAssociation::kPreviousDefaultsKey,
+                 QStringLiteral("image/png")),
+             QStringLiteral("other.desktop;"));
+}
+
+QTEST_GUILESS_MAIN(ModAssocTest)
+#include "modassoctest.moc"
