@@ -485,8 +485,6 @@ void frmViwer::ViewImage(const QStringList &list, int index)
     m_CurrentIndex = index;
     // Nothing is drawn until the window has its size for the new image.
     setUpdatesEnabled(false);
-    // The neighbours start decoding while this one loads.
-    prefetchAround(index);
     LoadPictureFile(m_PathList.at(index));
     setWindowTitle(viewer::windowCaption(m_PathList.at(index)));
     if (!m_FullScreenOn)
@@ -500,6 +498,17 @@ void frmViwer::ViewImage(const QStringList &list, int index)
     show();
     UpdateToolMode();
     UpdateStatusBar();
+    offerPrescaled(m_PathList.at(index));
+    // The neighbours decode in the background while this one is drawn.
+    prefetchAround(index);
+}
+
+void frmViwer::offerPrescaled(const QString &path)
+{
+    bool smooth = false;
+    const QImage scaled = m_prefetcher->displayCopy(path, &smooth);
+    if (!scaled.isNull())
+        m_view->setPrescaled(scaled, smooth);
 }
 
 void frmViwer::prefetchAround(int index)
@@ -515,6 +524,14 @@ void frmViwer::prefetchAround(int index)
     if (index - 1 >= 0)
         keep.append(m_PathList.at(index - 1).isEmpty() ? m_PathList.value(index - 2)
                                                        : m_PathList.at(index - 1));
+    DisplayTarget target;
+    target.windowWidthTwips = windowWidthTwips();
+    target.windowHeightTwips = windowHeightTwips();
+    target.viewport = m_view->viewport()->size();
+    target.tx = twips::perPixelX();
+    target.ty = twips::perPixelY();
+    target.smooth = m_view->AntiAliasOn();
+    m_prefetcher->setDisplayTarget(target);
     // Picture-path files are read by the window itself.
     keep.removeIf(
         [](const QString &path) { return path.isEmpty() || viewer::takesPicturePath(path); });
@@ -897,6 +914,7 @@ void frmViwer::SlideStep(bool tick)
         UpdateToolMode();
     }
     FitZoomIfLarger();
+    offerPrescaled(m_PathList.value(m_SlideIndex - 1));
     prefetchAround(m_SlideIndex - 1);
     m_SlideTickPending = false;
 }

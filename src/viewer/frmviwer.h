@@ -136,6 +136,7 @@ private:
     void setSlideTimerEnabled(bool enabled);
     void setSlideDelay(int milliseconds);
     void prefetchAround(int index);
+    void offerPrescaled(const QString &path);
     void onImageChanged();
     void onMouseDown(Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y);
     void saveFullScreenSetting();

@@ -2,7 +2,24 @@
 
 #include <QFileInfo>
 
+#include <cmath>
+
 namespace qmt {
+
+QSize DisplayTarget::displaySizeFor(const QSize &image) const
+{
+    if (!isValid() || image.isEmpty())
+        return {};
+    const double w = image.width();
+    const double h = image.height();
+    double zoom = 1.0;
+    if (tx * w > windowWidthTwips && ty * h > windowHeightTwips)
+        zoom = windowWidthTwips / (tx * w);
+    const bool fits = zoom * w * tx <= windowWidthTwips && zoom * h * ty <= windowHeightTwips;
+    if (fits)
+        zoom = qMin(zoom, qMin(viewport.width() / w, viewport.height() / h));
+    return QSize(qMax(1, int(std::lround(w * zoom))), qMax(1, int(std::lround(h * zoom))));
+}
 
 ImagePrefetcher::ImagePrefetcher(QObject *parent) : QObject(parent)
 {
@@ -43,8 +60,7 @@ void ImagePrefetcher::keep(const QStringList &paths)
 
 void ImagePrefetcher::store(const QString &path, const DecodedImage &image)
 {
-    if (m_kept.contains(path))
-        m_ready.insert(path, Entry{image, stampOf(path)});
+    m_ready.insert(path, Entry{image, stampOf(path), QImage(), false});
 }
 
 std::optional<DecodedImage> ImagePrefetcher::take(const QString &path) const
@@ -53,6 +69,16 @@ std::optional<DecodedImage> ImagePrefetcher::take(const QString &path) const
     if (it == m_ready.constEnd() || !(it->stamp == stampOf(path)))
         return std::nullopt;
     return it->image;
+}
+
+QImage ImagePrefetcher::displayCopy(const QString &path, bool *smooth) const
+{
+    const auto it = m_ready.constFind(path);
+    if (it == m_ready.constEnd())
+        return {};
+    if (smooth)
+        *smooth = it->displaySmooth;
+    return it->display;
 }
 
 void ImagePrefetcher::waitForIdle()
@@ -65,26 +91,39 @@ void ImagePrefetcher::start(const QString &path)
     m_pending.insert(path);
     // The destructor waits for the pool, so the worker may use `this`; a result queued to a
     // destroyed prefetcher is discarded by Qt with it.
-    m_pool.start([this, path] {
+    const DisplayTarget target = m_target;
+    m_pool.start([this, path, target] {
         const Stamp stamp = stampOf(path);
         Result<DecodedImage> result = readImageFile(path);
         // Worker threads make QImage only; the window turns it into pixels on screen.
+        QImage display;
+        if (result && !result->pages.isEmpty()) {
+            const QImage &page = result->pages.first();
+            const QSize size = target.displaySizeFor(page.size());
+            if (size.isValid() && size != page.size())
+                display =
+                    page.scaled(size, Qt::IgnoreAspectRatio,
+                                target.smooth ? Qt::SmoothTransformation : Qt::FastTransformation);
+        }
         QMetaObject::invokeMethod(
             this,
-            [this, path, stamp, result = std::move(result)] { finished(path, stamp, result); },
+            [this, path, stamp, result = std::move(result), display, smooth = target.smooth] {
+                finished(path, stamp, result, display, smooth);
+            },
             Qt::QueuedConnection);
     });
 }
 
 void ImagePrefetcher::finished(const QString &path, const Stamp &stamp,
-                               const Result<DecodedImage> &result)
+                               const Result<DecodedImage> &result, const QImage &display,
+                               bool smooth)
 {
     m_pending.remove(path);
     // Unreadable files are left to the window, which says why when it shows them; a decode
     // whose path is no longer kept is stale and dropped.
     if (!result.ok() || !m_kept.contains(path))
         return;
-    m_ready.insert(path, Entry{*result, stamp});
+    m_ready.insert(path, Entry{*result, stamp, display, smooth});
     Q_EMIT decoded(path);
 }
 

@@ -13,6 +13,25 @@
 
 namespace qmt {
 
+// Where a newly shown image will be drawn: the window's size in twips, the image area in
+// pixels and the twips per pixel. The viewer opens an image at zoom 1, fitted to the width when
+// larger than the window both ways, and drawn no larger than the image area while it fits.
+struct DisplayTarget {
+    int windowWidthTwips = 0;
+    int windowHeightTwips = 0;
+    QSize viewport;
+    double tx = 15.0;
+    double ty = 15.0;
+    bool smooth = true;
+
+    bool isValid() const
+    {
+        return windowWidthTwips > 0 && windowHeightTwips > 0 && !viewport.isEmpty();
+    }
+    // The size the image will be drawn at; invalid when unknown.
+    QSize displaySizeFor(const QSize &image) const;
+};
+
 // Decodes the images around the shown one on worker threads, so that Next and Previous show
 // at once. It holds at most the images it was last asked to keep (the shown one and its two
 // neighbours); a decode that finishes after its path stopped being wanted is dropped, and a
@@ -28,10 +47,15 @@ public:
     // Keeps these paths (empty strings are ignored) and forgets every other; starts decoding
     // the kept ones not decoded yet.
     void keep(const QStringList &paths);
-    // Stores an image the window decoded itself (the shown one), when its path is kept.
+    // Where the next images will be shown: decodes also scale their first page for it.
+    void setDisplayTarget(const DisplayTarget &target) { m_target = target; }
+    // Stores an image the window decoded itself (the shown one); the next keep() decides
+    // whether it stays.
     void store(const QString &path, const DecodedImage &image);
     // The decoded image of `path`, if ready and the file has not changed since.
     std::optional<DecodedImage> take(const QString &path) const;
+    // The first page of a ready image already scaled for display (null when none was made).
+    QImage displayCopy(const QString &path, bool *smooth) const;
     bool isPending(const QString &path) const { return m_pending.contains(path); }
     int heldCount() const { return int(m_ready.size()); }
     // Waits for running decodes (tests, shutdown).
@@ -49,15 +73,19 @@ private:
     struct Entry {
         DecodedImage image;
         Stamp stamp;
+        QImage display;
+        bool displaySmooth = false;
     };
     static Stamp stampOf(const QString &path);
     void start(const QString &path);
-    void finished(const QString &path, const Stamp &stamp, const Result<DecodedImage> &result);
+    void finished(const QString &path, const Stamp &stamp, const Result<DecodedImage> &result,
+                  const QImage &display, bool smooth);
 
     QThreadPool m_pool;
     QHash<QString, Entry> m_ready;
     QSet<QString> m_pending;
     QSet<QString> m_kept;
+    DisplayTarget m_target;
 };
 
 } // namespace qmt

@@ -44,6 +44,7 @@ void ImageView::setDocument(ImageDocument *document)
 
 void ImageView::onDocumentChanged()
 {
+    m_prescaled = QImage();
     m_cacheValid = false;
     m_cache = QPixmap();
     updateGeometryOfContent();
@@ -153,6 +154,13 @@ void ImageView::setPlaceholderText(const QString &text)
     viewport()->update();
 }
 
+void ImageView::setPrescaled(const QImage &scaled, bool smooth)
+{
+    m_prescaled = scaled;
+    m_prescaledKey = m_document->image().cacheKey();
+    m_prescaledSmooth = smooth;
+}
+
 void ImageView::setZoomKeptWhenFitting(bool kept)
 {
     if (m_zoomKeptWhenFitting == kept)
@@ -204,16 +212,12 @@ const QPixmap &ImageView::scaledPixmap()
     if (!m_cacheValid || m_cacheSize != size || m_cacheSmooth != m_antiAlias) {
         const QImage &image = m_document->image();
         const Qt::TransformationMode mode = m_antiAlias ? Qt::SmoothTransformation : Qt::FastTransformation;
-        if (size == image.size()) {
+        if (size == image.size())
             m_cache = QPixmap::fromImage(image);
-        } else if (m_antiAlias && image.width() >= 4 * size.width() && image.height() >= 4 * size.height()) {
-            // A large reduction: halve by sampling first (cheap, no visible loss at the final
-            // size), then smooth the last factor of at most four.
-            const QImage reduced = image.scaled(size * 2, Qt::IgnoreAspectRatio, Qt::FastTransformation);
-            m_cache = QPixmap::fromImage(reduced.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
-        } else {
+        else if (m_prescaled.size() == size && m_prescaledSmooth == m_antiAlias && m_prescaledKey == image.cacheKey())
+            m_cache = QPixmap::fromImage(m_prescaled);
+        else
             m_cache = QPixmap::fromImage(image.scaled(size, Qt::IgnoreAspectRatio, mode));
-        }
         m_cacheSize = size;
         m_cacheSmooth = m_antiAlias;
         m_cacheValid = true;

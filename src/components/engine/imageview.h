@@ -2,6 +2,7 @@
 
 #include <QAbstractScrollArea>
 #include <QColor>
+#include <QImage>
 #include <QPixmap>
 #include <QPointer>
 #include <QString>
@@ -53,6 +54,10 @@ public:
     // In mode 3 the page is drawn at the zoom factor, only reduced where it would not fit the
     // viewport (the viewer's zoom steps stay visible). Off: mode 3 always fits (the preview).
     void setZoomKeptWhenFitting(bool kept);
+    // A copy of the current page already scaled for display (made off the UI thread). The next
+    // paint uses it instead of scaling when it has the size and smoothing the view needs; any
+    // change of the document drops it.
+    void setPrescaled(const QImage &scaled, bool smooth);
 
 Q_SIGNALS:
     void doubleClicked();                                     // event 17
@@ -101,6 +106,9 @@ private:
     bool m_cacheSmooth = false;
     bool m_cacheValid = false;
     QString m_placeholder;
+    QImage m_prescaled;
+    qint64 m_prescaledKey = 0;
+    bool m_prescaledSmooth = false;
     bool m_zoomKeptWhenFitting = false;
 };
 
