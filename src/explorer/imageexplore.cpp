@@ -4,10 +4,12 @@
 #include "components/engine/imageio.h"
 #include "components/prompts.h"
 #include "components/twips.h"
+#include "dialogs/frmfile.h"
 #include "explorer/explorermodel.h"
 #include "explorer/explorerpictures.h"
 #include "explorer/listingorder.h"
 #include "explorer/thumbnailer.h"
+#include "shell/fileoperations.h"
 
 #include <QAction>
 #include <QCoreApplication>
@@ -517,7 +519,7 @@ bool ImageExplore::handleKeyPress(QKeyEvent *event)
 {
     switch (event->key()) {
     case Qt::Key_Delete:
-        onDelete();
+        FileOperation(event->modifiers().testFlag(Qt::ShiftModifier) ? 3 : 2, QString());
         m_lv->viewport()->update();
         return true;
     case Qt::Key_Return:
@@ -533,14 +535,15 @@ void ImageExplore::handleKeyRelease(QKeyEvent *event)
 {
     if (event->key() == Qt::Key_Control)
         return;
+    const QModelIndex current = m_lv->currentIndex();
     if (event->modifiers() == Qt::ControlModifier) {
-        const QModelIndex current = m_lv->currentIndex();
+        // Control with an arrow moves the list's cursor without selecting: that item is
+        // reported as it is.
         if (current.isValid())
             Q_EMIT ItemSelected(m_model->item(current.row()).tag);
-    } else {
-        const int position = SelectedPosition();
-        if (position >= 0)
-            SelectItem(position + 1, true);
+    } else if (current.isValid() && m_lv->selectionModel()->isSelected(current)) {
+        // Only a selected item is reported: after its item was deleted the list has none.
+        SelectItem(current.row() + 1, true);
     }
     m_lv->setFocus();
 }
@@ -643,8 +646,78 @@ void ImageExplore::onDelete()
 
 void ImageExplore::FileOperation(int code, const QString &target)
 {
-    Q_UNUSED(code);
-    Q_UNUSED(target);
+    const QString selected = selectedTag();
+    if (selected.isEmpty())
+        return; // nothing selected, or a placeholder
+    QStringList sources = SelectedPaths();
+    if (sources.isEmpty())
+        sources = {selected};
+    FileOperations operations;
+    FileOperationResult result;
+    QString newPath = target;
+
+    switch (code) {
+    case 1:
+    case 4: {
+        // Every selected item goes into the chosen folder under its own name.
+        const QString folder = ShowFileForm(code, selected);
+        if (folder.isEmpty())
+            return;
+        result =
+            code == 1 ? operations.copyTo(sources, folder) : operations.moveTo(sources, folder);
+        break;
+    }
+    case 2:
+    case 3:
+        result = operations.remove(sources, code == 3);
+        break;
+    case 5: {
+        const QString name = selected.section(QLatin1Char('/'), -1);
+        const std::optional<QString> answer =
+            prompts().input(QStringLiteral("File Name:"), QStringLiteral("Rename File"), name);
+        if (!answer || answer->isEmpty())
+            return;
+        newPath = QDir::cleanPath(QFileInfo(selected).absolutePath() + QLatin1Char('/') + *answer);
+        if (QFileInfo(newPath).isDir() || newPath == selected)
+            return;
+        result = operations.rename(selected, *answer);
+        break;
+    }
+    default:
+        return;
+    }
+
+    if (code == 5) {
+        for (const auto &[from, to] : result.moved) {
+            const int n = FindItem(from);
+            if (n <= 0)
+                continue;
+            const int i = ImageIndexAt(n - 1);
+            ExplorerModel::Item item = m_model->item(n - 1);
+            item.tag = QDir::cleanPath(to);
+            item.text = item.tag.section(QLatin1Char('/'), -1);
+            m_model->setItem(n - 1, item); // the thumbnail keeps its old key
+            if (i >= 0)
+                m_imagePaths[i] = item.tag;
+        }
+        return;
+    }
+
+    // Other selected items whose files went away leave the list quietly; the selected one goes
+    // last, so that the item before it becomes the selection.
+    QStringList gone = result.removed;
+    for (const auto &[from, to] : result.moved)
+        gone.append(from);
+    for (const QString &path : std::as_const(gone)) {
+        const int n = FindItem(path);
+        if (n > 0 && n - 1 != SelectedPosition() && !QFileInfo::exists(path))
+            UpdateAfterOperation(path, QString());
+    }
+    // A copy, or an operation that left the selected entry in place, changes nothing more.
+    if (QFileInfo::exists(selected) || QFileInfo(selected).isSymLink())
+        return;
+    if (code == 2 || code == 3 || code == 4)
+        RemoveItemAt(SelectedPosition());
 }
 
 void ImageExplore::RemoveItemAt(int position)

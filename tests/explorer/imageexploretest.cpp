@@ -1,5 +1,6 @@
 #include "explorer/imageexplore.h"
 #include "components/twips.h"
+#include "dialogs/frmfile.h"
 #include "explorer/explorermodel.h"
 #include "support/sandbox.h"
 #include "support/scriptedprompts.h"
@@ -10,8 +11,10 @@
 #include <QFile>
 #include <QIcon>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListView>
 #include <QMenu>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -575,6 +578,129 @@ private Q_SLOTS:
                           QPoint(lv->viewport()->width() - 5, lv->viewport()->height() - 5));
         QTest::qWait(20);
         QVERIFY(!f.explorer.contextMenu()->isVisible());
+    }
+
+    void deleteToTrashSelectsTheItemBefore()
+    {
+        Fixture f;
+        const QString dir = listThree(f);
+        f.explorer.SetSelectedFocus(dir + "/b.png");
+        QSignalSpy selected(&f.explorer, &ImageExplore::ItemSelected);
+        f.prompts.answerMessage(PromptAnswer::Yes);
+        f.explorer.contextMenu()->actions().at(5)->trigger(); // Delete
+
+        QCOMPARE(f.prompts.asked().size(), 1);
+        QVERIFY(f.prompts.asked().at(0).text.contains("trash"));
+        QVERIFY(!QFileInfo::exists(dir + "/b.png"));
+        QCOMPARE(QDir(f.sandbox.file("data/Trash/files")).entryList(QDir::Files),
+                 QStringList{"b.png"});
+        QCOMPARE(strings(selected), QStringList{dir + "/a.png"});
+        QCOMPARE(tags(f.explorer), (QStringList{dir + "/a.png", dir + "/c.png"}));
+        QCOMPARE(f.explorer.imagePaths(), (QStringList{dir + "/a.png", dir + "/c.png"}));
+
+        // The Delete key does the same; its release reports the selection once more.
+        selected.clear();
+        f.prompts.answerMessage(PromptAnswer::Yes);
+        f.explorer.SetSelectedFocus(dir + "/c.png");
+        QTest::keyClick(f.explorer.listView(), Qt::Key_Delete);
+        QCOMPARE(strings(selected), (QStringList{dir + "/a.png", dir + "/a.png"}));
+        QCOMPARE(f.explorer.imagePaths(), QStringList{dir + "/a.png"});
+    }
+
+    void shiftDeleteOfTheFirstIsPermanentAndSelectsNothing()
+    {
+        Fixture f;
+        const QString dir = listThree(f);
+        QSignalSpy selected(&f.explorer, &ImageExplore::ItemSelected);
+        f.prompts.answerMessage(PromptAnswer::Yes);
+        QTest::keyClick(f.explorer.listView(), Qt::Key_Delete, Qt::ShiftModifier);
+
+        QVERIFY(f.prompts.asked().at(0).text.contains("permanently"));
+        QVERIFY(!QFileInfo::exists(dir + "/a.png"));
+        QVERIFY(!QFileInfo::exists(f.sandbox.file("data/Trash/files/a.png")));
+        QCOMPARE(selected.size(), 0);
+        QCOMPARE(f.explorer.imagePaths(), (QStringList{dir + "/b.png", dir + "/c.png"}));
+    }
+
+    void declinedDeleteChangesNothing()
+    {
+        Fixture f;
+        const QString dir = listThree(f);
+        f.prompts.answerMessage(PromptAnswer::No);
+        f.explorer.contextMenu()->actions().at(5)->trigger(); // Delete
+        QVERIFY(QFileInfo::exists(dir + "/a.png"));
+        QCOMPARE(tags(f.explorer).size(), 3);
+    }
+
+    void deletingTheOnlyItem()
+    {
+        Fixture f;
+        const QString dir = f.folder("one");
+        makeImage(dir + "/only.png");
+        f.explorer.ExplorePath(dir);
+        QSignalSpy selected(&f.explorer, &ImageExplore::ItemSelected);
+        f.prompts.answerMessage(PromptAnswer::Yes);
+        f.explorer.contextMenu()->actions().at(5)->trigger(); // Delete
+        QCOMPARE(strings(selected), QStringList{dir + "/only.png"});
+        QCOMPARE(f.explorer.model()->rowCount(), 0);
+        QVERIFY(f.explorer.imagePaths().isEmpty());
+    }
+
+    void renameTakesTheNewName()
+    {
+        Fixture f;
+        const QString dir = listThree(f);
+        QDir().mkpath(dir + "/taken");
+        QAction *rename = f.explorer.contextMenu()->actions().at(6);
+
+        f.prompts.answerInput(std::nullopt); // Cancel
+        rename->trigger();
+        f.prompts.answerInput(QStringLiteral("taken")); // an existing folder
+        rename->trigger();
+        QVERIFY(QFileInfo::exists(dir + "/a.png"));
+        QCOMPARE(f.prompts.asked().size(), 2);
+        QCOMPARE(f.prompts.asked().at(0).text, QStringLiteral("File Name:"));
+        QCOMPARE(f.prompts.asked().at(0).title, QStringLiteral("Rename File"));
+
+        f.prompts.answerInput(QStringLiteral("d.png"));
+        rename->trigger();
+        QVERIFY(QFileInfo::exists(dir + "/d.png"));
+        QCOMPARE(tags(f.explorer), (QStringList{dir + "/d.png", dir + "/b.png", dir + "/c.png"}));
+        QCOMPARE(f.explorer.model()->item(0).text, QStringLiteral("d.png"));
+        QSignalSpy opened(&f.explorer, &ImageExplore::ItemOpened);
+        QTest::keyClick(f.explorer.listView(), Qt::Key_Return);
+        QCOMPARE(opened.size(), 1);
+        QCOMPARE(opened.at(0).at(0).toStringList().value(opened.at(0).at(1).toInt()),
+                 dir + "/d.png");
+    }
+
+    void moveToTakesTheItemOutCopyToLeavesIt()
+    {
+        Fixture f;
+        const QString dir = listThree(f);
+        const QString target = f.folder("target");
+        auto answerDialog = [target] {
+            QTimer::singleShot(0, [target] {
+                frmFile *dialog = frmFile::instance();
+                dialog->txtDestination()->setText(target + "/");
+                dialog->cmdOk()->click();
+            });
+        };
+        f.explorer.SetSelectedFocus(dir + "/b.png");
+        answerDialog();
+        f.explorer.contextMenu()->actions().at(3)->trigger(); // Copy To
+        QVERIFY(QFileInfo::exists(target + "/b.png"));
+        QCOMPARE(tags(f.explorer).size(), 3);
+
+        f.explorer.SetSelectedFocus(dir + "/c.png");
+        QSignalSpy selected(&f.explorer, &ImageExplore::ItemSelected);
+        answerDialog();
+        f.explorer.contextMenu()->actions().at(4)->trigger(); // Move To
+        QVERIFY(QFileInfo::exists(target + "/c.png"));
+        QVERIFY(!QFileInfo::exists(dir + "/c.png"));
+        QCOMPARE(tags(f.explorer), (QStringList{dir + "/a.png", dir + "/b.png"}));
+        QCOMPARE(strings(selected), QStringList{dir + "/b.png"});
+        frmFile::unload();
     }
 
     void updateAfterOperationRenamesAndRemoves()
