@@ -127,6 +127,73 @@ private Q_SLOTS:
         QCOMPARE(prompts.asked().size(), there && starts ? 0 : 1);
     }
 
+    // Every command and key of the menus is described somewhere in the help.
+    void helpDescribesEveryCommand()
+    {
+        const QString folder = qEnvironmentVariable("QMT_TEST_DATA") + "/../../data/help";
+        QString all;
+        for (const QFileInfo &page : QDir(folder).entryInfoList({"*.html"})) {
+            QFile file(page.filePath());
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            all += QString::fromUtf8(file.readAll());
+        }
+        QVERIFY2(!all.isEmpty(), qPrintable(folder));
+        const QStringList terms = {"Open",
+                                   "Browse",
+                                   "Save As",
+                                   "Page Setup",
+                                   "Top Left",
+                                   "Centered",
+                                   "Fit To Page",
+                                   "Exit",
+                                   "Copy To",
+                                   "Move To",
+                                   "Copy Image",
+                                   "Delete",
+                                   "Rename",
+                                   "Full Screen",
+                                   "Zoom In",
+                                   "Zoom Out",
+                                   "Next",
+                                   "Previous",
+                                   "Slide Show Delay",
+                                   "AntiAlias Display",
+                                   "Rotate +90",
+                                   "Rotate -90",
+                                   "Set As Wallpaper",
+                                   "About",
+                                   "Help Index",
+                                   "update",
+                                   "View",
+                                   "System Info",
+                                   "/Associate",
+                                   "/DeAssociate",
+                                   "Ctrl</kbd>+<kbd>O",
+                                   "<kbd>F2</kbd>",
+                                   "<kbd>Esc</kbd>",
+                                   "<kbd>Space</kbd>",
+                                   "<kbd>Backspace</kbd>",
+                                   "Page Down",
+                                   "Page Up",
+                                   "<kbd>F</kbd>",
+                                   "Shift</kbd>+<kbd>Delete"};
+        for (const QString &term : terms)
+            QVERIFY2(all.contains(term), qPrintable(term));
+        // The page list of the compiled help names every page.
+        QFile project(folder + "/qmt.hhp");
+        QVERIFY(project.open(QIODevice::ReadOnly));
+        const QByteArray hhp = project.readAll();
+        for (const QFileInfo &page : QDir(folder).entryInfoList({"*.html"}))
+            QVERIFY2(hhp.contains(page.fileName().toUtf8()), qPrintable(page.fileName()));
+
+        const QString chm = qEnvironmentVariable("QMT_BUILD_DIR") + "/qmt.chm";
+        if (QFileInfo::exists(chm)) {
+            QFile compiled(chm);
+            QVERIFY(compiled.open(QIODevice::ReadOnly));
+            QCOMPARE(compiled.read(4), QByteArray("ITSF"));
+        }
+    }
+
     // The real updater, from the build tree and copied into a hand-made installation.
     void updaterTellsHowToUpdate()
     {
