@@ -12,7 +12,7 @@ namespace {
 constexpr int kMaxSavedStates = 1024;
 // A region with more rectangles than this is replaced by its bounding box, so that a file
 // excluding thousands of small rectangles cannot make every later call quadratic.
-constexpr int kMaxClipRects = 4096;
+constexpr int kMaxClipRects = 1024;
 // Shapes larger than this (image pixels) are stroked solid: a dash pattern along a line a
 // million pixels long would produce millions of dashes.
 constexpr double kMaxDashedExtent = 40'000;
@@ -219,14 +219,20 @@ void MetafilePainter::restoreDc(int which)
 void MetafilePainter::setObjectTableSize(int size)
 {
     m_objects.resize(qBound(0, size, 65536));
+    m_freeHint = 0;
 }
 
 int MetafilePainter::firstFreeSlot() const
 {
-    for (int i = 0; i < m_objects.size(); ++i) {
-        if (std::holds_alternative<std::monostate>(m_objects.at(i)))
+    // Slots below the hint are known to be taken, so a file that fills the table and keeps
+    // creating objects costs one look each instead of a walk over the whole table.
+    for (int i = m_freeHint; i < m_objects.size(); ++i) {
+        if (std::holds_alternative<std::monostate>(m_objects.at(i))) {
+            m_freeHint = i;
             return i;
+        }
     }
+    m_freeHint = int(m_objects.size());
     return -1;
 }
 
@@ -274,6 +280,7 @@ bool MetafilePainter::deleteObject(int index)
         return false;
     }
     m_objects[index] = std::monostate();
+    m_freeHint = qMin(m_freeHint, index);
     return true;
 }
 

@@ -203,6 +203,7 @@ private:
     DcState m_dc;
     QList<DcState> m_saved;
     QList<GdiObject> m_objects;
+    mutable int m_freeHint = 0;
     QPainterPath m_path;
     bool m_pathOpen = false;
     bool m_clipApplied = false;

@@ -3,6 +3,9 @@
 #include "metafilebuilder.h"
 
 #include <QBuffer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -68,6 +71,8 @@ private Q_SLOTS:
     void rasterOperations();
     void hostile_data();
     void hostile();
+    void regressionFiles_data();
+    void regressionFiles();
     void writtenRecords();
     void roundTrip_data();
     void roundTrip();
@@ -646,6 +651,36 @@ void EmfTest::hostile()
         QVERIFY(!image.error().isEmpty());
     for (qsizetype cut = 0; cut < qMin<qsizetype>(file.size(), 400); cut += 5)
         EmfHandler::render(file.left(cut));
+}
+
+void EmfTest::regressionFiles_data()
+{
+    // Seed files (valid pictures the fuzzer started from) must open; files the fuzzer found
+    // harmful ("crash-", "timeout-", "oom-") must give a picture or an error, nothing worse.
+    QTest::addColumn<QString>("path");
+    const QDir dir(qEnvironmentVariable("QMT_TEST_DATA") + QStringLiteral("/codecs/emf"));
+    const QStringList files = dir.entryList(QDir::Files, QDir::Name);
+    if (files.isEmpty())
+        QTest::newRow("no files") << QString();
+    for (const QString &file : files)
+        QTest::newRow(qPrintable(file)) << dir.filePath(file);
+}
+
+void EmfTest::regressionFiles()
+{
+    QFETCH(QString, path);
+    QVERIFY2(!path.isEmpty(), "tests/data/codecs/emf holds no files");
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray bytes = file.readAll();
+    ReadOptions options;
+    options.targetSize = QSize(256, 256);
+    Result<QImage> image = EmfHandler::render(bytes, options);
+    if (QFileInfo(path).fileName().startsWith(QStringLiteral("seed-"))) {
+        QVERIFY2(image, qPrintable(image.error()));
+        QVERIFY(!image->isNull());
+    }
+    EmfHandler::render(bytes);
 }
 
 void EmfTest::writtenRecords()

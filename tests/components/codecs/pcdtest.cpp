@@ -2,7 +2,9 @@
 #include "components/engine/imageio.h"
 
 #include <QBuffer>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -83,6 +85,8 @@ private Q_SLOTS:
     void reducedFirstPage_data();
     void reducedFirstPage();
     void notPhotoCd();
+    void regressionFiles_data();
+    void regressionFiles();
     void throughEngine();
     void writtenByImageMagick();
 };
@@ -208,6 +212,33 @@ void PcdTest::notPhotoCd()
     QVERIFY(!decode(makePcd(0, quarters, PcdHandler::kBase16Offset + 100)));
     QVERIFY(!decode(QByteArray()));
     QVERIFY(PcdHandler::canRead(makePcd(0, quarters, 4000)));
+}
+
+void PcdTest::regressionFiles_data()
+{
+    QTest::addColumn<QString>("path");
+    const QDir dir(qEnvironmentVariable("QMT_TEST_DATA") + QStringLiteral("/codecs/pcd"));
+    const QStringList files = dir.entryList(QDir::Files, QDir::Name);
+    if (files.isEmpty())
+        QTest::newRow("no files") << QString();
+    for (const QString &file : files)
+        QTest::newRow(qPrintable(file)) << dir.filePath(file);
+}
+
+void PcdTest::regressionFiles()
+{
+    QFETCH(QString, path);
+    QVERIFY2(!path.isEmpty(), "tests/data/codecs/pcd holds no files");
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray bytes = file.readAll();
+    Result<DecodedImage> all = PcdHandler::decode(bytes, {});
+    if (QFileInfo(path).fileName().startsWith(QStringLiteral("seed-")))
+        QVERIFY2(all, qPrintable(all.error()));
+    ReadOptions options;
+    options.firstPageOnly = true;
+    options.targetSize = QSize(100, 100);
+    PcdHandler::decode(bytes, options);
 }
 
 void PcdTest::throughEngine()

@@ -2,8 +2,10 @@
 #include "metafilebuilder.h"
 
 #include <QBuffer>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -52,6 +54,8 @@ private Q_SLOTS:
     void objects();
     void hostile_data();
     void hostile();
+    void regressionFiles_data();
+    void regressionFiles();
     void reducedSize();
     void roundTrip_data();
     void roundTrip();
@@ -496,6 +500,21 @@ void WmfTest::hostile_data()
         b.brush(Qt::red).select(0).rectangle(0, 0, 100, 100);
         QTest::newRow("thousands of excluded rectangles") << b.build() << true;
     }
+    {
+        // The object table fills up and the file keeps creating: each further create is
+        // refused at once, and the picture still shows the last object selected.
+        QByteArray creates;
+        for (int i = 0; i < 100000; ++i) {
+            put32(creates, 7);
+            put16(creates, 0x02FC);
+            put16(creates, 0);
+            put32(creates, colorRef(i < 65535 ? Qt::red : Qt::blue));
+            put16(creates, 0);
+        }
+        WmfBuilder b(QRect(0, 0, 10, 10), 96, 65535);
+        b.bytes(creates).pen(Qt::red, 0, 5).select(65534).rectangle(0, 0, 10, 10);
+        QTest::newRow("object table full") << b.build() << true;
+    }
 }
 
 void WmfTest::hostile()
@@ -515,6 +534,36 @@ void WmfTest::hostile()
     // The same bytes cut at every few positions never crash either.
     for (qsizetype cut = 0; cut < qMin<qsizetype>(file.size(), 400); cut += 7)
         WmfHandler::render(file.left(cut));
+}
+
+void WmfTest::regressionFiles_data()
+{
+    // Seed files (valid pictures the fuzzer started from) must open; files the fuzzer found
+    // harmful ("crash-", "timeout-", "oom-") must give a picture or an error, nothing worse.
+    QTest::addColumn<QString>("path");
+    const QDir dir(qEnvironmentVariable("QMT_TEST_DATA") + QStringLiteral("/codecs/wmf"));
+    const QStringList files = dir.entryList(QDir::Files, QDir::Name);
+    if (files.isEmpty())
+        QTest::newRow("no files") << QString();
+    for (const QString &file : files)
+        QTest::newRow(qPrintable(file)) << dir.filePath(file);
+}
+
+void WmfTest::regressionFiles()
+{
+    QFETCH(QString, path);
+    QVERIFY2(!path.isEmpty(), "tests/data/codecs/wmf holds no files");
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray bytes = file.readAll();
+    ReadOptions options;
+    options.targetSize = QSize(256, 256);
+    Result<QImage> image = WmfHandler::render(bytes, options);
+    if (QFileInfo(path).fileName().startsWith(QStringLiteral("seed-"))) {
+        QVERIFY2(image, qPrintable(image.error()));
+        QVERIFY(!image->isNull());
+    }
+    WmfHandler::render(bytes);
 }
 
 void WmfTest::reducedSize()
