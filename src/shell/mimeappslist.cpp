@@ -6,25 +6,24 @@
 #include <QSaveFile>
 #include <QStandardPaths>
 
-
 namespace qmt {
 namespace {
 
 // A list this size is not a list of default applications; it is not loaded into memory.
 constexpr qint64 kMaxListSize = 8 * 1024 * 1024;
 
-std::optional<QString> groupOf(const QString &line)
+std::optional<QString> groupOf(const QByteArray &line)
 {
-    const QString t = line.trimmed();
+    const QString t = QString::fromUtf8(line).trimmed();
     if (t.startsWith(u'[') && t.endsWith(u']'))
         return t.mid(1, t.size() - 2);
     return std::nullopt;
 }
 
 // The key of an entry line ("key = value"), or nullopt for comments and other lines.
-std::optional<QString> keyOf(const QString &line)
+std::optional<QString> keyOf(const QByteArray &line)
 {
-    const QString t = line.trimmed();
+    const QString t = QString::fromUtf8(line).trimmed();
     if (t.isEmpty() || t.startsWith(u'#'))
         return std::nullopt;
     const qsizetype eq = t.indexOf(u'=');
@@ -46,11 +45,11 @@ MimeAppsList MimeAppsList::fromText(const QByteArray &text)
     MimeAppsList list;
     if (text.isEmpty())
         return list;
-    QString all = QString::fromUtf8(text);
-    list.m_finalNewline = all.endsWith(u'\n');
+    QByteArray all = text;
+    list.m_finalNewline = all.endsWith('\n');
     if (list.m_finalNewline)
         all.chop(1);
-    list.m_lines = all.split(u'\n');
+    list.m_lines = all.split('\n');
     return list;
 }
 
@@ -104,7 +103,7 @@ std::optional<QString> MimeAppsList::value(const QString &group, const QString &
     const qsizetype at = find(group, key);
     if (at < 0)
         return std::nullopt;
-    const QString line = m_lines[at].trimmed();
+    const QString line = QString::fromUtf8(m_lines[at]).trimmed();
     return line.mid(line.indexOf(u'=') + 1).trimmed();
 }
 
@@ -121,12 +120,12 @@ QString MimeAppsList::firstEntry(const QString &group, const QString &key) const
 
 void MimeAppsList::setValue(const QString &group, const QString &key, const QString &value)
 {
-    const QString line = key + u'=' + value;
+    const QByteArray line = (key + u'=' + value).toUtf8();
     qsizetype groupEnd = -1;
     const qsizetype at = find(group, key, &groupEnd);
     if (at >= 0) {
         // Keep a CR of a file written with CR LF line ends.
-        m_lines[at] = m_lines[at].endsWith(u'\r') ? line + u'\r' : line;
+        m_lines[at] = m_lines[at].endsWith('\r') ? line + '\r' : line;
         return;
     }
     if (groupEnd >= 0) {
@@ -136,8 +135,8 @@ void MimeAppsList::setValue(const QString &group, const QString &key, const QStr
     while (!m_lines.isEmpty() && m_lines.last().trimmed().isEmpty())
         m_lines.removeLast();
     if (!m_lines.isEmpty())
-        m_lines.append(QString());
-    m_lines.append(u'[' + group + u']');
+        m_lines.append(QByteArray());
+    m_lines.append('[' + group.toUtf8() + ']');
     m_lines.append(line);
     m_finalNewline = true;
 }
@@ -156,10 +155,10 @@ QByteArray MimeAppsList::text() const
 {
     if (m_lines.isEmpty())
         return QByteArray();
-    QString all = m_lines.join(u'\n');
+    QByteArray all = m_lines.join('\n');
     if (m_finalNewline)
-        all += u'\n';
-    return all.toUtf8();
+        all += '\n';
+    return all;
 }
 
 bool MimeAppsList::save(const QString &path) const

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -41,7 +42,7 @@ private:
     // last non-blank line (or -1 when the group is missing).
     qsizetype find(const QString &group, const QString &key, qsizetype *groupEnd = nullptr) const;
 
-    QStringList m_lines;
+    QList<QByteArray> m_lines; // as in the file, without line ends
     bool m_finalNewline = true;
 };
 
