@@ -351,6 +351,7 @@ WId frmMain::FindWin(const QString &text)
 
 void frmMain::listFolder(const QString &folder)
 {
+    m_listedOnce = true;
     m_folderLabel->setText(folder);
     ImageExplore1->ExplorePath(folder);
 }
@@ -380,6 +381,9 @@ void frmMain::onTreeEvent20()
 
 void frmMain::onTreeEvent24()
 {
+    // A browser first shown by the viewer's way back already follows the viewer's picture.
+    if (m_listedOnce && m_startFolder.isEmpty())
+        return;
     QString folder = m_startFolder;
     m_startFolder.clear();
     if (folder.isEmpty()) {

@@ -100,6 +100,7 @@ private:
     QString m_startFolder;
     QString m_previewPath; // the file the preview shows
     bool m_shuttingDown = false;
+    bool m_listedOnce = false;
 };
 
 } // namespace qmt

@@ -203,6 +203,18 @@ private Q_SLOTS:
         QCOMPARE(m_ended, 0);
     }
 
+    void backFromACommandLineViewer()
+    {
+        m_sandbox->makeDir(QStringLiteral("home/Desktop"));
+        auto window = loaded(m_other + QStringLiteral("/only.png"));
+        QVERIFY(!window->isVisible());
+        Q_EMIT frmViwer::instance()->returnedToBrowser(m_other + QStringLiteral("/only.png"));
+        QVERIFY(window->isVisible());
+        QTest::qWait(50); // the tree's ready event comes after the first show
+        QCOMPARE(window->TV1->SelectedPath(), m_other + QLatin1Char('/'));
+        QCOMPARE(window->ImageExplore1->imagePaths(), QStringList{m_other + "/only.png"});
+    }
+
     void event20BeforeEvent9ListsNothing()
     {
         frmMain window;
