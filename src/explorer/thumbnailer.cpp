@@ -7,7 +7,27 @@
 #include <QPointer>
 #include <QThread>
 
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 namespace qmt {
+namespace {
+
+// Workers give way to the interface thread when the cores are contended, so that a busy
+// machine delays thumbnails rather than the window.
+void yieldToInterface()
+{
+    thread_local bool lowered = false;
+    if (lowered)
+        return;
+    lowered = true;
+    const auto tid = static_cast<id_t>(::syscall(SYS_gettid));
+    const int current = ::getpriority(PRIO_PROCESS, tid);
+    ::setpriority(PRIO_PROCESS, tid, qMin(current + 4, 19));
+}
+
+} // namespace
 
 Thumbnailer::Thumbnailer(QObject *parent) : QObject(parent)
 {
@@ -65,6 +85,7 @@ void Thumbnailer::feed()
         std::shared_ptr<const ThumbnailCache> cache = m_cacheEnabled ? m_cache : nullptr;
         Thumbnailer *self = this;
         m_pool.start([self, job, generation, index, cache] {
+            yieldToInterface();
             Outcome outcome = makeOne(job, cache.get());
             // The thumbnailer waits for its workers before it goes, so it is alive here; the
             // queued call is dropped with it should it be destroyed before delivery.
