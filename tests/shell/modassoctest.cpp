@@ -9,6 +9,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
+#include <QScopeGuard>
+#include <QStandardPaths>
 #include <QTest>
 
 #include <memory>
@@ -99,6 +102,7 @@ private Q_SLOTS:
     void deAssociateGivesBackWhatIsStillOurs();
     void registerFileTypeRemovesAnOldClassKeyOnlyWhenOurs();
     void readOnlyMimeAppsListIsLeftAsItWas();
+    void theDesktopFollowsTheAssociation();
 
 private:
     std::unique_ptr<test::Sandbox> m_sandbox;
@@ -458,6 +462,46 @@ void ModAssocTest::readOnlyMimeAppsListIsLeftAsItWas()
     QCOMPARE(reg(HKEY_CURRENT_USER, DesktopAssociation::kPreviousDefaultsKey,
                  QStringLiteral("image/png")),
              QStringLiteral("other.desktop;"));
+}
+
+void ModAssocTest::theDesktopFollowsTheAssociation()
+{
+    const QString gio = QStandardPaths::findExecutable(QStringLiteral("gio"));
+    if (gio.isEmpty() ||
+        QStandardPaths::findExecutable(QStringLiteral("update-mime-database")).isEmpty())
+        QSKIP("needs gio and update-mime-database");
+    m_launcher->setPassThrough(true);
+    auto gioSays = [&](const QStringList &arguments) {
+        QProcess process;
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        process.start(gio, arguments);
+        process.waitForFinished(30000);
+        return QString::fromUtf8(process.readAll());
+    };
+    // The desktop only lists entries whose program exists: put a stand-in program beside the tests
+    // for the length of this test.
+    const QString program = ProgramFolder() + QStringLiteral("qmt");
+    QVERIFY(!QFile::exists(program));
+    QVERIFY(writeAll(program, "#!/bin/sh\nexit 0\n"));
+    QVERIFY(QFile::setPermissions(program, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    const auto removeProgram = qScopeGuard([&] { QFile::remove(program); });
+
+    CheckAssociations();
+    QCOMPARE(reg(HKEY_CLASSES_ROOT, QStringLiteral("Orvanta.png\\shell\\open\\command")),
+             program + QStringLiteral(" %1"));
+    const QString jpeg = gioSays({QStringLiteral("mime"), QStringLiteral("image/jpeg")});
+    QVERIFY2(jpeg.contains(QStringLiteral("Default application for “image/jpeg”: pictavo.desktop")),
+             qPrintable(jpeg));
+    // The desktop now knows .tla files as the program's own type.
+    const QString tla = m_sandbox->file(QStringLiteral("home/picture.tla"));
+    QVERIFY(writeAll(tla, QByteArray("\x01\x02\x03\x04binary\x00\xff", 14)));
+    const QString info = gioSays({QStringLiteral("info"), QStringLiteral("-a"),
+                                  QStringLiteral("standard::content-type"), tla});
+    QVERIFY2(info.contains(QLatin1String("image/x-tla")), qPrintable(info));
+
+    RemoveAssociations();
+    const QString after = gioSays({QStringLiteral("mime"), QStringLiteral("image/jpeg")});
+    QVERIFY2(!after.contains(QLatin1String(": pictavo.desktop")), qPrintable(after));
 }
 
 QTEST_GUILESS_MAIN(ModAssocTest)
