@@ -9,6 +9,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QTimer>
 
 #include <cmath>
 
@@ -17,6 +18,8 @@ namespace {
 
 // Scaled copies larger than this are not kept; such zooms draw the visible part directly.
 constexpr qint64 kMaxCachedPixels = 48'000'000;
+// Pages above this many pixels are drawn sampled first when much reduced, then smoothed.
+constexpr qint64 kRefineAbovePixels = 4'000'000;
 
 } // namespace
 
@@ -212,12 +215,33 @@ const QPixmap &ImageView::scaledPixmap()
     if (!m_cacheValid || m_cacheSize != size || m_cacheSmooth != m_antiAlias) {
         const QImage &image = m_document->image();
         const Qt::TransformationMode mode = m_antiAlias ? Qt::SmoothTransformation : Qt::FastTransformation;
-        if (size == image.size())
+        const qint64 sourcePixels = qint64(image.width()) * image.height();
+        const bool largeReduction = m_antiAlias && sourcePixels > kRefineAbovePixels
+                                    && sourcePixels > 4 * qint64(size.width()) * size.height();
+        if (size == image.size()) {
             m_cache = QPixmap::fromImage(image);
-        else if (m_prescaled.size() == size && m_prescaledSmooth == m_antiAlias && m_prescaledKey == image.cacheKey())
+        } else if (m_prescaled.size() == size && m_prescaledSmooth == m_antiAlias
+                   && m_prescaledKey == image.cacheKey()) {
             m_cache = QPixmap::fromImage(m_prescaled);
-        else
+        } else if (largeReduction && !m_refining) {
+            // Sampled now, smoothed as soon as this paint is on screen.
+            m_cache = QPixmap::fromImage(image.scaled(size, Qt::IgnoreAspectRatio, Qt::FastTransformation));
+            if (!m_refinePending) {
+                m_refinePending = true;
+                QTimer::singleShot(0, this, [this] {
+                    if (!m_refinePending)
+                        return;
+                    m_refinePending = false;
+                    m_refining = true;
+                    m_cacheValid = false;
+                    viewport()->update();
+                });
+            }
+        } else {
             m_cache = QPixmap::fromImage(image.scaled(size, Qt::IgnoreAspectRatio, mode));
+            m_refinePending = false;
+        }
+        m_refining = false;
         m_cacheSize = size;
         m_cacheSmooth = m_antiAlias;
         m_cacheValid = true;

@@ -58,6 +58,9 @@ public:
     // paint uses it instead of scaling when it has the size and smoothing the view needs; any
     // change of the document drops it.
     void setPrescaled(const QImage &scaled, bool smooth);
+    // A large reduction is first drawn sampled, at once, and smoothed right after; true until
+    // the smooth drawing has been made.
+    bool isRefinePending() const { return m_refinePending; }
 
 Q_SIGNALS:
     void doubleClicked();                                     // event 17
@@ -109,6 +112,8 @@ private:
     QImage m_prescaled;
     qint64 m_prescaledKey = 0;
     bool m_prescaledSmooth = false;
+    bool m_refinePending = false;
+    bool m_refining = false;
     bool m_zoomKeptWhenFitting = false;
 };
 
