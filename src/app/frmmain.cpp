@@ -2,6 +2,7 @@
 
 #include "app/associationcalls.h"
 #include "app/foldertree.h"
+#include "app/x11clients.h"
 #include "components/engine/imagedocument.h"
 #include "components/engine/imageio.h"
 #include "components/engine/imageview.h"
@@ -342,6 +343,9 @@ void frmMain::setProcessEnder(std::function<void()> ender)
 
 WId frmMain::FindWin(const QString &text)
 {
+    // On X11 the window manager knows every top-level window of the desktop.
+    if (const std::optional<WId> client = findX11Client(text))
+        return *client;
     for (QWindow *window : QGuiApplication::topLevelWindows()) {
         if (window->title().left(255).contains(text, Qt::CaseSensitive))
             return window->winId();
