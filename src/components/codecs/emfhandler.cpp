@@ -100,6 +100,7 @@ enum : quint32 {
     EmrExtCreatePen = 95,
     EmrSmallTextOut = 108,
     EmrAlphaBlend = 114,
+    EmrGradientFill = 118,
     EmrTransparentBlt = 116,
 };
 
@@ -246,6 +247,7 @@ private:
     void text(MetafileCursor &r, bool wide);
     void blt(quint32 type, MetafileCursor &r);
     void polyDraw(MetafileCursor &r, bool small);
+    void gradientFill(MetafileCursor &r);
     const GdiBrush *brushAt(quint32 index)
     {
         const GdiObject *o = m_p.object(int(qMin<quint32>(index, 0x7FFFFFFF)));
@@ -393,6 +395,48 @@ void EmfPlayer::polyDraw(MetafileCursor &r, bool small)
         }
         if (types[qMin(i, count - 1)] & 1)
             m_p.closeFigure();
+    }
+}
+
+// Bounds, vertex count, shape count, mode (0 rectangles shaded across, 1 down, 2 triangles), the
+// vertices (x, y and four 16-bit colour channels), then the shapes as vertex indexes.
+void EmfPlayer::gradientFill(MetafileCursor &r)
+{
+    rectL(r);
+    const quint32 vertices = r.u32();
+    const quint32 shapes = r.u32();
+    const quint32 mode = r.u32();
+    const qint64 perShape = mode == 2 ? 12 : 8;
+    if (!r.ok() || mode > 2 || qint64(vertices) * 16 > r.remaining() ||
+        qint64(shapes) * perShape > r.remaining() - qint64(vertices) * 16)
+        return m_p.reject();
+    QList<QPointF> points;
+    QList<QColor> colours;
+    for (quint32 i = 0; i < vertices; ++i) {
+        points.append(pointL(r));
+        const int red = r.u16() >> 8, green = r.u16() >> 8, blue = r.u16() >> 8;
+        r.u16();
+        colours.append(QColor(red, green, blue));
+    }
+    for (quint32 i = 0; i < shapes; ++i) {
+        if (mode == 2) {
+            const quint32 a = r.u32(), b = r.u32(), c = r.u32();
+            if (a >= vertices || b >= vertices || c >= vertices) {
+                m_p.reject();
+                continue;
+            }
+            const QColor mean((colours[a].red() + colours[b].red() + colours[c].red()) / 3,
+                              (colours[a].green() + colours[b].green() + colours[c].green()) / 3,
+                              (colours[a].blue() + colours[b].blue() + colours[c].blue()) / 3);
+            m_p.gradientTriangle(QPolygonF({points[a], points[b], points[c]}), mean);
+        } else {
+            const quint32 a = r.u32(), b = r.u32();
+            if (a >= vertices || b >= vertices) {
+                m_p.reject();
+                continue;
+            }
+            m_p.gradientRect(points[a], colours[a], points[b], colours[b], mode == 1);
+        }
     }
 }
 
@@ -764,6 +808,9 @@ void EmfPlayer::play(quint32 type, MetafileCursor &r)
     case EmrAlphaBlend:
     case EmrTransparentBlt:
         blt(type, r);
+        break;
+    case EmrGradientFill:
+        gradientFill(r);
         break;
     case EmrExtTextOutA:
     case EmrExtTextOutW:

@@ -1,6 +1,7 @@
 #include "components/codecs/metafilepainter.h"
 
 #include <QFontMetricsF>
+#include <QLinearGradient>
 #include <QtMath>
 
 #include <cmath>
@@ -787,6 +788,25 @@ void MetafilePainter::setPixel(QPointF p, QColor color)
     const QPointF q = logicalToImage().map(p);
     m_painter.resetTransform();
     m_painter.fillRect(QRectF(std::floor(q.x()), std::floor(q.y()), 1, 1), color);
+}
+
+void MetafilePainter::gradientRect(QPointF a, QColor from, QPointF b, QColor to, bool vertical)
+{
+    if (!prepare())
+        return;
+    QLinearGradient gradient(a, vertical ? QPointF(a.x(), b.y()) : QPointF(b.x(), a.y()));
+    gradient.setColorAt(0, from);
+    gradient.setColorAt(1, to);
+    m_painter.fillRect(QRectF(a, b).normalized(), gradient);
+}
+
+void MetafilePainter::gradientTriangle(const QPolygonF &corners, QColor mean)
+{
+    if (corners.size() != 3 || !prepare())
+        return;
+    m_painter.setPen(Qt::NoPen);
+    m_painter.setBrush(mean);
+    m_painter.drawPolygon(corners);
 }
 
 void MetafilePainter::patBlt(const QRectF &box, quint32 rop)

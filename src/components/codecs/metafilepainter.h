@@ -137,6 +137,10 @@ public:
     void arc(const QRectF &box, QPointF start, QPointF end, ArcKind kind);
     void angleArc(QPointF center, double radius, double startDeg, double sweepDeg);
     void setPixel(QPointF p, QColor color);
+    // A rectangle shaded from `from` at corner `a` to `to` at the opposite corner `b`, across
+    // (horizontal) or down (vertical); a triangle is filled with the mean of its corner colours.
+    void gradientRect(QPointF a, QColor from, QPointF b, QColor to, bool vertical);
+    void gradientTriangle(const QPolygonF &corners, QColor mean);
     void patBlt(const QRectF &box, quint32 rop);
     void fillRegion(const QRegion &deviceRegion, const GdiBrush &brush);
     void frameRegion(const QRegion &deviceRegion, const GdiBrush &brush, QSizeF logicalSize);

@@ -66,6 +66,7 @@ private Q_SLOTS:
     void shapes_data();
     void shapes();
     void text();
+    void gradient();
     void bitmaps_data();
     void bitmaps();
     void rasterOperations();
@@ -378,6 +379,19 @@ void EmfTest::shapes_data()
     }
     {
         EmfBuilder b;
+        b.rec(118,
+              {0, 0, 0, 0, 3, 1, 2, 0, 0, 0xFF00, 0, 96, 0, 0xFF00, 0, 0, 96, 0xFF00, 0, 0, 1, 2});
+        QTest::newRow("gradient triangle of one colour")
+            << b.build() << QPoint(10, 10) << QPoint(90, 90);
+    }
+    {
+        EmfBuilder b;
+        b.rec(118, {0, 0, 0, 0, 1, 1, 0, 0, 0, 0xFF00, 0, 7, 9});
+        QTest::newRow("gradient with vertex out of range")
+            << b.build() << QPoint(-1, -1) << QPoint(48, 48);
+    }
+    {
+        EmfBuilder b;
         b.rec(15, {30, 40, colorRef(Qt::red)});
         QTest::newRow("pixel") << b.build() << QPoint(30, 40) << QPoint(31, 40);
     }
@@ -464,6 +478,24 @@ void EmfTest::text()
         QCOMPARE(image.pixel(45, 45), kRed);
         QCOMPARE(image.pixel(60, 60), kWhite);
     }
+}
+
+void EmfTest::gradient()
+{
+    // Shaded down from red at the top to white at the bottom of the upper half. Vertices: x, y,
+    // then red and green, blue and alpha, 16 bits each.
+    EmfBuilder b;
+    b.rec(118, {0, 0, 0, 0, 2, 1, 1, 0, 0, 0xFF00, 0, 96, 48, 0xFF00FF00, 0xFF00, 0, 1});
+    const QImage image = render(b.build());
+    const QColor top = image.pixelColor(48, 0);
+    const QColor middle = image.pixelColor(48, 24);
+    const QColor bottom = image.pixelColor(48, 47);
+    QVERIFY2(top.red() == 255 && top.green() < 10, qPrintable(top.name()));
+    QVERIFY2(middle.red() == 255 && middle.green() > 100 && middle.green() < 156,
+             qPrintable(middle.name()));
+    QVERIFY2(bottom.green() > 245, qPrintable(bottom.name()));
+    QCOMPARE(image.pixelColor(48, 24), image.pixelColor(5, 24)); // shaded down, not across
+    QCOMPARE(image.pixel(48, 60), kWhite);
 }
 
 void EmfTest::bitmaps_data()
