@@ -306,6 +306,12 @@ void ImageExplore::ExplorePath(const QString &path)
         if (!current())
             return; // a newer listing took over, or the control is gone
         m_loop = nullptr;
+        if (m_thumbnailer->busy()) {
+            // The application is quitting: the listing ends where it is.
+            m_thumbnailer->cancel();
+            m_stopFlag = true;
+            return;
+        }
     }
 
     if (m_itemCount == 0)

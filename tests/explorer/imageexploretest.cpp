@@ -734,6 +734,25 @@ private Q_SLOTS:
         QCOMPARE(opened.at(0).at(0).toStringList().value(opened.at(0).at(1).toInt()),
                  dir + "/x.png");
     }
+
+    // Last of all: once the application has been told to quit, no event loop runs again.
+    void applicationQuittingEndsTheListing()
+    {
+        Fixture f;
+        const QString dir = f.folder("quitting");
+        for (int i = 0; i < 40; ++i)
+            makeImage(dir + QStringLiteral("/q%1.png").arg(i), QSize(1200, 900));
+        QSignalSpy selected(&f.explorer, &ImageExplore::ItemSelected);
+        QTimer::singleShot(0, [] { QCoreApplication::exit(0); });
+        f.explorer.ExplorePath(dir);
+        QVERIFY(f.explorer.stopFlag());
+        QVERIFY(!f.explorer.isListing());
+        const int filled = f.explorer.itemCount();
+        QVERIFY(filled < 40);
+        QCOMPARE(strings(selected), QStringList{QString()}); // no "complete" report
+        QTest::qWait(200);
+        QCOMPARE(f.explorer.itemCount(), filled);
+    }
 };
 
 QTEST_MAIN(ImageExploreTest)
