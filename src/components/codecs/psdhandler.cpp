@@ -156,7 +156,10 @@ bool PsdHandler::decode(const QByteArray &data, QImage *image)
     if (!in.skip(resourcesLength))
         return fail(QStringLiteral("The PSD image resources are cut short."));
     const quint64 layersLength = h.version == 2 ? in.u64be() : in.u32be();
-    if (!in.ok() || layersLength > quint64(in.remaining()) || !in.skip(qint64(layersLength)))
+    if (!in.ok() || layersLength > quint64(in.remaining()))
+        return fail(QStringLiteral("The PSD layer section is cut short."));
+    const qint64 layersStart = in.pos();
+    if (!in.seek(layersStart + qint64(layersLength)))
         return fail(QStringLiteral("The PSD layer section is cut short."));
 
     const quint16 compression = in.u16be();
@@ -317,6 +320,24 @@ bool PsdHandler::write(const QImage &source)
     const int height = image.height();
     const int channels = alpha ? 4 : 3;
 
+    // Each channel as PackBits rows: the row lengths, then the rows.
+    QList<QByteArray> channelCounts(channels);
+    QList<QByteArray> channelRows(channels);
+    QByteArray plane(width, '\0');
+    uchar *p = reinterpret_cast<uchar *>(plane.data());
+    for (int c = 0; c < channels; ++c) {
+        for (int y = 0; y < height; ++y) {
+            const QRgb *px = reinterpret_cast<const QRgb *>(image.constScanLine(y));
+            for (int x = 0; x < width; ++x) {
+                const QRgb v = px[x];
+                p[x] = uchar(c == 0 ? qRed(v) : c == 1 ? qGreen(v) : c == 2 ? qBlue(v) : qAlpha(v));
+            }
+            const qsizetype before = channelRows[c].size();
+            packBits(p, width, &channelRows[c]);
+            put16(&channelCounts[c], quint32(channelRows[c].size() - before));
+        }
+    }
+
     QByteArray header;
     header.append("8BPS", 4);
     put16(&header, 1);
@@ -328,24 +349,58 @@ bool PsdHandler::write(const QImage &source)
     put16(&header, Rgb);
     put32(&header, 0); // colour mode data
     put32(&header, 0); // image resources
-    put32(&header, 0); // layers and masks
-    put16(&header, 1); // PackBits
+
+    // Without layers a fourth channel is only a saved selection to other programs; transparency
+    // needs one layer that holds the picture with its alpha channel (id -1).
+    QByteArray layers;
+    if (alpha) {
+        QByteArray info;
+        // One layer; the negative count says the merged image's first extra channel is its alpha.
+        put16(&info, quint32(quint16(qint16(-1))));
+        put32(&info, 0);
+        put32(&info, 0);
+        put32(&info, quint32(height));
+        put32(&info, quint32(width));
+        put16(&info, quint32(channels));
+        const int ids[4] = {-1, 0, 1, 2};
+        const int sources[4] = {3, 0, 1, 2};
+        for (int i = 0; i < 4; ++i) {
+            put16(&info, quint32(quint16(qint16(ids[i]))));
+            const int c = sources[i];
+            put32(&info, quint32(2 + channelCounts[c].size() + channelRows[c].size()));
+        }
+        info.append("8BIMnorm", 8);
+        info.append(char(255)); // opacity
+        info.append(char(0));   // clipping
+        info.append(char(0));   // flags
+        info.append(char(0));   // filler
+        put32(&info, 12);       // extra data: no mask, no blending ranges, empty name
+        put32(&info, 0);
+        put32(&info, 0);
+        info.append(4, '\0');
+        for (int i = 0; i < 4; ++i) {
+            const int c = sources[i];
+            put16(&info, 1);
+            info.append(channelCounts[c]);
+            info.append(channelRows[c]);
+        }
+        if (info.size() & 1)
+            info.append('\0');
+        put32(&layers, quint32(4 + info.size() + 4));
+        put32(&layers, quint32(info.size()));
+        layers.append(info);
+        put32(&layers, 0); // global layer mask
+    } else {
+        put32(&layers, 0);
+    }
+    header.append(layers);
+    put16(&header, 1); // the merged image, PackBits
 
     QByteArray counts;
     QByteArray rows;
-    QByteArray plane(width, '\0');
-    uchar *p = reinterpret_cast<uchar *>(plane.data());
     for (int c = 0; c < channels; ++c) {
-        for (int y = 0; y < height; ++y) {
-            const QRgb *px = reinterpret_cast<const QRgb *>(image.constScanLine(y));
-            for (int x = 0; x < width; ++x) {
-                const QRgb v = px[x];
-                p[x] = uchar(c == 0 ? qRed(v) : c == 1 ? qGreen(v) : c == 2 ? qBlue(v) : qAlpha(v));
-            }
-            const qsizetype before = rows.size();
-            packBits(p, width, &rows);
-            put16(&counts, quint32(rows.size() - before));
-        }
+        counts.append(channelCounts[c]);
+        rows.append(channelRows[c]);
     }
     if (out->write(header) != header.size() || out->write(counts) != counts.size()
         || out->write(rows) != rows.size())

@@ -52,24 +52,6 @@ int storedBitsPerPixel(const QImage &image)
     }
 }
 
-// The size a JPEG decodes to when libjpeg scales by 1/denominator while decoding: the largest
-// of 1/2, 1/4, 1/8 whose result still covers `target`. Asking Qt for exactly this size makes it
-// scale inside the DCT and skip any resampling afterwards. Invalid when no reduction applies.
-QSize jpegReducedSize(const QSize &full, const QSize &target)
-{
-    if (!full.isValid() || !target.isValid() || target.isEmpty())
-        return {};
-    QSize best;
-    for (int denominator = 2; denominator <= 8; denominator *= 2) {
-        const QSize scaled((full.width() + denominator - 1) / denominator,
-                           (full.height() + denominator - 1) / denominator);
-        if (scaled.width() < target.width() && scaled.height() < target.height())
-            break;
-        best = scaled;
-    }
-    return best;
-}
-
 // The Qt reader for content with a signature Qt's plugins handle well, or empty. WBMP has no
 // real signature and is only taken when `includeWeak` is set.
 QByteArray qtFormatForContent(QIODevice *device, bool includeWeak)
@@ -172,14 +154,6 @@ Result<DecodedImage> readWithQt(QIODevice *device, const QByteArray &format,
     decoded.formatCode = formatCodeForQtFormat(reader.format());
     decoded.fullSize = size;
 
-    const bool transposed = reader.transformation().testFlag(QImageIOHandler::TransformationRotate90);
-    QSize target = options.targetSize;
-    if (transposed && target.isValid())
-        target.transpose();
-    const QSize reduced = format == "jpeg" ? jpegReducedSize(size, target) : QSize();
-    if (reduced.isValid())
-        reader.setScaledSize(reduced);
-
     for (;;) {
         QImage page = reader.read();
         if (page.isNull()) {
@@ -201,7 +175,8 @@ Result<DecodedImage> readWithQt(QIODevice *device, const QByteArray &format,
                                        : (pageCount <= 1 || !reader.jumpToNextImage()))
             break;
     }
-    if (transposed && decoded.fullSize.isValid())
+    if (reader.transformation().testFlag(QImageIOHandler::TransformationRotate90)
+        && decoded.fullSize.isValid())
         decoded.fullSize.transpose();
     return decoded;
 }

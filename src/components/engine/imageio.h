@@ -23,8 +23,9 @@ constexpr int kMaxImageSide = 131'072;
 constexpr int kAllocationLimitMb = int((kMaxImagePixels * 8) >> 20);
 
 struct ReadOptions {
-    // When valid, the reader may decode at a reduced size no smaller than this box (the JPEG
-    // decoder scales by 1/2, 1/4 or 1/8 while decoding). The result is not scaled further.
+    // When valid, the reader may decode at a reduced size that still fills this box when fitted
+    // into it: at least as wide as the box or as high, the aspect kept (the JPEG decoder scales
+    // by 1/2, 1/4 or 1/8 while decoding). The result is not scaled further.
     QSize targetSize;
     // Only the first page (thumbnails, previews that need one page).
     bool firstPageOnly = false;

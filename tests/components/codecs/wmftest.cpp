@@ -196,6 +196,19 @@ void WmfTest::clipping_data()
             << b.build() << QPoint(75, 75) << QPoint(-1, -1);
     }
     {
+        // A region of two bands: the left half of the top band and the right half of the
+        // bottom one. Selected as the clip, a full red rectangle shows only there.
+        const QList<int> region{0, 6,  0, 0,  40, 2, 30, 0,   0,  100, 100, 2,
+                                0, 50, 0, 50, 2,  2, 50, 100, 50, 100, 2};
+        QByteArray params;
+        for (int v : region)
+            put16(params, quint16(v));
+        WmfBuilder b(QRect(0, 0, 100, 100), 96, 4);
+        redFill(b).raw(0x06FF, params).rec(0x012C, {2}).rectangle(0, 0, 100, 100);
+        QTest::newRow("region clip, top band") << b.build() << QPoint(25, 25) << QPoint(75, 25);
+        QTest::newRow("region clip, bottom band") << b.build() << QPoint(75, 75) << QPoint(25, 75);
+    }
+    {
         WmfBuilder b;
         redFill(b).rec(0x0416, {50, 50, 0, 0}).rec(0x0220, {50, 50}).rectangle(0, 0, 100, 100);
         QTest::newRow("offset clip") << b.build() << QPoint(75, 75) << QPoint(25, 25);
