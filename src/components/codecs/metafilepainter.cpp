@@ -266,7 +266,7 @@ bool MetafilePainter::selectObject(int index)
     else if (const auto *font = std::get_if<GdiFont>(o))
         m_dc.font = *font;
     else if (const auto *other = std::get_if<GdiOther>(o); other && other->region)
-        combineClip(other->region, 5);
+        combineImageClip(*other->region, 5);
     else if (std::holds_alternative<std::monostate>(*o)) {
         reject();
         return false;

@@ -37,9 +37,9 @@ struct GdiFont {
     bool underline = false;
     bool strikeOut = false;
 };
-// Palettes and regions take a slot in the object table but are not drawn with.
+// Palettes and regions take a slot in the object table; a region can become the clip.
 struct GdiOther {
-    std::optional<QRegion> region; // in device units
+    std::optional<QRegion> region; // in image pixels, mapped when the region was created
 };
 using GdiObject = std::variant<std::monostate, GdiPen, GdiBrush, GdiFont, GdiOther>;
 
@@ -119,6 +119,8 @@ public:
     // RGN_AND 1, RGN_OR 2, RGN_XOR 3, RGN_DIFF 4, RGN_COPY 5; the region is in device units.
     void combineClip(const std::optional<QRegion> &deviceRegion, int mode);
     void resetClip();
+    // The same with a region already in image pixels.
+    void combineImageClip(const QRegion &imageRegion, int mode);
 
     // Drawing.
     QPointF currentPosition() const { return m_dc.position; }
@@ -195,7 +197,6 @@ private:
     QBrush qtBrush(const GdiBrush &brush) const;
     double scaleOf(const QTransform &t) const;
     void setClip(std::optional<QRegion> clip);
-    void combineImageClip(const QRegion &imageRegion, int mode);
     QRegion toImage(const QRectF &logical) const;
     QPainterPath arcPath(const QRectF &box, QPointF start, QPointF end, ArcKind kind,
                          bool *ok) const;

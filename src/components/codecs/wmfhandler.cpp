@@ -182,8 +182,47 @@ private:
         m_p.drawBitmap(bmp.image, bmp.bottomUp, dest, src, rop);
     }
 
+    std::optional<QRegion> region(MetafileCursor &r);
+
     MetafilePainter &m_p;
 };
+
+// A region: a header (chain, type, count, size, scan count, largest scan, bounding box), then
+// scans of horizontal bands, each a count of x coordinates, the band's top and bottom, that many
+// x coordinates in left/right pairs, and the count again. Coordinates are logical units.
+std::optional<QRegion> WmfPlayer::region(MetafileCursor &r)
+{
+    constexpr int kMaxRegionRects = 10000;
+    r.u16();
+    r.u16();
+    r.u32();
+    r.u16();
+    const int scans = r.i16();
+    r.u16();
+    r.skip(8);
+    if (!r.ok() || scans < 0)
+        return std::nullopt;
+    const QTransform t = m_p.logicalToImage();
+    QList<QRect> rects;
+    for (int i = 0; i < scans && rects.size() < kMaxRegionRects; ++i) {
+        const quint16 count = r.u16();
+        const double top = r.i16(), bottom = r.i16();
+        if (!r.ok() || count % 2 || qint64(count) * 2 + 2 > r.remaining())
+            break;
+        for (int k = 0; k < count / 2; ++k) {
+            const double left = r.i16(), right = r.i16();
+            const QRectF mapped = t.mapRect(QRectF(QPointF(left, top), QPointF(right, bottom)));
+            if (mapped.width() > 0 && mapped.height() > 0 && std::abs(mapped.left()) < 1e7 &&
+                std::abs(mapped.top()) < 1e7 && mapped.width() < 1e7 && mapped.height() < 1e7)
+                rects.append(mapped.toAlignedRect());
+        }
+        if (r.u16() != count)
+            break;
+    }
+    QRegion region;
+    region.setRects(rects.constData(), int(rects.size()));
+    return region;
+}
 
 void WmfPlayer::play(quint16 function, MetafileCursor &r, quint32 recordWords)
 {
@@ -274,7 +313,10 @@ void WmfPlayer::play(quint16 function, MetafileCursor &r, quint32 recordWords)
     case MetaSelectClipRegion: {
         const GdiObject *o = m_p.object(r.u16());
         const auto *other = o ? std::get_if<GdiOther>(o) : nullptr;
-        m_p.combineClip(other ? other->region : std::nullopt, 5);
+        if (other && other->region)
+            m_p.combineImageClip(*other->region, 5);
+        else
+            m_p.resetClip();
         break;
     }
     case MetaRectangle:
@@ -440,8 +482,10 @@ void WmfPlayer::play(quint16 function, MetafileCursor &r, quint32 recordWords)
         break;
     }
     case MetaCreatePalette:
-    case MetaCreateRegion:
         createObject(GdiOther());
+        break;
+    case MetaCreateRegion:
+        createObject(GdiOther{region(r)});
         break;
     case MetaSelectObject:
         m_p.selectObject(r.u16());
