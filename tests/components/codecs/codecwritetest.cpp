@@ -52,7 +52,6 @@ void CodecWriteTest::roundTrip_data()
                                << "mono" << QSize(29, 5) << "pil" << 0;
     QTest::newRow("tga alpha") << 5 << "tga"
                                << "alpha" << QSize(17, 9) << "pil" << 0;
-                               << "alpha" << QSize(17, 9) << "im" << 1;
     QTest::newRow("psd alpha, read by pil") << 9 << "psd"
                                             << "alpha" << QSize(17, 9) << "pil" << 1;
     QTest::newRow("psd flat colours compress") << 9 << "psd"
