@@ -13,7 +13,7 @@
 
 #include "components/engine/imageio.h"
 
-#include <QCoreApplication>
+#include <QGuiApplication>
 #include <QElapsedTimer>
 #include <QImage>
 #include <QStringList>
@@ -127,7 +127,10 @@ int convert(const QStringList &args)
 
 int main(int argc, char **argv)
 {
-    QCoreApplication app(argc, argv);
+    // A GUI application without a window: metafiles draw text, which needs the font database.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
     const QStringList args = app.arguments().mid(1);
     if (args.isEmpty())
         return usage();

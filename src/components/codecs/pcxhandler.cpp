@@ -53,7 +53,9 @@ PcxHeader parseHeader(ByteReader &in)
     return h;
 }
 
-QString checkHeader(const PcxHeader &h)
+// The reason the header is not one we read, or empty. `layoutOnly` checks just the fields that
+// identify the format (for detection); the full check adds the sizes.
+QString checkHeader(const PcxHeader &h, bool layoutOnly = false)
 {
     if (h.manufacturer != 0x0A || h.version > 5 || h.version == 1 || h.encoding > 1)
         return QStringLiteral("This is not a PCX file.");
@@ -62,6 +64,8 @@ QString checkHeader(const PcxHeader &h)
                        || (h.bits == 8 && (h.planes == 3 || h.planes == 4));
     if (!known)
         return QStringLiteral("Unsupported PCX layout: %1 bit in %2 planes.").arg(h.bits).arg(h.planes);
+    if (layoutOnly)
+        return {};
     if (h.xmax < h.xmin || h.ymax < h.ymin)
         return QStringLiteral("The PCX image has no pixels.");
     if (qint64(h.bytesPerLine) * 8 < qint64(h.width()) * h.bits)
@@ -85,7 +89,7 @@ bool PcxHandler::canRead(QIODevice *device)
         return false;
     ByteReader in(head);
     const PcxHeader h = parseHeader(in);
-    return checkHeader(h).isEmpty();
+    return checkHeader(h, true).isEmpty() && h.bytesPerLine > 0;
 }
 
 bool PcxHandler::read(QImage *image)
