@@ -525,9 +525,11 @@ void frmViwer::prefetchAround(int index)
         keep.append(m_PathList.at(index - 1).isEmpty() ? m_PathList.value(index - 2)
                                                        : m_PathList.at(index - 1));
     DisplayTarget target;
-    target.windowWidthTwips = windowWidthTwips();
-    target.windowHeightTwips = windowHeightTwips();
-    target.viewport = m_view->viewport()->size();
+    const QSize window = displayWindowSize();
+    target.windowWidthTwips = twips::fromPixelsX(window.width());
+    target.windowHeightTwips = twips::fromPixelsY(window.height());
+    // Full screen shows no bars: the image area is the whole screen.
+    target.viewport = m_FullScreenOn ? window : m_view->viewport()->size();
     target.tx = twips::perPixelX();
     target.ty = twips::perPixelY();
     target.smooth = m_view->AntiAliasOn();
@@ -569,6 +571,14 @@ void frmViwer::SizeWindowToImage()
     move(area.x() + (area.width() - widthPx) / 2, area.y() + (area.height() - heightPx) / 2);
 }
 
+QSize frmViwer::displayWindowSize() const
+{
+    QScreen *screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+    if (m_FullScreenOn && screen)
+        return screen->geometry().size();
+    return size();
+}
+
 void frmViwer::FitZoomIfLarger()
 {
     const double tx = twips::perPixelX();
@@ -577,12 +587,11 @@ void frmViwer::FitZoomIfLarger()
     const int h = m_document->ImageHeightPx();
     if (w <= 0 || h <= 0)
         return;
-    const double windowWidth = windowState() & Qt::WindowFullScreen && screen()
-                                   ? twips::fromPixelsX(screen()->geometry().width())
-                                   : windowWidthTwips();
-    const double windowHeight = windowState() & Qt::WindowFullScreen && screen()
-                                    ? twips::fromPixelsY(screen()->geometry().height())
-                                    : windowHeightTwips();
+    // In full screen the window covers the screen (or is about to: the window system may not
+    // have applied it yet).
+    const QSize window = displayWindowSize();
+    const double windowWidth = twips::fromPixelsX(window.width());
+    const double windowHeight = twips::fromPixelsY(window.height());
     if (tx * w > windowWidth && ty * h > windowHeight)
         m_view->setZoomFactor(windowWidth / (tx * w));
 }

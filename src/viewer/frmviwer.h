@@ -140,6 +140,7 @@ private:
     void onImageChanged();
     void onMouseDown(Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y);
     void saveFullScreenSetting();
+    QSize displayWindowSize() const;
     int windowWidthTwips() const;
     int windowHeightTwips() const;
     int toolbarHeightTwips() const;

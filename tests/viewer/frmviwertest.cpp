@@ -267,6 +267,21 @@ private Q_SLOTS:
         QCOMPARE(window->windowTitle(), QString());
     }
 
+    void fullScreenFitsLargeImageToScreenWidth()
+    {
+        frmViwer *window = frmViwer::instance(); // full screen by default
+        window->ImgX()->setZoomFactor(1.0);
+        const QSize screen = window->screen()->geometry().size();
+        window->ViewImage({image("large.png", screen.width() * 2, screen.height() * 3)}, 0);
+        QVERIFY(window->FullScreenOn());
+        QCOMPARE(window->ImgX()->ZoomFactor(),
+                 double(twips::fromPixelsX(screen.width())) / (15.0 * screen.width() * 2));
+        // A picture larger than the screen one way only keeps zoom 1.
+        window->ImgX()->setZoomFactor(1.0);
+        window->ViewImage({image("wide.png", screen.width() * 2, 20)}, 0);
+        QCOMPARE(window->ImgX()->ZoomFactor(), 1.0);
+    }
+
     void indexWrapAndHoles()
     {
         frmViwer *window = viewer();
