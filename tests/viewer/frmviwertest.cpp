@@ -267,6 +267,21 @@ private Q_SLOTS:
         QCOMPARE(window->windowTitle(), QString());
     }
 
+    void newImageInFullScreenKeepsTheWayBack()
+    {
+        frmViwer *window = viewer();
+        const QString a = image("a.png", 420, 200), b = image("b.png", 430, 210);
+        window->ViewImage({a, b}, 0);
+        const QPoint before = window->pos();
+        const QSize size = window->size();
+        window->ToggleFullScreen();
+        window->NextImage(); // shown in full screen again
+        QVERIFY(window->FullScreenOn());
+        window->ToggleFullScreen();
+        QCOMPARE(window->pos(), before + QPoint(0, 510 / 15));
+        QCOMPARE(window->size(), size);
+    }
+
     void fullScreenFitsLargeImageToScreenWidth()
     {
         frmViwer *window = frmViwer::instance(); // full screen by default
