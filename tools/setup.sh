@@ -25,5 +25,10 @@ fi
 export CCACHE_BASEDIR="$PWD"
 export CCACHE_NOHASHDIR=1
 
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release
+# With the test tools, the codec tests also run under AddressSanitizer and UBSan.
+cmake_options=()
+if [ "${QMT_WITH_TEST_TOOLS:-0}" = 1 ]; then
+  cmake_options+=(-DQMT_SANITIZE=ON)
+fi
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release "${cmake_options[@]}"
 cmake --build build -j"$(nproc)"

@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets with clang and runs each for a while on its seed corpus.
+#   tests/fuzz/run.sh [SECONDS]   (default 120 a codec)
+# New crashers land in tests/data/codecs/<codec>/ as crash-*; keep them: the tests decode them.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+seconds=${1:-120}
+cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER=clang++-14 -DQMT_FUZZ=ON \
+      -DQMT_BUILD_TESTS=ON >/dev/null
+for codec in psd pcx tga bmp jpeg gif; do
+  cmake --build build-fuzz --target fuzz-$codec -j2 >/dev/null
+  corpus=tests/data/codecs/$codec
+  work=build-fuzz/corpus-$codec
+  mkdir -p "$corpus" "$work"
+  echo "== $codec"
+  build-fuzz/fuzz-$codec -max_total_time="$seconds" -max_len=65536 -rss_limit_mb=2048 \
+      -artifact_prefix="$corpus/" "$work" "$corpus" 2>&1 | grep -E "^#[0-9]+ +DONE|ERROR|SUMMARY" || true
+done
