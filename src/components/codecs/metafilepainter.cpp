@@ -852,8 +852,9 @@ void MetafilePainter::frameRegion(const QRegion &deviceRegion, const GdiBrush &b
     if (!prepare())
         return;
     const QTransform t = logicalToImage();
-    const int w = qBound(1, qRound(std::abs(logicalSize.width() * t.m11())), 1000);
-    const int h = qBound(1, qRound(std::abs(logicalSize.height() * t.m22())), 1000);
+    // Bounded before rounding: a lying size must not overflow the conversion to int.
+    const int w = qRound(qBound(1.0, std::abs(logicalSize.width() * t.m11()), 1000.0));
+    const int h = qRound(qBound(1.0, std::abs(logicalSize.height() * t.m22()), 1000.0));
     const QRegion image = m_deviceToImage.map(deviceRegion);
     const QRegion inner = image.translated(w, 0) & image.translated(-w, 0) &
                           image.translated(0, h) & image.translated(0, -h);
@@ -902,7 +903,7 @@ void MetafilePainter::textOut(QPointF reference, const QString &textIn, quint32 
     if (f.height > 0)
         pixels *= 0.85; // a cell height holds the internal leading as well
     QFont font(f.face.isEmpty() ? QStringLiteral("Sans Serif") : f.face);
-    font.setPixelSize(qBound(1, qRound(pixels), 4000));
+    font.setPixelSize(qRound(qBound(1.0, pixels, 4000.0)));
     font.setWeight(QFont::Weight(qBound(1, f.weight > 0 ? f.weight : 400, 1000)));
     font.setItalic(f.italic);
     font.setUnderline(f.underline);

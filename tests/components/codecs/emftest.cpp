@@ -655,6 +655,20 @@ void EmfTest::hostile_data()
         QTest::newRow("deep save, wild restore") << b.build() << true;
     }
     {
+        // Sizes beyond an int once scaled: found by the fuzzer (undefined conversions).
+        QByteArray font;
+        put32(font, 1);
+        for (qint64 v : {-0x7FFFFFFF, 0, 0, 0, 400})
+            put32(font, quint32(v));
+        font.append(QByteArray(8 + 64, '\0'));
+        EmfBuilder b(QRect(0, 0, 2540, 2540), 4);
+        b.raw(82, font).select(1).rec(84,
+                                      {0, 0, 0, 0, 1, 0, 0, 5, 5, 1, 76, 0, 0, 0, 0, 0, 0, 'H'});
+        b.brush(2, Qt::red).rec(72, {0, 0,  0, 0, 48, 2,  0x7FFFFFFF, 0x7FFFFFFF, 32, 1,
+                                     1, 16, 0, 0, 96, 96, 0,          0,          40, 40});
+        QTest::newRow("font and frame sizes beyond an int") << b.build() << true;
+    }
+    {
         QByteArray many;
         for (int i = 0; i < 400000; ++i) {
             put32(many, 61);
