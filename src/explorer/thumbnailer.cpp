@@ -3,6 +3,7 @@
 #include "components/engine/imageio.h"
 #include "explorer/thumbnailgeometry.h"
 
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QPointer>
 #include <QThread>
@@ -104,6 +105,31 @@ void Thumbnailer::onDone(quint64 generation, int index, const Outcome &outcome)
     if (generation != m_generation || index < m_nextDeliver || index >= m_jobs.size())
         return;
     m_waiting.insert(index, outcome);
+    scheduleDelivery();
+}
+
+void Thumbnailer::scheduleDelivery()
+{
+    // Results that arrive together are handed on in slices from one queued call, so that the
+    // event loop gets its turn between slices (timers, input, paints).
+    if (m_deliveryPosted)
+        return;
+    m_deliveryPosted = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_deliveryPosted = false;
+            deliver();
+        },
+        Qt::QueuedConnection);
+}
+
+void Thumbnailer::deliver()
+{
+    constexpr int kSliceMs = 8;
+    QElapsedTimer slice;
+    slice.start();
+    const quint64 generation = m_generation;
     QPointer<Thumbnailer> guard(this);
     while (m_waiting.contains(m_nextDeliver)) {
         const Outcome next = m_waiting.take(m_nextDeliver);
@@ -112,6 +138,10 @@ void Thumbnailer::onDone(quint64 generation, int index, const Outcome &outcome)
         // A receiver may have started another batch or destroyed us.
         if (!guard || generation != m_generation)
             return;
+        if (slice.elapsed() >= kSliceMs && m_waiting.contains(m_nextDeliver)) {
+            scheduleDelivery();
+            break;
+        }
     }
     feed();
 }

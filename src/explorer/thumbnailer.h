@@ -66,6 +66,8 @@ Q_SIGNALS:
 private:
     void feed();
     void onDone(quint64 generation, int index, const Outcome &outcome);
+    void scheduleDelivery();
+    void deliver();
 
     QThreadPool m_pool;
     std::shared_ptr<const ThumbnailCache> m_cache;
@@ -75,7 +77,8 @@ private:
     qsizetype m_nextSubmit = 0;
     qsizetype m_nextDeliver = 0;
     qsizetype m_window = 8;
-    QHash<qsizetype, Outcome> m_waiting; // finished out of order
+    QHash<qsizetype, Outcome> m_waiting; // finished, not handed on yet
+    bool m_deliveryPosted = false;
 };
 
 } // namespace qmt
