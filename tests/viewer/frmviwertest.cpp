@@ -514,9 +514,10 @@ private Q_SLOTS:
         QFile(broken).open(QIODevice::WriteOnly);
         const QString a = image("a.png", 10, 10), b = image("b.png", 11, 10),
                       c = image("c.png", 12, 10);
-        m_prompts->answerInput(QStringLiteral("40"));
+        // Long enough for each image to be seen by the checks below, short for a test.
+        m_prompts->answerInput(QStringLiteral("150"));
         window->AskSlideDelay();
-        QCOMPARE(window->slideShowDelay(), 40);
+        QCOMPARE(window->slideShowDelay(), 150);
         window->ViewImage({a, QString(), broken, b, c}, 0);
         window->ToggleSlideShow();
         QVERIFY(window->slideShowRunning());
@@ -526,6 +527,8 @@ private Q_SLOTS:
         // The hole and the unreadable file are passed over.
         QTRY_COMPARE_WITH_TIMEOUT(window->windowTitle(), QStringLiteral("b.png- Pictavo 1.7"),
                                   3000);
+        // The position follows the slide show, not the image next and previous start from.
+        QCOMPARE(window->statusPanel(1), QStringLiteral("4/5"));
         QTRY_COMPARE_WITH_TIMEOUT(window->windowTitle(), QStringLiteral("c.png- Pictavo 1.7"),
                                   3000);
         QTRY_COMPARE_WITH_TIMEOUT(window->windowTitle(), QStringLiteral("a.png- Pictavo 1.7"),
