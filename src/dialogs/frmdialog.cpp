@@ -33,7 +33,6 @@ const QRect kOk(1770, 225, 1335, 375);
 const QRect kCancel(4470, 240, 1335, 375);
 const QColor kBottomColor(222, 231, 239);
 
-const char kSkinProperty[] = "skinElement";
 const char kColorProperty[] = "qmtColor";
 
 void setSkin(QWidget *widget, const char *element)
@@ -150,8 +149,8 @@ W *frmDialog::makeElement(QList<W *> &array, int index, const QRect &templateTwi
     if (index > 0 && !array.isEmpty() && array.first()) {
         // A copy of element 0 in everything but index, tab position and visibility.
         W *first = array.first();
+        // The skin marks only the template's controls, not rows added later.
         element->setFont(first->font());
-        element->setProperty(kSkinProperty, first->property(kSkinProperty));
     }
     element->setObjectName(QStringLiteral("%1_%2")
                                .arg(QString::fromLatin1(W::staticMetaObject.className()))

@@ -2,6 +2,7 @@
 
 #include <sodium.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -19,7 +20,9 @@ bool sodiumReady()
     return ready;
 }
 
-// One row's worth of keystream at a time keeps memory flat for large pages.
+// The keystream is one long run over the page, four bytes per pixel; the byte that would fall
+// on alpha is masked off, so each pixel's red, green and blue take three keystream bytes and
+// its alpha none. One row of keystream is made at a time to keep memory flat.
 void xorPage(QImage &page, const QByteArray &key, int pageNumber)
 {
     unsigned char nonce[crypto_stream_xchacha20_NONCEBYTES] = {};
@@ -29,30 +32,23 @@ void xorPage(QImage &page, const QByteArray &key, int pageNumber)
         nonce[16 + i] = static_cast<unsigned char>((pageNumber >> (8 * i)) & 0xff);
 
     const auto *k = reinterpret_cast<const unsigned char *>(key.constData());
-    const int width = page.width();
-    std::vector<unsigned char> stream(size_t(width) * 3);
-    uint64_t counter = 0; // in 64-byte blocks
-    std::vector<unsigned char> block;
-    // The keystream is produced as one long run: bytes consumed are tracked across rows.
-    uint64_t consumed = 0;
+    const size_t rowBytes = size_t(page.width()) * 4;
+    // Room for the part of the first block already used and the rounding up of the last.
+    std::vector<unsigned char> block(rowBytes + 128);
+    std::vector<quint32> stream(size_t(page.width()));
+    uint64_t offset = 0; // bytes of keystream used so far
     for (int y = 0; y < page.height(); ++y) {
-        // Offset into the keystream where this row starts.
-        const uint64_t start = consumed;
-        const uint64_t firstBlock = start / 64;
-        const size_t skip = size_t(start % 64);
-        const size_t need = skip + stream.size();
-        block.assign((need + 63) / 64 * 64, 0);
-        counter = firstBlock;
-        crypto_stream_xchacha20_xor_ic(block.data(), block.data(), block.size(), nonce, counter, k);
-        std::memcpy(stream.data(), block.data() + skip, stream.size());
-        consumed += stream.size();
+        const size_t skip = size_t(offset % 64);
+        const size_t need = (skip + rowBytes + 63) / 64 * 64;
+        std::fill(block.begin(), block.begin() + ptrdiff_t(need), 0);
+        crypto_stream_xchacha20_xor_ic(block.data(), block.data(), need, nonce, offset / 64, k);
+        std::memcpy(stream.data(), block.data() + skip, rowBytes);
+        offset += rowBytes;
 
-        auto *line = reinterpret_cast<QRgb *>(page.scanLine(y));
-        const unsigned char *s = stream.data();
-        for (int x = 0; x < width; ++x, s += 3) {
-            const QRgb p = line[x];
-            line[x] = qRgba(qRed(p) ^ s[0], qGreen(p) ^ s[1], qBlue(p) ^ s[2], qAlpha(p));
-        }
+        auto *line = reinterpret_cast<quint32 *>(page.scanLine(y));
+        const int width = page.width();
+        for (int x = 0; x < width; ++x)
+            line[x] ^= stream[size_t(x)] & 0x00ffffffu; // QRgb is 0xAARRGGBB: alpha stays
     }
 }
 
