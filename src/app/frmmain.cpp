@@ -175,7 +175,7 @@ void frmMain::buildWindow()
     Splitter2->setStretchFactor(0, 0);
     Splitter2->setStretchFactor(1, 1);
     Splitter2->setStretchFactor(2, 0);
-    Splitter2->setSizes({240, 560, 300});
+    Splitter2->setSizes({230, 530, 340});
 
     container->installEventFilter(this);
 
