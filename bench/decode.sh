@@ -62,7 +62,7 @@ timed() {
 ours() { # FILE [--size W]
   local f=$1; shift
   for _ in $(seq "$runs"); do
-    "$tool" decode "$f" "$work/out.png" "$@" --time | sed -n 's/^decode_ms=\([0-9.]*\).*/\1/p'
+    "$tool" decode "$f" - "$@" --time 2>/dev/null | sed -n 's/^decode_ms=\([0-9.]*\).*/\1/p'
   done | median
 }
 theirs() { # startup-ms COMMAND...
@@ -84,9 +84,9 @@ for f in "${jpegs[@]}"; do
   line "jpeg full" "$f" "$o" "$t"
 done
 for f in "${jpegs[@]}"; do
-  # The size that libjpeg's 1/8 scale gives, asked as the target box.
-  w=$(djpeg -scale 1/8 "$f" | head -c 64 | sed -n 2p | awk '{print $1}')
-  h=$(djpeg -scale 1/8 "$f" | head -c 64 | sed -n 2p | awk '{print $2}')
+  # The size that libjpeg's 1/8 scale gives (rounded up), asked as the target box.
+  read -r w h < <(/usr/bin/identify -format '%w %h\n' "$f" | head -1)
+  w=$(( (w + 7) / 8 )); h=$(( (h + 7) / 8 ))
   size=$(( w > h ? w : h ))
   o=$(ours "$f" --size "$size"); t=$(theirs "$djpeg_start" djpeg -scale 1/8 -outfile /dev/null "$f")
   line "jpeg 1/8" "$f" "$o" "$t"

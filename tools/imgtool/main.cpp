@@ -5,7 +5,7 @@
 //   qmt-imgtool decode FILE OUT.png [--page N] [--size W] [--time]
 //       page N (from 0) as an 8-bit RGBA PNG; --size decodes at a reduced size covering W x W
 //       where the format allows it; --time prints "decode_ms=T cpu_ms=C" (reading and decoding only,
-//       wall and processor time).
+//       wall and processor time). OUT "-" writes nothing (for timing).
 //   qmt-imgtool convert FILE OUT CODE
 //       the first page saved with a save format code (1 JPEG ... 10 WBMP).
 //
@@ -102,6 +102,8 @@ int decode(const QStringList &args)
                                   .arg(decoded->pages.size()));
     if (timed)
         std::printf("decode_ms=%.2f cpu_ms=%.2f\n", double(nanoseconds) / 1e6, cpuMs);
+    if (out == QLatin1String("-"))
+        return 0; // timing only: the picture is not written
     const QImage rgba = decoded->pages.at(page).convertToFormat(QImage::Format_RGBA8888);
     if (!rgba.save(out, "png"))
         return failWith(out, QStringLiteral("The PNG file cannot be written."));
