@@ -8,8 +8,11 @@
 #include "components/engine/imageview.h"
 #include "components/splash.h"
 #include "components/twips.h"
+#include "dialogs/frmabout.h"
+#include "dialogs/frmfile.h"
 #include "explorer/imageexplore.h"
 #include "shell/modmain.h"
+#include "shell/sysinfo.h"
 #include "shell/wallpaper.h"
 #include "viewer/frmviwer.h"
 
@@ -231,6 +234,8 @@ bool frmMain::Load(const QString &commandLine)
         return false;
     default:
         runCheckAssociations();
+        // The about box's system-information button: recorded once, on the first start.
+        RecordSystemInfoTool();
         break;
     }
 
@@ -327,6 +332,9 @@ void frmMain::shutdown()
     m_shuttingDown = true;
     if (frmViwer::isLoaded())
         frmViwer::unload();
+    if (frmFile::isLoaded())
+        frmFile::unload();
+    frmAbout::unload();
     // The copy/move dialog and any other window of the program.
     const QWidgetList windows = QApplication::topLevelWidgets();
     for (QWidget *window : windows) {

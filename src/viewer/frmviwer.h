@@ -20,6 +20,7 @@ namespace qmt {
 
 class ImageDocument;
 class ImagePrefetcher;
+class frmDialog;
 class ImageView;
 
 // The viewer window. It exists once, is created on first use through instance() and unloaded
@@ -48,9 +49,11 @@ public:
     bool LoadImage();
     // Saves the shown image in the format of the chosen file type.
     void SaveAs();
-    // Ask for a key and encrypt or decrypt the shown image (filled by the encryption work).
+    // Ask for a key and encrypt or decrypt the shown image in place.
     void Encrypt();
     void Decrypt();
+    // The key prompt while Encrypt or Decrypt shows it (its ControlChanged can be followed).
+    frmDialog *frmDlg = nullptr;
     // Reads "AntiAlias", "Slide Show Delay" and "FullScreen" (run once at creation).
     void LoadSettings();
 

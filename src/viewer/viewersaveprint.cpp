@@ -75,6 +75,15 @@ void frmViwer::SaveAs()
                       QString());
         return;
     }
+    // Lossy formats change the scrambled pixels: the picture could never be decrypted again.
+    if (m_document->isEncrypted() && (formatCode == FormatJpeg || formatCode == FormatWbmp) &&
+        prompts().message(
+            QStringLiteral("This picture is encrypted. Saved as %1 it could not be decrypted "
+                           "afterwards; save it as PNG, BMP, TIF, TGA, PCX or PSD to keep it "
+                           "decryptable.\n\nSave it as %1 anyway?")
+                .arg(formatCode == FormatJpeg ? QStringLiteral("JPG") : QStringLiteral("WBMP")),
+            PromptIcon::Exclamation, PromptButtons::OkCancel) != PromptAnswer::Ok)
+        return;
     // Written beside the target and put in its place only when complete: a failed save leaves
     // any existing file as it was.
     QSaveFile file(path);
