@@ -77,9 +77,9 @@ void frmViwer::DoFileOperation(int opType)
         return;
     }
 
-    // A copy, a declined confirmation, a failure or a skipped replace leave the file in place:
-    // nothing changes in the viewer.
-    if (fileStillThere(sPath))
+    // A copy never changes the list, even when its source had already gone. A declined
+    // confirmation, a failure or a skipped replace leave the file in place: nothing changes.
+    if (opType == 1 || fileStillThere(sPath))
         return;
 
     if (opType == 5) {

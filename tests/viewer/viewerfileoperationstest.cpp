@@ -241,6 +241,24 @@ private Q_SLOTS:
         }
     }
 
+    void copyOfAVanishedFile()
+    {
+        // The file went away behind the viewer's back: the copy fails with a message and the
+        // list still names it.
+        frmViwer *window = open(m_files, 1, false);
+        QSignalSpy changed(window, &frmViwer::filesChanged);
+        QVERIFY(QFile::remove(m_files.at(1)));
+        QString title, shownSource;
+        answerFileForm(m_dest, &title, &shownSource);
+        trigger(window, "mnuCopyTo");
+        QCOMPARE(title, QString("Copy To"));
+        QCOMPARE(m_prompts->asked(ScriptedPrompts::Kind::Message).size(), 1);
+        QVERIFY(!QFileInfo::exists(m_dest + "/b.png"));
+        QCOMPARE(window->PathList(), m_files);
+        QCOMPARE(window->CurrentIndex(), 1);
+        QCOMPARE(changed.size(), 0);
+    }
+
     void remove_data()
     {
         QTest::addColumn<int>("count");
