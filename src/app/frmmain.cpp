@@ -234,7 +234,7 @@ bool frmMain::Load(const QString &commandLine)
         return false;
     default:
         runCheckAssociations();
-        // The about box's system-information button: recorded once, on the first start.
+        // The about box's system-information program: recorded on the first start that finds one.
         RecordSystemInfoTool();
         break;
     }
