@@ -1,8 +1,10 @@
 #include "components/engine/imagedocument.h"
 
 #include <QClipboard>
+#include <QColorSpace>
 #include <QGuiApplication>
 #include <QImageWriter>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -19,6 +21,16 @@ QImage gradient(int width, int height)
         for (int x = 0; x < width; ++x)
             image.setPixel(x, y, qRgb(x * 255 / qMax(1, width - 1), y * 255 / qMax(1, height - 1), 128));
     return image;
+}
+
+// Pixel equality; a colour space tag that a reader attaches does not count.
+bool samePixels(const QImage &a, const QImage &b)
+{
+    QImage x = a.convertToFormat(QImage::Format_RGB32);
+    QImage y = b.convertToFormat(QImage::Format_RGB32);
+    x.setColorSpace(QColorSpace());
+    y.setColorSpace(QColorSpace());
+    return x == y;
 }
 
 } // namespace
@@ -49,21 +61,27 @@ private Q_SLOTS:
 
     void loadsEveryPageOfAMultiPageFile()
     {
+        // Three pages of different sizes, put together by an independent program.
+        QStringList parts;
+        const QList<QSize> sizes{{10, 10}, {20, 12}, {8, 30}};
+        for (int i = 0; i < sizes.size(); ++i) {
+            parts << m_dir.filePath(QStringLiteral("part%1.png").arg(i));
+            QVERIFY(gradient(sizes[i].width(), sizes[i].height()).save(parts.last()));
+        }
         const QString path = m_dir.filePath("pages.tif");
-        // Qt writes one page per file; build three pages through the engine's own writer.
-        QList<QImage> pages{gradient(10, 10), gradient(20, 12), gradient(8, 30)};
-        const Status written = writeImageFile(pages, path, FormatTiff);
-        if (!written)
-            QSKIP(qPrintable("multi-page TIFF writing unavailable: " + written.error()));
+        if (!QFile::exists("/usr/bin/convert"))
+            QSKIP("ImageMagick is not installed");
+        QCOMPARE(QProcess::execute("/usr/bin/convert", parts + QStringList{path}), 0);
         ImageDocument doc;
         QVERIFY(doc.LoadImageFile(path));
-        if (doc.PageCount() == 1)
-            QSKIP("the TIFF writer keeps only the first page");
         QCOMPARE(doc.PageCount(), 3);
+        QCOMPARE(doc.ImageWidthPx(), 10);
         QCOMPARE(doc.GetPage(1).size(), QSize(20, 12));
         QVERIFY(doc.SelectPage(2));
+        QCOMPARE(doc.currentPage(), 2);
         QCOMPARE(doc.ImageWidthPx(), 8);
         QVERIFY(!doc.SelectPage(3));
+        QCOMPARE(doc.currentPage(), 2);
         QVERIFY(doc.GetPage(5).isNull());
     }
 
@@ -157,7 +175,7 @@ private Q_SLOTS:
         // A clockwise quarter turn puts the old bottom-left corner at the top-left.
         QCOMPARE(doc.image().pixel(0, 0), source.pixel(0, 3));
         QVERIFY(doc.RotateImage(-90.0));
-        QCOMPARE(doc.image().convertToFormat(QImage::Format_RGB32), source);
+        QVERIFY(samePixels(doc.image(), source));
         QVERIFY(!doc.RotateImage(45.0));
     }
 
@@ -183,7 +201,7 @@ private Q_SLOTS:
         ImageDocument back;
         QVERIFY(back.LoadImageFile(path));
         QCOMPARE(back.ImageFormatCode(), code);
-        QCOMPARE(back.image().convertToFormat(QImage::Format_RGB32), source);
+        QVERIFY(samePixels(back.image(), source));
     }
 
     void jpegSaveIsCloseToTheSource()
