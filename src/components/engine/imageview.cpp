@@ -128,7 +128,11 @@ void ImageView::setScrollBarsShown(bool shown)
     setVerticalScrollBarPolicy(policy);
 }
 
-void ImageView::setDropEnabled(bool enabled) { setAcceptDrops(enabled); }
+void ImageView::setDropEnabled(bool enabled)
+{
+    setAcceptDrops(enabled);
+    viewport()->setAcceptDrops(enabled);
+}
 
 double ImageView::fitZoom(bool allowEnlarge) const
 {
