@@ -1,5 +1,7 @@
 #include "explorer/explorermodel.h"
 
+#include <QPainter>
+
 namespace qmt {
 
 ExplorerModel::ExplorerModel(QObject *parent) : QAbstractListModel(parent) {}
@@ -18,6 +20,8 @@ QVariant ExplorerModel::data(const QModelIndex &index, int role) const
     case Qt::DisplayRole:
         return item.text;
     case Qt::DecorationRole:
+        return cellPicture(item.iconKey);
+    case PictureRole:
         return m_pictures.value(item.iconKey);
     case Qt::ToolTipRole:
         return item.toolTip.isEmpty() ? QVariant() : QVariant(item.toolTip);
@@ -28,6 +32,33 @@ QVariant ExplorerModel::data(const QModelIndex &index, int role) const
     default:
         return {};
     }
+}
+
+QPixmap ExplorerModel::cellPicture(const QString &key) const
+{
+    constexpr int kCell = 140;
+    const auto cached = m_cells.constFind(key);
+    if (cached != m_cells.cend())
+        return *cached;
+    const QIcon icon = m_pictures.value(key);
+    const QList<QSize> sizes = icon.availableSizes();
+    if (sizes.isEmpty())
+        return {};
+    const QPixmap source = icon.pixmap(sizes.first());
+    // Portrait thumbnails are taller than the cell and the folder picture wider: each is
+    // scaled down to fit and centred, so all items line up and no picture covers a caption.
+    QPixmap cell(kCell, kCell);
+    cell.fill(Qt::transparent);
+    const QSize fitted = source.size().boundedTo(QSize(kCell, kCell)) == source.size()
+                             ? source.size()
+                             : source.size().scaled(kCell, kCell, Qt::KeepAspectRatio);
+    QPainter painter(&cell);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.drawPixmap(QRect(QPoint((kCell - fitted.width()) / 2, (kCell - fitted.height()) / 2), fitted),
+                       source);
+    painter.end();
+    m_cells.insert(key, cell);
+    return cell;
 }
 
 void ExplorerModel::resetPlaceholders(int count)

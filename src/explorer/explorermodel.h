@@ -4,6 +4,7 @@
 #include <QHash>
 #include <QIcon>
 #include <QList>
+#include <QPixmap>
 
 namespace qmt {
 
@@ -16,7 +17,9 @@ class ExplorerModel : public QAbstractListModel
     Q_OBJECT
 
 public:
-    enum Role { TagRole = Qt::UserRole + 1, IconKeyRole };
+    // PictureRole gives the item's picture as the image list holds it; the decoration is that
+    // picture fitted into the list's 140 x 140 cell, so every caption sits under its cell.
+    enum Role { TagRole = Qt::UserRole + 1, IconKeyRole, PictureRole };
 
     struct Item {
         QString tag;
@@ -38,14 +41,26 @@ public:
     void removeItem(int row);
 
     // The image list.
-    void clearPictures() { m_pictures.clear(); }
-    void setPicture(const QString &key, const QIcon &icon) { m_pictures.insert(key, icon); }
+    void clearPictures()
+    {
+        m_pictures.clear();
+        m_cells.clear();
+    }
+    void setPicture(const QString &key, const QIcon &icon)
+    {
+        m_pictures.insert(key, icon);
+        m_cells.remove(key);
+    }
     bool hasPicture(const QString &key) const { return m_pictures.contains(key); }
     int pictureCount() const { return int(m_pictures.size()); }
 
 private:
     QList<Item> m_items;
+    QPixmap cellPicture(const QString &key) const;
+
     QHash<QString, QIcon> m_pictures;
+    // The pictures as drawn in the list, made on first use.
+    mutable QHash<QString, QPixmap> m_cells;
 };
 
 } // namespace qmt

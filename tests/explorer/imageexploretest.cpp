@@ -68,7 +68,7 @@ QStringList strings(const QSignalSpy &spy, int argument = 0)
 QSize pictureSize(const ImageExplore &explorer, int row)
 {
     const QIcon icon =
-        explorer.model()->data(explorer.model()->index(row), Qt::DecorationRole).value<QIcon>();
+        explorer.model()->data(explorer.model()->index(row), ExplorerModel::PictureRole).value<QIcon>();
     const QList<QSize> sizes = icon.availableSizes();
     return sizes.isEmpty() ? QSize() : sizes.first();
 }
@@ -76,7 +76,7 @@ QSize pictureSize(const ImageExplore &explorer, int row)
 QImage picture(const ImageExplore &explorer, int row)
 {
     const QIcon icon =
-        explorer.model()->data(explorer.model()->index(row), Qt::DecorationRole).value<QIcon>();
+        explorer.model()->data(explorer.model()->index(row), ExplorerModel::PictureRole).value<QIcon>();
     return icon.pixmap(icon.availableSizes().value(0)).toImage();
 }
 
@@ -281,6 +281,13 @@ private Q_SLOTS:
         QCOMPARE(pictureSize(f.explorer, 1), QSize(140, 140));
         QCOMPARE(pictureSize(f.explorer, 2), QSize(140, 93));
         QCOMPARE(pictureSize(f.explorer, 3), QSize(140, 210));
+        // In the list every picture, the tall one too, is drawn inside the same 140 x 140 cell.
+        for (int row = 0; row < 4; ++row) {
+            const QPixmap cell = f.explorer.model()
+                                     ->data(f.explorer.model()->index(row), Qt::DecorationRole)
+                                     .value<QPixmap>();
+            QCOMPARE(cell.size(), QSize(140, 140));
+        }
         const QImage wide = picture(f.explorer, 0);
         QCOMPARE(wide.pixelColor(70, 55), QColor(Qt::white));
         QCOMPARE(wide.pixelColor(70, 60), QColor(Qt::red));
