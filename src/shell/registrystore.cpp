@@ -132,22 +132,17 @@ bool RegistryStore::keyExists(RegistryRoot root, const QString &keyPath) const
 std::optional<QStringList> RegistryStore::subKeys(RegistryRoot root, const QString &keyPath,
                                                   RegistryError *error) const
 {
-    const auto path = splitPath(keyPath);
-    RegistryError e = RegistryError::None;
-    std::optional<QStringList> names;
-    if (registryRootName(root).isEmpty())
-        e = RegistryError::InvalidRoot;
-    else if (!path)
-        e = RegistryError::InvalidName;
-    else if (!(names = load(root).subKeys(*path)))
-        e = RegistryError::NotFound;
-    if (error)
-        *error = e;
-    return names;
+    return listNames(root, keyPath, &RegistryHive::subKeys, error);
 }
 
 std::optional<QStringList> RegistryStore::valueNames(RegistryRoot root, const QString &keyPath,
                                                      RegistryError *error) const
+{
+    return listNames(root, keyPath, &RegistryHive::valueNames, error);
+}
+
+std::optional<QStringList> RegistryStore::listNames(RegistryRoot root, const QString &keyPath,
+                                                    NameLister lister, RegistryError *error) const
 {
     const auto path = splitPath(keyPath);
     RegistryError e = RegistryError::None;
@@ -156,7 +151,7 @@ std::optional<QStringList> RegistryStore::valueNames(RegistryRoot root, const QS
         e = RegistryError::InvalidRoot;
     else if (!path)
         e = RegistryError::InvalidName;
-    else if (!(names = load(root).valueNames(*path)))
+    else if (!(names = (load(root).*lister)(*path)))
         e = RegistryError::NotFound;
     if (error)
         *error = e;

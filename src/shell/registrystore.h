@@ -63,6 +63,11 @@ public:
     RegistryHive load(RegistryRoot root) const;
 
 private:
+    // The names of a key's sub-keys or values, with the reason when there are none.
+    using NameLister = std::optional<QStringList> (RegistryHive::*)(const QStringList &) const;
+    std::optional<QStringList> listNames(RegistryRoot root, const QString &keyPath,
+                                         NameLister lister, RegistryError *error) const;
+
     friend class RegistryBatch;
 
     RegistryError modify(RegistryRoot root,
