@@ -40,7 +40,8 @@ namespace {
 
 // The extensions the browser lists. ".jpeg" and ".tiff" are associated with the program and
 // offered by its Open dialog, so they are listed too.
-constexpr auto kBrowserExtensions = "JPG JPEG GIF BMP PNG PSD TIF TIFF PCX TGA WBMP PCD WMF EMF ICO DIB";
+constexpr auto kBrowserExtensions =
+    "JPG JPEG GIF BMP PNG PSD TIF TIFF PCX TGA WBMP PCD WMF EMF ICO DIB";
 // Types the platform's picture loader decodes for the preview.
 constexpr auto kPictureTypes = "ico cur dib";
 
@@ -250,6 +251,13 @@ bool frmMain::Load(const QString &commandLine)
     return true;
 }
 
+void frmMain::PreloadCommandLinePicture(const QString &commandLine)
+{
+    const StartupDecision decision = decideStartup(commandLine);
+    if (decision.action == StartupDecision::OpenViewer)
+        frmViwer::PreloadImage(decision.path);
+}
+
 void frmMain::openViewerOnCommandLine(const QString &file)
 {
     hide();
@@ -323,7 +331,10 @@ void frmMain::closeEvent(QCloseEvent *event)
     shutdown();
 }
 
-void frmMain::EndMe() { shutdown(); }
+void frmMain::EndMe()
+{
+    shutdown();
+}
 
 void frmMain::shutdown()
 {
@@ -383,7 +394,10 @@ void frmMain::onTreeEvent9()
     TreeUsed = true;
 }
 
-void frmMain::onTreeEvent12() { listTreeFolder(); }
+void frmMain::onTreeEvent12()
+{
+    listTreeFolder();
+}
 
 void frmMain::onTreeEvent20()
 {

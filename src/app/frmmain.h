@@ -36,6 +36,9 @@ public:
     // command line. Returns false when the program is to end without a window (the switches;
     // EndMe has then been called).
     bool Load(const QString &commandLine);
+    // When the command line names a file the viewer will open, starts decoding it at once, so
+    // the picture is ready when the windows are.
+    static void PreloadCommandLinePicture(const QString &commandLine);
 
     // Called by the viewer.
     void RefreshImages(const QString &sPath, const QString &pathTO);

@@ -28,8 +28,10 @@ int main(int argc, char *argv[])
         std::_Exit(0);
     });
 
+    const QString commandLine = qmt::commandLineFrom(app.arguments());
+    qmt::frmMain::PreloadCommandLinePicture(commandLine);
     qmt::frmMain window;
-    if (!window.Load(qmt::commandLineFrom(app.arguments())))
+    if (!window.Load(commandLine))
         return 0;
     return app.exec();
 }

@@ -40,6 +40,13 @@ QString boolSetting(bool value)
     return value ? QStringLiteral("-1") : QStringLiteral("0");
 }
 
+// Decodes started before the window exists: they are handed to the window when it is made.
+std::unique_ptr<ImagePrefetcher> &earlyPrefetcher()
+{
+    static std::unique_ptr<ImagePrefetcher> prefetcher;
+    return prefetcher;
+}
+
 } // namespace
 
 frmViwer *frmViwer::instance()
@@ -86,7 +93,8 @@ frmViwer::frmViwer(QWidget *parent) : QMainWindow(parent)
     m_view->installEventFilter(this);
     m_view->viewport()->installEventFilter(this);
 
-    m_prefetcher = new ImagePrefetcher(this);
+    m_prefetcher = earlyPrefetcher() ? earlyPrefetcher().release() : new ImagePrefetcher;
+    m_prefetcher->setParent(this);
 
     buildToolbar();
     buildMenus();
@@ -444,7 +452,8 @@ Status frmViwer::LoadPictureFile(const QString &path)
             status = m_document->LoadFromPicture(decoded->pages.first());
         else
             status = Status::fail(decoded.error());
-    } else if (std::optional<DecodedImage> ready = m_prefetcher->take(path)) {
+    } else if (m_prefetcher->finishPending(path);
+               std::optional<DecodedImage> ready = m_prefetcher->take(path)) {
         m_document->adoptDecoded(std::move(*ready), path);
     } else {
         Result<DecodedImage> decoded = readImageFile(path);
@@ -524,6 +533,15 @@ void frmViwer::prefetchAround(int index)
     if (index - 1 >= 0)
         keep.append(m_PathList.at(index - 1).isEmpty() ? m_PathList.value(index - 2)
                                                        : m_PathList.at(index - 1));
+    m_prefetcher->setDisplayTarget(displayTarget());
+    // Picture-path files are read by the window itself.
+    keep.removeIf(
+        [](const QString &path) { return path.isEmpty() || viewer::takesPicturePath(path); });
+    m_prefetcher->keep(keep);
+}
+
+DisplayTarget frmViwer::displayTarget() const
+{
     DisplayTarget target;
     const QSize window = displayWindowSize();
     target.windowWidthTwips = twips::fromPixelsX(window.width());
@@ -533,11 +551,43 @@ void frmViwer::prefetchAround(int index)
     target.tx = twips::perPixelX();
     target.ty = twips::perPixelY();
     target.smooth = m_view->AntiAliasOn();
-    m_prefetcher->setDisplayTarget(target);
-    // Picture-path files are read by the window itself.
-    keep.removeIf(
-        [](const QString &path) { return path.isEmpty() || viewer::takesPicturePath(path); });
-    m_prefetcher->keep(keep);
+    return target;
+}
+
+void frmViwer::PreloadImage(const QString &path)
+{
+    if (path.isEmpty() || viewer::takesPicturePath(path))
+        return;
+    ImagePrefetcher *prefetcher = theInstance() ? theInstance()->m_prefetcher : nullptr;
+    if (!prefetcher) {
+        if (!earlyPrefetcher())
+            earlyPrefetcher() = std::make_unique<ImagePrefetcher>();
+        prefetcher = earlyPrefetcher().get();
+    }
+    prefetcher->setDisplayTarget(startDisplayTarget());
+    prefetcher->keep({path});
+}
+
+DisplayTarget frmViwer::startDisplayTarget()
+{
+    // Only a full-screen window knows its image area before the picture is in it: the screen.
+    // Otherwise the window is sized to the picture, which is scaled when first drawn.
+    QScreen *screen = QGuiApplication::primaryScreen();
+    if (theInstance())
+        return theInstance()->m_FullScreenOn ? theInstance()->displayTarget() : DisplayTarget();
+    if (!screen ||
+        !viewer::settingToBool(viewer::readSetting("FullScreen", QStringLiteral("1")), true))
+        return {};
+    DisplayTarget target;
+    const QSize window = screen->geometry().size();
+    target.windowWidthTwips = twips::fromPixelsX(window.width());
+    target.windowHeightTwips = twips::fromPixelsY(window.height());
+    target.viewport = window;
+    target.tx = twips::perPixelX();
+    target.ty = twips::perPixelY();
+    target.smooth =
+        viewer::settingToBool(viewer::readSetting("AntiAlias", QStringLiteral("1")), true);
+    return target;
 }
 
 void frmViwer::SizeWindowToImage()

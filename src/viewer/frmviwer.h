@@ -20,6 +20,7 @@ namespace qmt {
 
 class ImageDocument;
 class ImagePrefetcher;
+struct DisplayTarget;
 class frmDialog;
 class ImageView;
 
@@ -38,6 +39,10 @@ public:
 
     // Shows list[index] (the index wraps into the list) and makes the window visible.
     void ViewImage(const QStringList &list, int index);
+    // Starts decoding `path` in the background, before the window is asked to show it: a
+    // picture named on the command line decodes while the program builds its windows.
+    // Works with or without the window made yet.
+    static void PreloadImage(const QString &path);
 
     // True when the viewer was opened from the command line: closing it ends the program.
     bool bCommand = false;
@@ -144,6 +149,8 @@ private:
     void onMouseDown(Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y);
     void saveFullScreenSetting();
     QSize displayWindowSize() const;
+    DisplayTarget displayTarget() const;
+    static DisplayTarget startDisplayTarget();
     int windowWidthTwips() const;
     int windowHeightTwips() const;
     int toolbarHeightTwips() const;

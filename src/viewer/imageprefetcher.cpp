@@ -86,45 +86,81 @@ void ImagePrefetcher::waitForIdle()
     m_pool.waitForDone();
 }
 
+void ImagePrefetcher::finishPending(const QString &path)
+{
+    const std::shared_ptr<Job> job = m_pending.value(path);
+    if (!job)
+        return;
+    {
+        std::unique_lock lock(job->mutex);
+        if (job->state == Job::State::Queued) {
+            job->state = Job::State::CalledOff;
+            m_pending.remove(path);
+            return;
+        }
+        job->done.wait(lock, [&job] { return job->state == Job::State::Done; });
+    }
+    finished(job);
+}
+
 void ImagePrefetcher::start(const QString &path)
 {
-    m_pending.insert(path);
+    auto job = std::make_shared<Job>();
+    job->path = path;
+    job->target = m_target;
+    m_pending.insert(path, job);
     // The destructor waits for the pool, so the worker may use `this`; a result queued to a
     // destroyed prefetcher is discarded by Qt with it.
-    const DisplayTarget target = m_target;
-    m_pool.start([this, path, target] {
-        const Stamp stamp = stampOf(path);
-        Result<DecodedImage> result = readImageFile(path);
-        // Worker threads make QImage only; the window turns it into pixels on screen.
-        QImage display;
-        if (result && !result->pages.isEmpty()) {
-            const QImage &page = result->pages.first();
-            const QSize size = target.displaySizeFor(page.size());
-            if (size.isValid() && size != page.size())
-                display =
-                    page.scaled(size, Qt::IgnoreAspectRatio,
-                                target.smooth ? Qt::SmoothTransformation : Qt::FastTransformation);
+    m_pool.start([this, job] {
+        {
+            std::lock_guard lock(job->mutex);
+            if (job->state == Job::State::CalledOff)
+                return;
+            job->state = Job::State::Running;
         }
+        run(*job);
         QMetaObject::invokeMethod(
-            this,
-            [this, path, stamp, result = std::move(result), display, smooth = target.smooth] {
-                finished(path, stamp, result, display, smooth);
-            },
-            Qt::QueuedConnection);
+            this, [this, job] { finished(job); }, Qt::QueuedConnection);
     });
 }
 
-void ImagePrefetcher::finished(const QString &path, const Stamp &stamp,
-                               const Result<DecodedImage> &result, const QImage &display,
-                               bool smooth)
+void ImagePrefetcher::run(Job &job)
 {
-    m_pending.remove(path);
+    const Stamp stamp = stampOf(job.path);
+    Result<DecodedImage> result = readImageFile(job.path);
+    // Worker threads make QImage only; the window turns it into pixels on screen.
+    QImage display;
+    if (result && !result->pages.isEmpty()) {
+        const QImage &page = result->pages.first();
+        const QSize size = job.target.displaySizeFor(page.size());
+        if (size.isValid() && size != page.size())
+            display =
+                page.scaled(size, Qt::IgnoreAspectRatio,
+                            job.target.smooth ? Qt::SmoothTransformation : Qt::FastTransformation);
+    }
+    {
+        std::lock_guard lock(job.mutex);
+        job.stamp = stamp;
+        job.result = std::move(result);
+        job.display = std::move(display);
+        job.state = Job::State::Done;
+    }
+    job.done.notify_all();
+}
+
+void ImagePrefetcher::finished(const std::shared_ptr<Job> &job)
+{
+    // A job the window already waited for arrives here a second time, from the worker's queued
+    // call, and is ignored then.
+    if (m_pending.value(job->path) != job)
+        return;
+    m_pending.remove(job->path);
     // Unreadable files are left to the window, which says why when it shows them; a decode
     // whose path is no longer kept is stale and dropped.
-    if (!result.ok() || !m_kept.contains(path))
+    if (!job->result || !job->result->ok() || !m_kept.contains(job->path))
         return;
-    m_ready.insert(path, Entry{*result, stamp, display, smooth});
-    Q_EMIT decoded(path);
+    m_ready.insert(job->path, Entry{**job->result, job->stamp, job->display, job->target.smooth});
+    Q_EMIT decoded(job->path);
 }
 
 } // namespace qmt

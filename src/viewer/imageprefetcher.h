@@ -9,6 +9,9 @@
 #include <QStringList>
 #include <QThreadPool>
 
+#include <condition_variable>
+#include <memory>
+#include <mutex>
 #include <optional>
 
 namespace qmt {
@@ -54,6 +57,10 @@ public:
     void store(const QString &path, const DecodedImage &image);
     // The decoded image of `path`, if ready and the file has not changed since.
     std::optional<DecodedImage> take(const QString &path) const;
+    // When `path` is being decoded, waits for that decode and keeps its result, so the window
+    // never decodes the same file a second time beside it; a decode not started yet is called
+    // off instead, as the window is quicker doing it at once.
+    void finishPending(const QString &path);
     // The first page of a ready image already scaled for display (null when none was made).
     QImage displayCopy(const QString &path, bool *smooth) const;
     bool isPending(const QString &path) const { return m_pending.contains(path); }
@@ -76,14 +83,26 @@ private:
         QImage display;
         bool displaySmooth = false;
     };
+    // One decode, shared by the worker doing it and the window, which may wait for it.
+    struct Job {
+        enum class State { Queued, Running, Done, CalledOff };
+        QString path;
+        DisplayTarget target;
+        std::mutex mutex;
+        std::condition_variable done;
+        State state = State::Queued;
+        Stamp stamp;
+        std::optional<Result<DecodedImage>> result;
+        QImage display;
+    };
     static Stamp stampOf(const QString &path);
     void start(const QString &path);
-    void finished(const QString &path, const Stamp &stamp, const Result<DecodedImage> &result,
-                  const QImage &display, bool smooth);
+    static void run(Job &job);
+    void finished(const std::shared_ptr<Job> &job);
 
     QThreadPool m_pool;
     QHash<QString, Entry> m_ready;
-    QSet<QString> m_pending;
+    QHash<QString, std::shared_ptr<Job>> m_pending;
     QSet<QString> m_kept;
     DisplayTarget m_target;
 };

@@ -16,6 +16,7 @@
 #include <QMenuBar>
 #include <QPrinter>
 #include <QProcess>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTest>
 #include <QToolBar>
@@ -654,6 +655,87 @@ private Q_SLOTS:
         QVERIFY(!window->prefetcher()->take(list.at(5)).has_value());
         window->NextImage();
         QCOMPARE(window->ImgX()->document()->ImageWidthPx(), 77);
+    }
+
+    void waitingForARunningDecodeKeepsItsResultOnce()
+    {
+        ImagePrefetcher prefetcher;
+        QSignalSpy decoded(&prefetcher, &ImagePrefetcher::decoded);
+        const QString a = image("a.png", 64, 48);
+        prefetcher.keep({a});
+        QVERIFY(prefetcher.isPending(a));
+        prefetcher.waitForIdle();
+        // The worker's own report is still queued: the wait takes the result at once.
+        prefetcher.finishPending(a);
+        QVERIFY(!prefetcher.isPending(a));
+        QVERIFY(prefetcher.take(a).has_value());
+        QCOMPARE(prefetcher.take(a)->pages.first().size(), QSize(64, 48));
+        QCoreApplication::processEvents();
+        QCOMPARE(decoded.count(), 1);
+        QVERIFY(prefetcher.take(a).has_value());
+
+        // Waiting on a path nobody decodes does nothing; a decode waited for while queued or
+        // running never leaves the path pending or held twice.
+        prefetcher.finishPending(m_sandbox->file("none.png"));
+        QStringList paths;
+        for (int i = 0; i < 4; ++i)
+            paths.append(image(QStringLiteral("q%1.png").arg(i), 900, 700));
+        prefetcher.keep(paths);
+        prefetcher.finishPending(paths.last());
+        QVERIFY(!prefetcher.isPending(paths.last()));
+        prefetcher.waitForIdle();
+        QCoreApplication::processEvents();
+        QVERIFY(prefetcher.heldCount() <= 4);
+        for (const QString &path : std::as_const(paths))
+            QVERIFY(!prefetcher.isPending(path));
+    }
+
+    void aPreloadBeforeTheWindowExistsIsShownWithoutDecodingAgain()
+    {
+        frmViwer::unload();
+        const QString path = image("start.png", 3000, 2000);
+        frmViwer::PreloadImage(path);
+        QVERIFY(!frmViwer::isLoaded());
+        frmViwer *window = frmViwer::instance();
+        QVERIFY(window->prefetcher()->isPending(path) || window->prefetcher()->take(path));
+        window->prefetcher()->waitForIdle();
+        QCoreApplication::processEvents();
+        QVERIFY(window->prefetcher()->take(path).has_value());
+        // Full screen by default: the copy for display is made for the screen.
+        bool smooth = false;
+        const QImage display = window->prefetcher()->displayCopy(path, &smooth);
+        QVERIFY(!display.isNull());
+        QVERIFY(smooth);
+        const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
+        QVERIFY(display.width() <= screen.width() && display.height() <= screen.height());
+        window->ViewImage({path}, 0);
+        QCOMPARE(window->ImgX()->document()->ImageWidthPx(), 3000);
+        QCOMPARE(window->ImgX()->document()->ImageHeightPx(), 2000);
+    }
+
+    void aPreloadIsDroppedForFilesTheWindowReadsItselfAndStaleFiles()
+    {
+        frmViwer::unload();
+        const QString icon = image("p.ico", 16, 16);
+        frmViwer::PreloadImage(icon);
+        frmViwer::PreloadImage(QString());
+        frmViwer *window = frmViwer::instance();
+        QVERIFY(!window->prefetcher()->isPending(icon));
+        QCOMPARE(window->prefetcher()->heldCount(), 0);
+
+        // A file changed after its preload is read again when shown.
+        const QString path = image("changes.png", 30, 20);
+        frmViwer::PreloadImage(path);
+        window->prefetcher()->waitForIdle();
+        QCoreApplication::processEvents();
+        QVERIFY(pattern(50, 20).save(path));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        file.setFileTime(QDateTime::currentDateTime().addSecs(60),
+                         QFileDevice::FileModificationTime);
+        file.close();
+        window->ViewImage({path}, 0);
+        QCOMPARE(window->ImgX()->document()->ImageWidthPx(), 50);
     }
 
     void animatedGifPlays()
