@@ -34,17 +34,34 @@ QVariant ExplorerModel::data(const QModelIndex &index, int role) const
     }
 }
 
+void ExplorerModel::clearPictures()
+{
+    m_pictures.clear();
+    m_cells.clear();
+    m_cellOrder.clear();
+}
+
+void ExplorerModel::setPicture(const QString &key, const QImage &picture)
+{
+    // Photos have no transparency: 3 bytes a pixel keep them whole. Pictures with an alpha
+    // channel (the folder and the program's own icons) stay as they are; there are few.
+    QImage compact = picture.hasAlphaChannel() || picture.format() == QImage::Format_RGB888
+                         ? picture
+                         : picture.convertToFormat(QImage::Format_RGB888);
+    m_pictures.insert(key, std::move(compact));
+    if (m_cells.remove(key))
+        m_cellOrder.removeOne(key);
+}
+
 QPixmap ExplorerModel::cellPicture(const QString &key) const
 {
     constexpr int kCell = 140;
     const auto cached = m_cells.constFind(key);
     if (cached != m_cells.cend())
         return *cached;
-    const QIcon icon = m_pictures.value(key);
-    const QList<QSize> sizes = icon.availableSizes();
-    if (sizes.isEmpty())
+    const QImage source = m_pictures.value(key);
+    if (source.isNull())
         return {};
-    const QPixmap source = icon.pixmap(sizes.first());
     // Portrait thumbnails are taller than the cell and the folder picture wider: each is
     // scaled down to fit and centred, so all items line up and no picture covers a caption.
     QPixmap cell(kCell, kCell);
@@ -54,10 +71,13 @@ QPixmap ExplorerModel::cellPicture(const QString &key) const
                              : source.size().scaled(kCell, kCell, Qt::KeepAspectRatio);
     QPainter painter(&cell);
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    painter.drawPixmap(QRect(QPoint((kCell - fitted.width()) / 2, (kCell - fitted.height()) / 2), fitted),
-                       source);
+    painter.drawImage(
+        QRect(QPoint((kCell - fitted.width()) / 2, (kCell - fitted.height()) / 2), fitted), source);
     painter.end();
+    if (m_cells.size() >= kCellCacheSize)
+        m_cells.remove(m_cellOrder.takeFirst());
     m_cells.insert(key, cell);
+    m_cellOrder.append(key);
     return cell;
 }
 

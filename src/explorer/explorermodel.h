@@ -2,7 +2,7 @@
 
 #include <QAbstractListModel>
 #include <QHash>
-#include <QIcon>
+#include <QImage>
 #include <QList>
 #include <QPixmap>
 
@@ -11,14 +11,16 @@ namespace qmt {
 // The explorer's items and its image list. An item carries its Tag (full path, empty for a
 // placeholder), its Text (the name shown), the key of its picture in the image list and a
 // tooltip. The image list holds "Folder", "A" (loading) and one picture per listed image,
-// keyed by the image's path.
+// keyed by the image's path. A folder of thousands of photos keeps thousands of pictures, so
+// they are held as compact images (3 bytes a pixel when opaque) and turned into pixmaps only
+// for the cells on screen.
 class ExplorerModel : public QAbstractListModel
 {
     Q_OBJECT
 
 public:
-    // PictureRole gives the item's picture as the image list holds it; the decoration is that
-    // picture fitted into the list's 140 x 140 cell, so every caption sits under its cell.
+    // PictureRole gives the item's picture (a QImage) as the image list holds it; the decoration
+    // is that picture fitted into the list's 140 x 140 cell, so every caption sits under its cell.
     enum Role { TagRole = Qt::UserRole + 1, IconKeyRole, PictureRole };
 
     struct Item {
@@ -41,26 +43,24 @@ public:
     void removeItem(int row);
 
     // The image list.
-    void clearPictures()
-    {
-        m_pictures.clear();
-        m_cells.clear();
-    }
-    void setPicture(const QString &key, const QIcon &icon)
-    {
-        m_pictures.insert(key, icon);
-        m_cells.remove(key);
-    }
+    void clearPictures();
+    void setPicture(const QString &key, const QImage &picture);
     bool hasPicture(const QString &key) const { return m_pictures.contains(key); }
     int pictureCount() const { return int(m_pictures.size()); }
+    QImage picture(const QString &key) const { return m_pictures.value(key); }
+
+    // How many cells are kept drawn at most: enough for a large screen full of items.
+    static constexpr int kCellCacheSize = 256;
+    int cachedCellCount() const { return int(m_cells.size()); }
 
 private:
-    QList<Item> m_items;
     QPixmap cellPicture(const QString &key) const;
 
-    QHash<QString, QIcon> m_pictures;
-    // The pictures as drawn in the list, made on first use.
+    QList<Item> m_items;
+    QHash<QString, QImage> m_pictures;
+    // The pictures as drawn in the list, made on first use; the least recently drawn go first.
     mutable QHash<QString, QPixmap> m_cells;
+    mutable QList<QString> m_cellOrder;
 };
 
 } // namespace qmt

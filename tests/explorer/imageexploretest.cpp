@@ -65,19 +65,16 @@ QStringList strings(const QSignalSpy &spy, int argument = 0)
     return result;
 }
 
-QSize pictureSize(const ImageExplore &explorer, int row)
-{
-    const QIcon icon =
-        explorer.model()->data(explorer.model()->index(row), ExplorerModel::PictureRole).value<QIcon>();
-    const QList<QSize> sizes = icon.availableSizes();
-    return sizes.isEmpty() ? QSize() : sizes.first();
-}
-
 QImage picture(const ImageExplore &explorer, int row)
 {
-    const QIcon icon =
-        explorer.model()->data(explorer.model()->index(row), ExplorerModel::PictureRole).value<QIcon>();
-    return icon.pixmap(icon.availableSizes().value(0)).toImage();
+    return explorer.model()
+        ->data(explorer.model()->index(row), ExplorerModel::PictureRole)
+        .value<QImage>();
+}
+
+QSize pictureSize(const ImageExplore &explorer, int row)
+{
+    return picture(explorer, row).size();
 }
 
 } // namespace
