@@ -2,6 +2,7 @@
 #include "app/qtprompts.h"
 #include "app/singleinstance.h"
 #include "app/startup.h"
+#include "components/memorypolicy.h"
 
 #include <QApplication>
 
@@ -10,6 +11,7 @@
 
 int main(int argc, char *argv[])
 {
+    qmt::applyMemoryPolicy();
     QApplication app(argc, argv);
 
     // A second start ends at once, silently.

@@ -2,6 +2,7 @@
 
 #include "components/engine/imagedocument.h"
 #include "components/engine/imageio.h"
+#include "components/memorypolicy.h"
 #include "components/prompts.h"
 #include "components/twips.h"
 #include "dialogs/frmfile.h"
@@ -263,8 +264,8 @@ void ImageExplore::ExplorePath(const QString &path)
     m_pendingImages.clear();
     m_model->clearPictures();
     m_text1->hide();
-    m_model->setPicture(kFolderKey, QIcon(QPixmap::fromImage(folderPicture())));
-    m_model->setPicture(kLoadingKey, QIcon(QPixmap::fromImage(loadingPicture())));
+    m_model->setPicture(kFolderKey, folderPicture());
+    m_model->setPicture(kLoadingKey, loadingPicture());
     m_model->resetPlaceholders(int(entries.size()));
     if (m_lv->isVisible()) {
         m_lv->doItemsLayout();
@@ -312,6 +313,8 @@ void ImageExplore::ExplorePath(const QString &path)
             m_stopFlag = true;
             return;
         }
+        // The decodes of a large folder leave much freed memory behind.
+        releaseFreeMemory();
     }
 
     if (m_itemCount == 0)
@@ -350,11 +353,11 @@ void ImageExplore::fillItem(int number, const QString &path, bool isFolder, cons
         item.iconKey = path;
         if (thumbnail.isNull()) {
             static const QImage broken = brokenPicture();
-            m_model->setPicture(path, QIcon(QPixmap::fromImage(broken)));
+            m_model->setPicture(path, broken);
             item.toolTip =
                 error.isEmpty() ? QStringLiteral("The file cannot be read as an image.") : error;
         } else {
-            m_model->setPicture(path, QIcon(QPixmap::fromImage(thumbnail)));
+            m_model->setPicture(path, thumbnail);
         }
     }
     m_model->setItem(row, item);

@@ -1,4 +1,5 @@
 #include "benches.h"
+#include "components/memorypolicy.h"
 
 #include <QApplication>
 
@@ -6,6 +7,8 @@
 
 int main(int argc, char *argv[])
 {
+    // The program's own heap settings, so the figures are the program's.
+    qmt::applyMemoryPolicy();
     // The benchmarks run the real widgets without a display unless one is asked for.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");

@@ -1,5 +1,7 @@
 #include "components/codecs/jpeghandler.h"
 
+#include "components/codecs/decodebudget.h"
+
 #include <QBuffer>
 #include <QColorSpace>
 #include <QIODevice>
@@ -44,15 +46,29 @@ struct DeviceSource {
     int orientation = 1;
     bool cmyk = false;
     bool adobeInverted = false;
+    // The share of the coefficient memory a progressive decode holds; given back with the
+    // source, also when libjpeg's error exit ends the decode.
+    DecodeBudgetShare coefficients;
     JOCTET buffer[64 * 1024];
 };
+
+// What libjpeg keeps while it decodes a progressive file: every DCT coefficient of the image.
+std::int64_t coefficientBytes(const jpeg_decompress_struct &info)
+{
+    std::int64_t blocks = 0;
+    for (int i = 0; i < info.num_components; ++i)
+        blocks +=
+            std::int64_t(info.comp_info[i].width_in_blocks) * info.comp_info[i].height_in_blocks;
+    return blocks * DCTSIZE2 * std::int64_t(sizeof(JCOEF));
+}
 
 extern "C" void initSource(j_decompress_ptr) {}
 
 extern "C" boolean fillInput(j_decompress_ptr info)
 {
     auto *source = reinterpret_cast<DeviceSource *>(info->src);
-    qint64 got = source->device->read(reinterpret_cast<char *>(source->buffer), sizeof source->buffer);
+    qint64 got =
+        source->device->read(reinterpret_cast<char *>(source->buffer), sizeof source->buffer);
     if (got <= 0) {
         source->buffer[0] = 0xFF;
         source->buffer[1] = JPEG_EOI;
@@ -90,7 +106,8 @@ int exifOrientation(const uchar *data, unsigned length)
     if (!little && !(tiff[0] == 'M' && tiff[1] == 'M'))
         return 1;
     const auto u16 = [&](quint32 at) -> quint32 {
-        return little ? quint32(tiff[at] | tiff[at + 1] << 8) : quint32(tiff[at] << 8 | tiff[at + 1]);
+        return little ? quint32(tiff[at] | tiff[at + 1] << 8)
+                      : quint32(tiff[at] << 8 | tiff[at + 1]);
     };
     const auto u32 = [&](quint32 at) -> quint32 {
         return little ? u16(at) | u16(at + 2) << 16 : u16(at) << 16 | u16(at + 2);
@@ -139,7 +156,8 @@ QImage orient(const QImage &image, int orientation)
 bool JpegHandler::canRead(QIODevice *device)
 {
     const QByteArray head = peek(device, 3);
-    return head.size() == 3 && uchar(head[0]) == 0xFF && uchar(head[1]) == 0xD8 && uchar(head[2]) == 0xFF;
+    return head.size() == 3 && uchar(head[0]) == 0xFF && uchar(head[1]) == 0xD8 &&
+           uchar(head[2]) == 0xFF;
 }
 
 bool JpegHandler::read(QImage *image)
@@ -179,7 +197,8 @@ bool JpegHandler::decodeDevice(QIODevice *device, QImage *image)
         jpeg_destroy_decompress(&info);
         std::free(icc);
         // A file cut short inside the scan still shows what was decoded; libjpeg fills the rest.
-        return fail(QStringLiteral("The JPEG data is damaged: %1").arg(QString::fromLatin1(errors.message)));
+        return fail(QStringLiteral("The JPEG data is damaged: %1")
+                        .arg(QString::fromLatin1(errors.message)));
     }
     jpeg_create_decompress(&info);
     source->device = device;
@@ -237,10 +256,14 @@ bool JpegHandler::decodeDevice(QIODevice *device, QImage *image)
             }
         }
     }
+    // Thumbnails decode side by side on every core; progressive photos among them take turns
+    // when their coefficients together would take too much memory.
+    if (info.progressive_mode && m_target.isValid())
+        source->coefficients.take(DecodeBudget::reducedDecodes(), coefficientBytes(info));
     jpeg_start_decompress(&info);
 
-    const QImage::Format format = info.out_color_space == JCS_GRAYSCALE ? QImage::Format_Grayscale8
-                                                                        : QImage::Format_RGB32;
+    const QImage::Format format =
+        info.out_color_space == JCS_GRAYSCALE ? QImage::Format_Grayscale8 : QImage::Format_RGB32;
     result = allocate(info.output_width, info.output_height, format, &m_error);
     if (result.isNull()) {
         jpeg_destroy_decompress(&info);
@@ -270,6 +293,7 @@ bool JpegHandler::decodeDevice(QIODevice *device, QImage *image)
     m_bitsPerPixel = info.output_components * 8 == 32 && !cmyk ? 24 : info.num_components * 8;
     jpeg_finish_decompress(&info);
     jpeg_destroy_decompress(&info);
+    source->coefficients.release();
 
     if (icc && !cmyk) {
         const QColorSpace space = QColorSpace::fromIccProfile(

@@ -1,0 +1,23 @@
+#include "components/memorypolicy.h"
+
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
+namespace qmt {
+
+void applyMemoryPolicy()
+{
+#if defined(__GLIBC__)
+    mallopt(M_ARENA_MAX, 1);
+#endif
+}
+
+void releaseFreeMemory()
+{
+#if defined(__GLIBC__)
+    malloc_trim(0);
+#endif
+}
+
+} // namespace qmt
