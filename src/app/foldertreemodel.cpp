@@ -16,7 +16,12 @@ namespace qmt {
 struct FolderTreeModel::Node {
     QString path; // no trailing "/", except the file system root
     QString label;
-    QIcon icon;
+    // The icon theme's name for the node's icon; empty for a plain folder. Icons are looked up
+    // when the tree is first drawn: the theme lookup is slow, and a program started on a picture
+    // never shows the tree.
+    QString iconName;
+    bool drive = false;
+    mutable QIcon icon;
     Node *parent = nullptr;
     std::vector<std::unique_ptr<Node>> children;
     bool fetched = false;
@@ -32,8 +37,7 @@ QString childPath(const QString &folder, const QString &name)
 
 QStringList visibleSubFolders(const QString &folder)
 {
-    QStringList names =
-        QDir(folder).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Readable);
+    QStringList names = QDir(folder).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Readable);
     names.removeIf([](const QString &n) { return n.startsWith(QLatin1Char('.')); });
     std::sort(names.begin(), names.end(), nameLess);
     return names;
@@ -56,9 +60,9 @@ bool isUserDrive(const QStorageInfo &volume)
         return false;
     const QString root = volume.rootPath();
     const QByteArray type = volume.fileSystemType();
-    static const QList<QByteArray> pseudo = {"tmpfs", "devtmpfs", "proc", "sysfs", "squashfs",
-                                             "overlay", "cgroup", "cgroup2", "autofs",
-                                             "fuse.portal", "efivarfs"};
+    static const QList<QByteArray> pseudo = {"tmpfs",    "devtmpfs",    "proc",    "sysfs",
+                                             "squashfs", "overlay",     "cgroup",  "cgroup2",
+                                             "autofs",   "fuse.portal", "efivarfs"};
     if (pseudo.contains(type))
         return false;
     return root.startsWith(QLatin1String("/media/")) || root.startsWith(QLatin1String("/mnt/")) ||
@@ -69,35 +73,45 @@ bool isUserDrive(const QStorageInfo &volume)
 
 FolderTreeModel::FolderTreeModel(QObject *parent) : QAbstractItemModel(parent)
 {
-    QFileIconProvider icons;
-    auto addRoot = [this](const QString &path, const QString &label, const QIcon &icon) {
+    auto addRoot = [this](const QString &path, const QString &label, const QString &iconName,
+                          bool drive) {
         auto node = std::make_unique<Node>();
         node->path = path;
         node->label = label;
-        node->icon = icon;
+        node->iconName = iconName;
+        node->drive = drive;
         node->row = int(m_roots.size());
         m_roots.push_back(std::move(node));
     };
-    const QIcon folderIcon = icons.icon(QFileIconProvider::Folder);
     QString desktop = GetSpecialFolder(CsidlDesktop);
     if (!desktop.isEmpty()) {
         desktop.chop(1);
-        addRoot(desktop, QStringLiteral("Desktop"),
-                QIcon::fromTheme(QStringLiteral("user-desktop"), folderIcon));
+        addRoot(desktop, QStringLiteral("Desktop"), QStringLiteral("user-desktop"), false);
     }
-    addRoot(QDir::cleanPath(QDir::homePath()), QStringLiteral("Home"),
-            QIcon::fromTheme(QStringLiteral("user-home"), folderIcon));
-    addRoot(QStringLiteral("/"), QStringLiteral("File System"),
-            QIcon::fromTheme(QStringLiteral("drive-harddisk"), icons.icon(QFileIconProvider::Drive)));
+    addRoot(QDir::cleanPath(QDir::homePath()), QStringLiteral("Home"), QStringLiteral("user-home"),
+            false);
+    addRoot(QStringLiteral("/"), QStringLiteral("File System"), QStringLiteral("drive-harddisk"),
+            true);
     for (const QStorageInfo &volume : QStorageInfo::mountedVolumes()) {
         if (!isUserDrive(volume))
             continue;
-        const QString name = volume.displayName().isEmpty() ? QFileInfo(volume.rootPath()).fileName()
-                                                             : volume.displayName();
-        addRoot(QDir::cleanPath(volume.rootPath()), name,
-                QIcon::fromTheme(QStringLiteral("drive-removable-media"),
-                                 icons.icon(QFileIconProvider::Drive)));
+        const QString name = volume.displayName().isEmpty()
+                                 ? QFileInfo(volume.rootPath()).fileName()
+                                 : volume.displayName();
+        addRoot(QDir::cleanPath(volume.rootPath()), name, QStringLiteral("drive-removable-media"),
+                true);
     }
+}
+
+QIcon FolderTreeModel::iconOf(const Node &node)
+{
+    if (!node.icon.isNull())
+        return node.icon;
+    static const QFileIconProvider icons;
+    const QIcon fallback =
+        icons.icon(node.drive ? QFileIconProvider::Drive : QFileIconProvider::Folder);
+    node.icon = node.iconName.isEmpty() ? fallback : QIcon::fromTheme(node.iconName, fallback);
+    return node.icon;
 }
 
 FolderTreeModel::~FolderTreeModel() = default;
@@ -137,7 +151,10 @@ int FolderTreeModel::rowCount(const QModelIndex &parent) const
     return int(p ? p->children.size() : m_roots.size());
 }
 
-int FolderTreeModel::columnCount(const QModelIndex &) const { return 1; }
+int FolderTreeModel::columnCount(const QModelIndex &) const
+{
+    return 1;
+}
 
 QVariant FolderTreeModel::data(const QModelIndex &index, int role) const
 {
@@ -148,7 +165,7 @@ QVariant FolderTreeModel::data(const QModelIndex &index, int role) const
     case Qt::DisplayRole:
         return node->label;
     case Qt::DecorationRole:
-        return node->icon;
+        return iconOf(*node);
     case Qt::ToolTipRole:
         return node->path;
     default:
@@ -185,14 +202,11 @@ void FolderTreeModel::fill(Node *node)
     const QStringList names = visibleSubFolders(node->path);
     if (names.isEmpty())
         return;
-    static const QFileIconProvider icons;
-    const QIcon folderIcon = icons.icon(QFileIconProvider::Folder);
     beginInsertRows(indexOf(node), 0, int(names.size()) - 1);
     for (const QString &name : names) {
         auto child = std::make_unique<Node>();
         child->path = childPath(node->path, name);
         child->label = name;
-        child->icon = folderIcon;
         child->parent = node;
         child->row = int(node->children.size());
         node->children.push_back(std::move(child));
@@ -223,8 +237,8 @@ QModelIndex FolderTreeModel::indexForPath(const QString &path)
     Node *root = nullptr;
     for (const auto &candidate : m_roots) {
         const QString &r = candidate->path;
-        const bool inside = wanted == r || r == QLatin1String("/") ||
-                            wanted.startsWith(r + QLatin1Char('/'));
+        const bool inside =
+            wanted == r || r == QLatin1String("/") || wanted.startsWith(r + QLatin1Char('/'));
         if (inside && (!root || r.size() > root->path.size()))
             root = candidate.get();
     }
@@ -249,7 +263,6 @@ QModelIndex FolderTreeModel::indexForPath(const QString &path)
             auto child = std::make_unique<Node>();
             child->path = full;
             child->label = name;
-            child->icon = QFileIconProvider().icon(QFileIconProvider::Folder);
             child->parent = node;
             found = node->children.insert(place, std::move(child));
             for (size_t i = size_t(row); i < node->children.size(); ++i)

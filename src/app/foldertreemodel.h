@@ -40,6 +40,7 @@ public:
 private:
     struct Node;
     Node *nodeOf(const QModelIndex &index) const;
+    static QIcon iconOf(const Node &node);
     QModelIndex indexOf(Node *node) const;
     void fill(Node *node);
 

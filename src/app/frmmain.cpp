@@ -28,6 +28,7 @@
 #include <QPushButton>
 #include <QSplashScreen>
 #include <QSplitter>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <QWindow>
 
@@ -57,6 +58,8 @@ constexpr int kBottomMargin = 150;
 constexpr double kZoomInLimit = 1600.0;
 constexpr double kZoomOutLimit = 0.5;
 constexpr int kPendingMessagePasses = 9;
+// How long the start-up behind a picture named on the command line waits for its first paint.
+constexpr int kStartBehindPictureMs = 1000;
 
 std::function<void()> &processEnder()
 {
@@ -202,9 +205,13 @@ void frmMain::buildWindow()
 
 bool frmMain::Load(const QString &commandLine)
 {
-    const QIcon icon(programFolder() + QStringLiteral("/icons/icon.ico"));
-    if (!icon.availableSizes().isEmpty())
-        QApplication::setWindowIcon(icon);
+    CommandLine = commandLine;
+    const StartupDecision decision = decideStartup(CommandLine);
+    // Started on a picture, the program shows it before anything the hidden browser needs: its
+    // window icon and its skin follow once the picture is drawn.
+    const bool pictureFirst = decision.action == StartupDecision::OpenViewer;
+    if (!pictureFirst)
+        setProgramIcon();
     const QPixmap splash = loadSplashPicture(programFolder() + QStringLiteral("/viewer.spl"));
     if (!splash.isNull()) {
         m_splash = std::make_unique<QSplashScreen>(splash);
@@ -216,14 +223,11 @@ bool frmMain::Load(const QString &commandLine)
 
     Skin1.load(programFolder() + QStringLiteral("/QMTMain.skn"));
     Skin::setCurrent(&Skin1);
-    Skin::applyElement(Toolbar, QStringLiteral("Toolbar"));
-    Skin1.applyToWindow(this);
-    Skin::applyElement(Toolbar, QStringLiteral("Toolbar"));
+    if (!pictureFirst)
+        applySkin();
 
     ImageExplore1->SetExt(QString::fromLatin1(kBrowserExtensions));
 
-    CommandLine = commandLine;
-    const StartupDecision decision = decideStartup(CommandLine);
     switch (decision.action) {
     case StartupDecision::RemoveAssociations:
         runRemoveAssociations();
@@ -240,7 +244,7 @@ bool frmMain::Load(const QString &commandLine)
         break;
     }
 
-    if (decision.action == StartupDecision::OpenViewer) {
+    if (pictureFirst) {
         openViewerOnCommandLine(decision.path);
         return true;
     }
@@ -249,6 +253,32 @@ bool frmMain::Load(const QString &commandLine)
     show();
     finishSplash();
     return true;
+}
+
+void frmMain::setProgramIcon()
+{
+    const QIcon icon(programFolder() + QStringLiteral("/icons/icon.ico"));
+    if (!icon.availableSizes().isEmpty())
+        QApplication::setWindowIcon(icon);
+}
+
+void frmMain::applySkin()
+{
+    if (m_skinApplied)
+        return;
+    m_skinApplied = true;
+    Skin::applyElement(Toolbar, QStringLiteral("Toolbar"));
+    Skin1.applyToWindow(this);
+    Skin::applyElement(Toolbar, QStringLiteral("Toolbar"));
+}
+
+void frmMain::finishStartBehindPicture()
+{
+    if (m_startFinished)
+        return;
+    m_startFinished = true;
+    setProgramIcon();
+    applySkin();
 }
 
 void frmMain::PreloadCommandLinePicture(const QString &commandLine)
@@ -271,9 +301,16 @@ void frmMain::openViewerOnCommandLine(const QString &file)
         entry = QDir::cleanPath(entry);
     v->bCommand = true;
     const ViewerStart start = viewerStartFor(file, list);
+    // The rest of the start-up waits for the picture's first paint to reach the screen (queued,
+    // so the paint is flushed first); a picture that cannot be drawn does not hold it back long.
+    connect(v->ImgX(), &ImageView::imagePainted, this, &frmMain::finishStartBehindPicture,
+            Qt::ConnectionType(Qt::QueuedConnection | Qt::SingleShotConnection));
+    QTimer::singleShot(kStartBehindPictureMs, this, &frmMain::finishStartBehindPicture);
     v->ViewImage(start.list, start.index);
+    // The viewer covers the splash as soon as it is drawn; waiting for the viewer's window to
+    // be exposed first (what QSplashScreen::finish does) would only hold its first paint back.
     if (m_splash)
-        m_splash->finish(v);
+        m_splash->close();
     for (int i = 0; i < kPendingMessagePasses; ++i)
         QCoreApplication::processEvents();
 }
@@ -323,6 +360,13 @@ bool frmMain::eventFilter(QObject *watched, QEvent *event)
     if (watched == container && event->type() == QEvent::Resize)
         Toolbar->setMaximumWidth(std::max(ImgX->width(), Toolbar->minimumSizeHint().width()));
     return QWidget::eventFilter(watched, event);
+}
+
+void frmMain::showEvent(QShowEvent *event)
+{
+    // The browser never appears without its skin, however early it is called back.
+    applySkin();
+    QWidget::showEvent(event);
 }
 
 void frmMain::closeEvent(QCloseEvent *event)

@@ -39,6 +39,9 @@ public:
     // When the command line names a file the viewer will open, starts decoding it at once, so
     // the picture is ready when the windows are.
     static void PreloadCommandLinePicture(const QString &commandLine);
+    // Whether the skin has been put on the window (at once, or behind a picture named on the
+    // command line).
+    bool isSkinned() const { return m_skinApplied; }
 
     // Called by the viewer.
     void RefreshImages(const QString &sPath, const QString &pathTO);
@@ -86,6 +89,7 @@ public:
 protected:
     void resizeEvent(QResizeEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
+    void showEvent(QShowEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
@@ -96,9 +100,14 @@ private:
     void shutdown();
     frmViwer *viewer();
     void finishSplash();
+    void setProgramIcon();
+    void applySkin();
+    void finishStartBehindPicture();
 
     QLabel *m_folderLabel = nullptr;
     std::unique_ptr<QSplashScreen> m_splash;
+    bool m_skinApplied = false;
+    bool m_startFinished = false;
     QPointer<frmViwer> m_connectedViewer;
     QString m_startFolder;
     QString m_previewPath; // the file the preview shows

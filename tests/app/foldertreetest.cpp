@@ -3,6 +3,7 @@
 #include "support/sandbox.h"
 
 #include <QDir>
+#include <QIcon>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -49,6 +50,19 @@ private Q_SLOTS:
         FolderTreeModel model;
         QCOMPARE(model.index(0, 0).data().toString(), QStringLiteral("Desktop"));
         QCOMPARE(model.rootPaths().mid(0, 3), (QStringList{m_home + "/Desktop", m_home, "/"}));
+    }
+
+    void everyNodeHasAnIconWhenDrawn()
+    {
+        FolderTreeModel model;
+        for (int row = 0; row < model.rowCount(); ++row)
+            QVERIFY(!model.index(row, 0).data(Qt::DecorationRole).value<QIcon>().isNull());
+        const QModelIndex pics = model.indexForPath(m_home + QStringLiteral("/pics"));
+        QVERIFY(pics.isValid());
+        model.fetchMore(pics);
+        QVERIFY(model.rowCount(pics) > 0);
+        for (int row = 0; row < model.rowCount(pics); ++row)
+            QVERIFY(!model.index(row, 0, pics).data(Qt::DecorationRole).value<QIcon>().isNull());
     }
 
     void foldersOnlyVisibleInNameOrder()
@@ -108,7 +122,8 @@ private Q_SLOTS:
         QCOMPARE(e9.count(), 0);
 
         // A click: event 9, and no event 12 besides.
-        const QModelIndex img1 = tree.folderModel()->indexForPath(m_home + QStringLiteral("/pics/img1"));
+        const QModelIndex img1 =
+            tree.folderModel()->indexForPath(m_home + QStringLiteral("/pics/img1"));
         const QRect rect = tree.visualRect(img1);
         QVERIFY(rect.isValid());
         QTest::mouseClick(tree.viewport(), Qt::LeftButton, {}, rect.center());

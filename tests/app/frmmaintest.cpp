@@ -1,5 +1,5 @@
-#include "app/foldertree.h"
 #include "app/frmmain.h"
+#include "app/foldertree.h"
 #include "components/engine/imagedocument.h"
 #include "components/engine/imageview.h"
 #include "components/twips.h"
@@ -173,8 +173,7 @@ private Q_SLOTS:
             QVERIFY(dirs.open(QIODevice::WriteOnly));
             dirs.write("XDG_DESKTOP_DIR=\"$HOME/Nowhere\"\n");
         }
-        const QString line =
-            commandLine.isEmpty() ? QString() : m_sandbox->file(commandLine);
+        const QString line = commandLine.isEmpty() ? QString() : m_sandbox->file(commandLine);
         auto window = loaded(line);
         QVERIFY(window->isVisible());
         QTRY_COMPARE(window->TV1->SelectedPath(), m_sandbox->file(selected));
@@ -201,6 +200,31 @@ private Q_SLOTS:
         QVERIFY(frmViwer::instance()->isVisible());
         QVERIFY(frmViwer::instance()->bCommand);
         QCOMPARE(m_ended, 0);
+    }
+
+    void aPictureIsDrawnBeforeTheHiddenBrowserIsSkinned()
+    {
+        auto window = loaded(m_pictures + QStringLiteral("/b10.png"));
+        QVERIFY(frmViwer::instance()->isVisible());
+        // The browser is skinned once the picture is up (or after a second when it cannot be
+        // drawn), not before the viewer is shown.
+        QTRY_VERIFY_WITH_TIMEOUT(window->isSkinned(), 3000);
+    }
+
+    void aBrowserShownEarlyIsSkinnedFirst()
+    {
+        // A file that cannot be drawn: the start-up behind it waits for its second.
+        const QString bad = m_other + QStringLiteral("/bad.jpg");
+        QFile file(bad);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("\xff\xd8 not really a picture");
+        file.close();
+        auto window = loaded(bad);
+        QVERIFY(!window->isVisible());
+        QVERIFY(!window->isSkinned());
+        Q_EMIT frmViwer::instance()->returnedToBrowser(bad);
+        QVERIFY(window->isVisible());
+        QVERIFY(window->isSkinned());
     }
 
     void backFromACommandLineViewer()
