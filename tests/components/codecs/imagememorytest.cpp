@@ -63,7 +63,9 @@ private Q_SLOTS:
             QCOMPARE(page.pixel(1234, 777), source.pixel(1234, 777));
         }
         // The helpers end soon after their pictures are dropped, and the mappings go with them.
-        QTRY_VERIFY_WITH_TIMEOUT(anonymousMappings() <= before + 2, 5000);
+        // (A few finished helpers may leave their thread stacks cached by the C library; twelve
+        // pictures kept would leave twelve mappings.)
+        QTRY_VERIFY_WITH_TIMEOUT(anonymousMappings() <= before + 6, 5000);
     }
 };
 
