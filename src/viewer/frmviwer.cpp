@@ -542,15 +542,21 @@ void frmViwer::prefetchAround(int index)
 
 DisplayTarget frmViwer::displayTarget() const
 {
-    DisplayTarget target;
     const QSize window = displayWindowSize();
+    // Full screen shows no bars: the image area is the whole screen.
+    return targetFor(window, m_FullScreenOn ? window : m_view->viewport()->size(),
+                     m_view->AntiAliasOn());
+}
+
+DisplayTarget frmViwer::targetFor(const QSize &window, const QSize &viewport, bool smooth)
+{
+    DisplayTarget target;
     target.windowWidthTwips = twips::fromPixelsX(window.width());
     target.windowHeightTwips = twips::fromPixelsY(window.height());
-    // Full screen shows no bars: the image area is the whole screen.
-    target.viewport = m_FullScreenOn ? window : m_view->viewport()->size();
+    target.viewport = viewport;
     target.tx = twips::perPixelX();
     target.ty = twips::perPixelY();
-    target.smooth = m_view->AntiAliasOn();
+    target.smooth = smooth;
     return target;
 }
 
@@ -578,16 +584,10 @@ DisplayTarget frmViwer::startDisplayTarget()
     if (!screen ||
         !viewer::settingToBool(viewer::readSetting("FullScreen", QStringLiteral("1")), true))
         return {};
-    DisplayTarget target;
     const QSize window = screen->geometry().size();
-    target.windowWidthTwips = twips::fromPixelsX(window.width());
-    target.windowHeightTwips = twips::fromPixelsY(window.height());
-    target.viewport = window;
-    target.tx = twips::perPixelX();
-    target.ty = twips::perPixelY();
-    target.smooth =
-        viewer::settingToBool(viewer::readSetting("AntiAlias", QStringLiteral("1")), true);
-    return target;
+    return targetFor(
+        window, window,
+        viewer::settingToBool(viewer::readSetting("AntiAlias", QStringLiteral("1")), true));
 }
 
 void frmViwer::SizeWindowToImage()

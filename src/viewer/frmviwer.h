@@ -151,6 +151,7 @@ private:
     QSize displayWindowSize() const;
     DisplayTarget displayTarget() const;
     static DisplayTarget startDisplayTarget();
+    static DisplayTarget targetFor(const QSize &window, const QSize &viewport, bool smooth);
     int windowWidthTwips() const;
     int windowHeightTwips() const;
     int toolbarHeightTwips() const;

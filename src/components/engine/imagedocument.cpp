@@ -47,7 +47,8 @@ Status ImageDocument::LoadFromPicture(const QImage &picture)
         return Status::fail(QStringLiteral("The picture is empty."));
     m_pages = {picture};
     m_current = 0;
-    m_bitsPerPixel = picture.depth() == 32 ? (picture.hasAlphaChannel() ? 32 : 24) : picture.depth();
+    m_bitsPerPixel =
+        picture.depth() == 32 ? (picture.hasAlphaChannel() ? 32 : 24) : picture.depth();
     m_formatCode = FormatUnknown;
     m_fileName.clear();
     m_encrypted = false;
@@ -80,7 +81,10 @@ Status ImageDocument::SelectPage(int index)
     return {};
 }
 
-QString ImageDocument::ImageFileTitle() const { return QFileInfo(m_fileName).fileName(); }
+QString ImageDocument::ImageFileTitle() const
+{
+    return QFileInfo(m_fileName).fileName();
+}
 
 const QImage &ImageDocument::image() const
 {
@@ -93,13 +97,15 @@ Status ImageDocument::ResizeImage(int width, int height)
     if (source.isNull())
         return Status::fail(QStringLiteral("There is no image to resize."));
     if (width < 0 || height < 0 || (width == 0 && height == 0))
-        return Status::fail(QStringLiteral("The new size %1 x %2 is not valid.").arg(width).arg(height));
+        return Status::fail(
+            QStringLiteral("The new size %1 x %2 is not valid.").arg(width).arg(height));
     if (width == 0)
         width = qMax(1, int(qRound64(double(source.width()) * height / source.height())));
     if (height == 0)
         height = qMax(1, int(qRound64(double(source.height()) * width / source.width())));
     if (width > kMaxImageSide || height > kMaxImageSide || qint64(width) * height > kMaxImagePixels)
-        return Status::fail(QStringLiteral("The new size %1 x %2 is too large.").arg(width).arg(height));
+        return Status::fail(
+            QStringLiteral("The new size %1 x %2 is too large.").arg(width).arg(height));
     QImage scaled = source.scaled(width, height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     if (scaled.isNull())
         return Status::fail(QStringLiteral("There is not enough memory to resize the image."));
@@ -118,9 +124,10 @@ Status ImageDocument::ResizeCanvas(int width, int height, const QColor &fill, in
     const QImage &source = image();
     if (source.isNull())
         return Status::fail(QStringLiteral("There is no image."));
-    if (width <= 0 || height <= 0 || width > kMaxImageSide || height > kMaxImageSide
-        || qint64(width) * height > kMaxImagePixels)
-        return Status::fail(QStringLiteral("The canvas size %1 x %2 is not valid.").arg(width).arg(height));
+    if (width <= 0 || height <= 0 || width > kMaxImageSide || height > kMaxImageSide ||
+        qint64(width) * height > kMaxImagePixels)
+        return Status::fail(
+            QStringLiteral("The canvas size %1 x %2 is not valid.").arg(width).arg(height));
     const bool alpha = fill.alpha() < 255 || source.hasAlphaChannel();
     QImage canvas(width, height, alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
     if (canvas.isNull())
@@ -158,30 +165,26 @@ void ImageDocument::replaceCurrentPage(const QImage &page)
 
 Status ImageDocument::EncryptImage(const QString &key)
 {
-    if (m_pages.isEmpty())
-        return Status::fail(QStringLiteral("There is no image to encrypt."));
-    Result<QByteArray> derived = ImageCipher::deriveKey(key);
-    if (!derived)
-        return Status::fail(derived.error());
-    if (Status applied = ImageCipher::apply(m_pages, *derived); !applied)
-        return applied;
-    m_bitsPerPixel = 32;
-    m_encrypted = true;
-    Q_EMIT changed();
-    return {};
+    return applyCipher(key, true, QStringLiteral("There is no image to encrypt."));
 }
 
 Status ImageDocument::DecryptImage(const QString &key)
 {
+    return applyCipher(key, false, QStringLiteral("There is no image to decrypt."));
+}
+
+// The cipher is its own inverse: encrypting and decrypting differ only in the state left.
+Status ImageDocument::applyCipher(const QString &key, bool encrypted, const QString &noImage)
+{
     if (m_pages.isEmpty())
-        return Status::fail(QStringLiteral("There is no image to decrypt."));
+        return Status::fail(noImage);
     Result<QByteArray> derived = ImageCipher::deriveKey(key);
     if (!derived)
         return Status::fail(derived.error());
     if (Status applied = ImageCipher::apply(m_pages, *derived); !applied)
         return applied;
     m_bitsPerPixel = 32;
-    m_encrypted = false;
+    m_encrypted = encrypted;
     Q_EMIT changed();
     return {};
 }

@@ -75,6 +75,7 @@ Q_SIGNALS:
     void changed();
 
 private:
+    Status applyCipher(const QString &key, bool encrypted, const QString &noImage);
     QList<QImage> m_pages;
     int m_current = 0;
     int m_bitsPerPixel = 0;
