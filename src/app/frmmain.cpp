@@ -60,6 +60,10 @@ constexpr double kZoomOutLimit = 0.5;
 constexpr int kPendingMessagePasses = 9;
 // How long the start-up behind a picture named on the command line waits for its first paint.
 constexpr int kStartBehindPictureMs = 1000;
+// Command lines of later starts waiting to be acted on; more are not taken.
+constexpr int kMaxHandedOver = 16;
+// How often a command line waiting behind a modal dialog looks again.
+constexpr int kHandOverRetryMs = 200;
 
 std::function<void()> &processEnder()
 {
@@ -73,6 +77,13 @@ std::function<void()> &processEnder()
 QString withSlash(const QString &folder)
 {
     return folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
+}
+
+// The browser's first folder: the desktop, or home when there is no desktop folder.
+QString desktopOrHome()
+{
+    const QString desktop = GetSpecialFolder(CsidlDesktop);
+    return desktop.isEmpty() ? withSlash(QDir::cleanPath(QDir::homePath())) : desktop;
 }
 
 QString extensionOf(const QString &path)
@@ -112,6 +123,10 @@ frmMain::frmMain(QWidget *parent) : QWidget(parent)
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QStringLiteral("Lumisk"));
     buildWindow();
+    m_handOverRetry = new QTimer(this);
+    m_handOverRetry->setSingleShot(true);
+    m_handOverRetry->setInterval(kHandOverRetryMs);
+    connect(m_handOverRetry, &QTimer::timeout, this, &frmMain::dispatchHandedOver);
 }
 
 frmMain::~frmMain()
@@ -246,12 +261,16 @@ bool frmMain::Load(const QString &commandLine)
 
     if (pictureFirst) {
         openViewerOnCommandLine(decision.path);
-        return true;
+    } else {
+        if (decision.action == StartupDecision::BrowseFolder)
+            m_startFolder = decision.path;
+        show();
+        finishSplash();
     }
-    if (decision.action == StartupDecision::BrowseFolder)
-        m_startFolder = decision.path;
-    show();
-    finishSplash();
+    m_loaded = true;
+    // Later starts that came while this one was loading.
+    if (!m_handedOver.isEmpty())
+        QTimer::singleShot(0, this, &frmMain::dispatchHandedOver);
     return true;
 }
 
@@ -288,7 +307,7 @@ void frmMain::PreloadCommandLinePicture(const QString &commandLine)
         frmViwer::PreloadImage(decision.path);
 }
 
-void frmMain::openViewerOnCommandLine(const QString &file)
+void frmMain::showInViewer(const QString &file)
 {
     hide();
     frmViwer *v = viewer();
@@ -301,18 +320,95 @@ void frmMain::openViewerOnCommandLine(const QString &file)
         entry = QDir::cleanPath(entry);
     v->bCommand = true;
     const ViewerStart start = viewerStartFor(file, list);
+    v->ViewImage(start.list, start.index);
+}
+
+void frmMain::openViewerOnCommandLine(const QString &file)
+{
     // The rest of the start-up waits for the picture's first paint to reach the screen (queued,
     // so the paint is flushed first); a picture that cannot be drawn does not hold it back long.
-    connect(v->ImgX(), &ImageView::imagePainted, this, &frmMain::finishStartBehindPicture,
+    connect(viewer()->ImgX(), &ImageView::imagePainted, this, &frmMain::finishStartBehindPicture,
             Qt::ConnectionType(Qt::QueuedConnection | Qt::SingleShotConnection));
     QTimer::singleShot(kStartBehindPictureMs, this, &frmMain::finishStartBehindPicture);
-    v->ViewImage(start.list, start.index);
+    showInViewer(file);
     // The viewer covers the splash as soon as it is drawn; waiting for the viewer's window to
     // be exposed first (what QSplashScreen::finish does) would only hold its first paint back.
     if (m_splash)
         m_splash->close();
     for (int i = 0; i < kPendingMessagePasses; ++i)
         QCoreApplication::processEvents();
+}
+
+void frmMain::openHandedOver(const QString &commandLine)
+{
+    if (m_shuttingDown || m_handedOver.size() >= kMaxHandedOver)
+        return;
+    m_handedOver.append(commandLine);
+    dispatchHandedOver();
+}
+
+void frmMain::dispatchHandedOver()
+{
+    if (!m_loaded || m_shuttingDown || m_dispatching)
+        return;
+    // A question on screen is answered first: what it asks about must not change under it.
+    if (QApplication::activeModalWidget()) {
+        m_handOverRetry->start();
+        return;
+    }
+    m_dispatching = true;
+    while (!m_handedOver.isEmpty() && !m_shuttingDown) {
+        runHandedOver(m_handedOver.takeFirst());
+        if (QApplication::activeModalWidget() && !m_handedOver.isEmpty()) {
+            m_handOverRetry->start();
+            break;
+        }
+    }
+    m_dispatching = false;
+}
+
+void frmMain::runHandedOver(const QString &commandLine)
+{
+    const StartupDecision decision = decideStartup(commandLine);
+    switch (decision.action) {
+    case StartupDecision::RemoveAssociations:
+        runRemoveAssociations();
+        return;
+    case StartupDecision::CheckAssociations:
+        runCheckAssociations();
+        return;
+    case StartupDecision::OpenViewer: {
+        showInViewer(decision.path);
+        // The viewer replaces whatever it showed and comes to the front.
+        frmViwer *v = viewer();
+        v->setWindowState(v->windowState() & ~Qt::WindowMinimized);
+        v->show();
+        v->raise();
+        v->activateWindow();
+        return;
+    }
+    case StartupDecision::BrowseFolder:
+        browseHandedOver(decision.path);
+        return;
+    case StartupDecision::Browse:
+        browseHandedOver(QString());
+        return;
+    }
+}
+
+void frmMain::browseHandedOver(const QString &folder)
+{
+    // The browser takes the viewer's place, as when the user goes back to it.
+    if (frmViwer::isLoaded() && frmViwer::instance()->isVisible())
+        frmViwer::instance()->hide();
+    m_startFolder = folder.isEmpty() ? desktopOrHome() : folder;
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
+    // Before the tree is ready, its ready event lists the folder.
+    if (m_treeReady)
+        listStartFolder();
+    raise();
+    activateWindow();
 }
 
 void frmMain::finishSplash()
@@ -451,17 +547,19 @@ void frmMain::onTreeEvent20()
 
 void frmMain::onTreeEvent24()
 {
+    m_treeReady = true;
     // A browser first shown by the viewer's way back already follows the viewer's picture.
     if (m_listedOnce && m_startFolder.isEmpty())
         return;
+    listStartFolder();
+}
+
+void frmMain::listStartFolder()
+{
     QString folder = m_startFolder;
     m_startFolder.clear();
-    if (folder.isEmpty()) {
-        // Without a desktop folder the browser starts at home.
-        folder = GetSpecialFolder(CsidlDesktop);
-        if (folder.isEmpty())
-            folder = withSlash(QDir::cleanPath(QDir::homePath()));
-    }
+    if (folder.isEmpty())
+        folder = desktopOrHome();
     if (TV1->setSelectedPath(folder))
         listTreeFolder();
     else

@@ -14,6 +14,7 @@ class QLabel;
 class QPushButton;
 class QSplashScreen;
 class QSplitter;
+class QTimer;
 
 namespace qmt {
 
@@ -39,6 +40,11 @@ public:
     // When the command line names a file the viewer will open, starts decoding it at once, so
     // the picture is ready when the windows are.
     static void PreloadCommandLinePicture(const QString &commandLine);
+    // A command line handed over by a later start of the program: acted on as that start would
+    // have (a picture in the viewer on its folder's list, brought to the front; a folder or
+    // nothing in the browser; the switches' association work, without ending). Kept until the
+    // start-up is done and no modal dialog is open.
+    void openHandedOver(const QString &commandLine);
     // Whether the skin has been put on the window (at once, or behind a picture named on the
     // command line).
     bool isSkinned() const { return m_skinApplied; }
@@ -97,6 +103,11 @@ private:
     void listFolder(const QString &folder);
     void listTreeFolder();
     void openViewerOnCommandLine(const QString &file);
+    void showInViewer(const QString &file);
+    void dispatchHandedOver();
+    void runHandedOver(const QString &commandLine);
+    void browseHandedOver(const QString &folder);
+    void listStartFolder();
     void shutdown();
     frmViwer *viewer();
     void finishSplash();
@@ -113,6 +124,11 @@ private:
     QString m_previewPath; // the file the preview shows
     bool m_shuttingDown = false;
     bool m_listedOnce = false;
+    bool m_treeReady = false;
+    bool m_loaded = false;
+    bool m_dispatching = false;
+    QStringList m_handedOver; // command lines of later starts not acted on yet
+    QTimer *m_handOverRetry = nullptr;
 };
 
 } // namespace qmt

@@ -40,8 +40,8 @@ StartupDecision decideStartup(const QString &commandLine)
     if (!PathExists(commandLine))
         return decision;
 
-    const bool pattern = commandLine.contains(QLatin1Char('*')) ||
-                         commandLine.contains(QLatin1Char('?'));
+    const bool pattern =
+        commandLine.contains(QLatin1Char('*')) || commandLine.contains(QLatin1Char('?'));
     const QFileInfo info(commandLine);
     if (!pattern && info.isDir()) {
         decision.action = StartupDecision::BrowseFolder;
@@ -67,8 +67,9 @@ bool PathExists(const QString &path)
     const QString name = info.fileName();
     if (name.contains(QLatin1Char('*')) || name.contains(QLatin1Char('?'))) {
         const QDir folder = info.dir();
-        return !folder.entryList({name}, QDir::AllEntries | QDir::Hidden | QDir::System |
-                                             QDir::NoDotAndDotDot)
+        return !folder
+                    .entryList({name}, QDir::AllEntries | QDir::Hidden | QDir::System |
+                                           QDir::NoDotAndDotDot)
                     .isEmpty();
     }
     return info.exists() || info.isSymLink();

@@ -4,12 +4,14 @@
 #include "components/engine/imageview.h"
 #include "components/twips.h"
 #include "explorer/imageexplore.h"
+#include "shell/modassoc.h"
 #include "support/sandbox.h"
 #include "support/scriptedprompts.h"
 #include "viewer/frmviwer.h"
 
 #include <QDir>
 #include <QFile>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSplitter>
@@ -433,6 +435,108 @@ private Q_SLOTS:
         QCOMPARE(frmMain::FindWin(QStringLiteral("umis")), window.windowHandle()->winId());
         QCOMPARE(frmMain::FindWin(QStringLiteral("lumisk")), WId(0));
         QCOMPARE(frmMain::FindWin(QStringLiteral("no window has this title")), WId(0));
+    }
+
+    // What the running program does with the command line of a later start.
+    void handedOverCommandLine_data()
+    {
+        QTest::addColumn<QString>("startedOn"); // relative to the sandbox, "" for nothing
+        QTest::addColumn<QString>("handedOver");
+        QTest::addColumn<QString>("shown");  // the viewer's picture, "" when the browser shows
+        QTest::addColumn<QString>("listed"); // the browser's folder, when it shows
+        QTest::addColumn<int>("listSize");
+        QTest::newRow("picture while browsing") << ""
+                                                << "home/Pictures/b10.png"
+                                                << "home/Pictures/b10.png"
+                                                << "" << 2;
+        QTest::newRow("picture while viewing another folder") << "home/Other/only.png"
+                                                              << "home/Pictures//b2.png"
+                                                              << "home/Pictures/b2.png"
+                                                              << "" << 2;
+        QTest::newRow("folder while viewing") << "home/Other/only.png"
+                                              << "home/Pictures"
+                                              << ""
+                                              << "home/Pictures/" << 0;
+        QTest::newRow("folder while browsing") << ""
+                                               << "home/Other/"
+                                               << ""
+                                               << "home/Other/" << 0;
+        QTest::newRow("nothing while viewing") << "home/Other/only.png"
+                                               << ""
+                                               << ""
+                                               << "home/Desktop/" << 0;
+        QTest::newRow("missing file while browsing another folder") << "home/Other"
+                                                                    << "home/Other/gone.png"
+                                                                    << ""
+                                                                    << "home/Desktop/" << 0;
+    }
+    void handedOverCommandLine()
+    {
+        QFETCH(QString, startedOn);
+        QFETCH(QString, handedOver);
+        QFETCH(QString, shown);
+        QFETCH(QString, listed);
+        QFETCH(int, listSize);
+        m_sandbox->makeDir(QStringLiteral("home/Desktop"));
+        const auto inSandbox = [this](const QString &relative) {
+            return relative.isEmpty() ? QString() : m_sandbox->file(relative);
+        };
+        auto window = loaded(inSandbox(startedOn));
+        QTest::qWait(50); // the tree's ready event of a shown browser
+        window->openHandedOver(inSandbox(handedOver));
+        if (!shown.isEmpty()) {
+            frmViwer *viewer = frmViwer::instance();
+            QVERIFY(viewer->isVisible());
+            QVERIFY(!window->isVisible());
+            QCOMPARE(viewer->PathList().size(), listSize);
+            QCOMPARE(viewer->PathList().value(viewer->CurrentIndex()), inSandbox(shown));
+            QCOMPARE(viewer->ImgX()->document()->ImageFileName(), inSandbox(shown));
+            // Closing it ends the program, as for a picture named at start-up.
+            QVERIFY(viewer->bCommand);
+        } else {
+            QVERIFY(window->isVisible());
+            QVERIFY(!frmViwer::isLoaded() || !frmViwer::instance()->isVisible());
+            QTRY_COMPARE(window->TV1->SelectedPath(), inSandbox(listed));
+        }
+        QCOMPARE(m_ended, 0);
+    }
+
+    void handedOverSwitchesKeepTheProgramRunning()
+    {
+        auto window = loaded(QString()); // the first start associates every type
+        QCOMPARE(IsAssociated(QStringLiteral(".png"), QStringLiteral("Orvanta.png")), 1);
+        window->openHandedOver(QStringLiteral("/DeAssociate"));
+        QCOMPARE(IsAssociated(QStringLiteral(".png"), QStringLiteral("Orvanta.png")), 0);
+        m_prompts->answerMessage(PromptAnswer::Yes);
+        window->openHandedOver(QStringLiteral("/Associate"));
+        QCOMPARE(m_prompts->asked(test::ScriptedPrompts::Kind::Message).size(), 1);
+        QCOMPARE(IsAssociated(QStringLiteral(".png"), QStringLiteral("Orvanta.png")), 1);
+        QCOMPARE(m_ended, 0);
+        QVERIFY(window->isVisible());
+    }
+
+    void handedOverWaitsForTheStartUpAndForQuestions()
+    {
+        frmMain window;
+        // Before the program has loaded, a later start's picture waits.
+        window.openHandedOver(m_other + QStringLiteral("/only.png"));
+        QVERIFY(!frmViwer::isLoaded());
+        QVERIFY(window.Load(QString()));
+        QTRY_VERIFY(frmViwer::isLoaded() && frmViwer::instance()->isVisible());
+        QCOMPARE(frmViwer::instance()->PathList(), QStringList{m_other + "/only.png"});
+
+        // A question on screen is answered before the next picture replaces this one.
+        QMessageBox box(QMessageBox::Question, QStringLiteral("ZEB Orvanta"),
+                        QStringLiteral("A question"), QMessageBox::Yes | QMessageBox::No);
+        box.setWindowModality(Qt::ApplicationModal);
+        box.show();
+        QTRY_VERIFY(QApplication::activeModalWidget() == &box);
+        window.openHandedOver(m_pictures + QStringLiteral("/b2.png"));
+        QTest::qWait(500);
+        QCOMPARE(frmViwer::instance()->PathList(), QStringList{m_other + "/only.png"});
+        QTest::mouseClick(box.button(QMessageBox::No), Qt::LeftButton);
+        QTRY_COMPARE(frmViwer::instance()->PathList().value(frmViwer::instance()->CurrentIndex()),
+                     m_pictures + QStringLiteral("/b2.png"));
     }
 
     void shutdownUnloadsTheViewerFirst()

@@ -1,3 +1,4 @@
+#include "shell/modassoc.h"
 #include "support/sandbox.h"
 
 #include <QDeadlineTimer>
@@ -5,8 +6,72 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QProcess>
+#include <QScopeGuard>
+#include <QStandardPaths>
 #include <QSysInfo>
 #include <QTest>
+
+#ifdef QMT_HAVE_XCB
+#include <xcb/xcb.h>
+
+#include <cstdlib>
+#include <memory>
+#endif
+
+namespace {
+
+#ifdef QMT_HAVE_XCB
+struct FreeReply {
+    void operator()(void *p) const { std::free(p); }
+};
+
+// The colour at the middle of the first viewable top-level window of the X display whose title
+// starts with `title`; nullopt when there is no such window (yet).
+std::optional<QRgb> middleOfWindow(const QByteArray &display, const QByteArray &title)
+{
+    xcb_connection_t *c = xcb_connect(display.constData(), nullptr);
+    const std::unique_ptr<xcb_connection_t, void (*)(xcb_connection_t *)> owner(c, xcb_disconnect);
+    if (xcb_connection_has_error(c))
+        return std::nullopt;
+    const xcb_screen_t *screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+    std::unique_ptr<xcb_query_tree_reply_t, FreeReply> tree(
+        xcb_query_tree_reply(c, xcb_query_tree(c, screen->root), nullptr));
+    if (!tree)
+        return std::nullopt;
+    const xcb_window_t *children = xcb_query_tree_children(tree.get());
+    for (int i = 0; i < xcb_query_tree_children_length(tree.get()); ++i) {
+        std::unique_ptr<xcb_get_window_attributes_reply_t, FreeReply> attributes(
+            xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, children[i]), nullptr));
+        if (!attributes || attributes->map_state != XCB_MAP_STATE_VIEWABLE)
+            continue;
+        std::unique_ptr<xcb_get_property_reply_t, FreeReply> name(xcb_get_property_reply(
+            c, xcb_get_property(c, 0, children[i], XCB_ATOM_WM_NAME, XCB_ATOM_ANY, 0, 256),
+            nullptr));
+        if (!name)
+            continue;
+        const QByteArray text(static_cast<const char *>(xcb_get_property_value(name.get())),
+                              xcb_get_property_value_length(name.get()));
+        if (!text.startsWith(title))
+            continue;
+        std::unique_ptr<xcb_get_geometry_reply_t, FreeReply> geometry(
+            xcb_get_geometry_reply(c, xcb_get_geometry(c, children[i]), nullptr));
+        if (!geometry)
+            continue;
+        std::unique_ptr<xcb_get_image_reply_t, FreeReply> image(
+            xcb_get_image_reply(c,
+                                xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, children[i],
+                                              geometry->width / 2, geometry->height / 2, 1, 1, ~0u),
+                                nullptr));
+        if (!image || xcb_get_image_data_length(image.get()) < 4)
+            continue;
+        const uint8_t *bgrx = xcb_get_image_data(image.get());
+        return qRgb(bgrx[2], bgrx[1], bgrx[0]);
+    }
+    return std::nullopt;
+}
+#endif
+
+} // namespace
 
 // The real program, started as a process in a sandboxed home: what its command line does to
 // the process, and that only one of it runs at a time.
@@ -23,6 +88,26 @@ private:
     }
 
     QString lockFile() const { return m_sandbox->file(QStringLiteral("runtime/pictavo.lock")); }
+    QString socketFile() const { return m_sandbox->file(QStringLiteral("runtime/pictavo.socket")); }
+
+    // Starts the running program and waits until it listens for later starts.
+    void startListening(QProcess &process, const QStringList &arguments)
+    {
+        start(process, arguments);
+        QDeadlineTimer deadline(15000);
+        while (!QFile::exists(socketFile()) && !deadline.hasExpired())
+            QTest::qWait(50);
+        QVERIFY(QFile::exists(socketFile()));
+    }
+
+    // A second start: it must end by itself, successfully, leaving the first one running.
+    static void secondStartEnds(QProcess &second, const QProcess &first)
+    {
+        QVERIFY(second.waitForFinished(15000));
+        QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(second.exitCode(), 0);
+        QCOMPARE(first.state(), QProcess::Running);
+    }
 
     static void start(QProcess &process, const QStringList &arguments)
     {
@@ -130,6 +215,75 @@ private Q_SLOTS:
         stop(first);
     }
 
+    void secondStartHandsOverASwitch()
+    {
+        QProcess first;
+        startListening(first, {});
+        // The first start of a clean home associates every type without asking.
+        QTRY_COMPARE_WITH_TIMEOUT(
+            qmt::IsAssociated(QStringLiteral(".png"), QStringLiteral("Orvanta.png")), 1, 15000);
+        QProcess second;
+        start(second, {QStringLiteral("/DeAssociate")});
+        secondStartEnds(second, first);
+        // The running program gave the types back, and runs on.
+        QTRY_COMPARE_WITH_TIMEOUT(
+            qmt::IsAssociated(QStringLiteral(".png"), QStringLiteral("Orvanta.png")), 0, 10000);
+        QCOMPARE(first.state(), QProcess::Running);
+        stop(first);
+    }
+
+    void secondStartShowsItsPictureInTheRunningProgram()
+    {
+#ifndef QMT_HAVE_XCB
+        QSKIP("built without libxcb: no way to look at the screen");
+#else
+        const QString xvfbProgram = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
+        if (xvfbProgram.isEmpty())
+            QSKIP("Xvfb is not installed");
+        // Xvfb picks a free display and writes its number to our end of the pipe.
+        QProcess xvfb;
+        xvfb.start(xvfbProgram,
+                   {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
+                    QStringLiteral("0"), QStringLiteral("1024x768x24"), QStringLiteral("-nolisten"),
+                    QStringLiteral("tcp")});
+        QVERIFY(xvfb.waitForReadyRead(15000));
+        const QByteArray display = ':' + xvfb.readLine().trimmed();
+        QVERIFY(display.size() > 1);
+        qputenv("DISPLAY", display);
+        qputenv("QT_QPA_PLATFORM", "xcb");
+        const auto cleanup = qScopeGuard([&xvfb] {
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+            xvfb.terminate();
+            xvfb.waitForFinished(5000);
+        });
+
+        const QString folder = m_sandbox->makeDir(QStringLiteral("home/Pictures"));
+        QImage image(400, 300, QImage::Format_RGB32);
+        image.fill(QColor(200, 30, 40));
+        QVERIFY(image.save(folder + QStringLiteral("/a picture.png")));
+        image.fill(QColor(30, 30, 200));
+        QVERIFY(image.save(folder + QStringLiteral("/b.png")));
+
+        QProcess first;
+        startListening(first, {});
+        // Started in the picture's folder with the name alone, in two words.
+        QProcess second;
+        second.setWorkingDirectory(folder);
+        start(second, {QStringLiteral("a"), QStringLiteral("picture.png")});
+        secondStartEnds(second, first);
+        QTRY_VERIFY_WITH_TIMEOUT(middleOfWindow(display, "a picture.png") == qRgb(200, 30, 40),
+                                 15000);
+
+        // A third start replaces the picture the viewer shows.
+        QProcess third;
+        start(third, {folder + QStringLiteral("/b.png")});
+        secondStartEnds(third, first);
+        QTRY_VERIFY_WITH_TIMEOUT(middleOfWindow(display, "b.png") == qRgb(30, 30, 200), 15000);
+        QVERIFY(!middleOfWindow(display, "a picture.png"));
+        stop(first);
+#endif
+    }
+
     void staleLockIsRecovered()
     {
         // A lock left behind by a program that is gone.
@@ -140,8 +294,8 @@ private Q_SLOTS:
         QVERIFY(gone.waitForFinished(5000));
         QFile lock(lockFile());
         QVERIFY(lock.open(QIODevice::WriteOnly));
-        lock.write(QByteArray::number(deadPid) + "\nqmt\n" +
-                   QSysInfo::machineHostName().toUtf8() + "\n");
+        lock.write(QByteArray::number(deadPid) + "\nqmt\n" + QSysInfo::machineHostName().toUtf8() +
+                   "\n");
         lock.close();
 
         QProcess process;
