@@ -1,10 +1,11 @@
 #include "shell/registrystore.h"
 
+#include "shell/registryfilecache.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QLockFile>
 #include <QLoggingCategory>
 #include <QSaveFile>
 #include <QStandardPaths>
@@ -14,11 +15,10 @@ namespace {
 
 Q_LOGGING_CATEGORY(lcRegistry, "qmt.registry")
 
-// How long a change waits for another process's change to finish.
+// How long a change waits for another process's change to finish. A lock is held only while a
+// file is written (or through a batch, which never waits for the user); a holder that dies lets
+// go at once.
 constexpr int kLockTimeoutMs = 10000;
-// A lock left by a process that died is taken over after this time (sooner when its process is
-// known to be gone).
-constexpr int kStaleLockMs = 30000;
 
 // Writable for us, and not made read-only by its owner: the write bits are honoured even when the
 // program runs as the superuser, so "chmod a-w" on the registry always means read-only.
@@ -81,23 +81,17 @@ std::optional<QStringList> RegistryStore::splitPath(const QString &keyPath)
     return parts;
 }
 
-RegistryHive RegistryStore::load(RegistryRoot root) const
+std::shared_ptr<const RegistryHive> RegistryStore::load(RegistryRoot root) const
 {
     if (const RegistryBatch *batch = RegistryBatch::active(m_directory)) {
+        // Not owned: the batch keeps it.
         if (const RegistryHive *hive = batch->opened(root))
-            return *hive;
+            return std::shared_ptr<const RegistryHive>(std::shared_ptr<const RegistryHive>(), hive);
     }
-    QFile in(fileOf(root));
-    if (in.fileName().isEmpty() || !in.open(QIODevice::ReadOnly))
-        return RegistryHive(root);
-    const QByteArray data = in.read(RegistryHive::kMaxFileSize + 1);
-    QString why;
-    auto hive = RegistryHive::parse(root, data, &why);
-    if (!hive) {
-        qCWarning(lcRegistry) << "registry file" << in.fileName() << "cannot be read:" << why;
-        return RegistryHive(root);
-    }
-    return *hive;
+    const QString file = fileOf(root);
+    if (file.isEmpty())
+        return std::make_shared<const RegistryHive>(root);
+    return RegistryFileCache::load(root, file).hive;
 }
 
 std::optional<RegistryValue> RegistryStore::value(RegistryRoot root, const QString &keyPath,
@@ -114,8 +108,7 @@ std::optional<RegistryValue> RegistryStore::value(RegistryRoot root, const QStri
     const auto path = splitPath(keyPath);
     if (!path)
         return report(RegistryError::InvalidName);
-    const RegistryHive hive = load(root);
-    auto found = hive.value(*path, valueName);
+    auto found = load(root)->value(*path, valueName);
     if (!found)
         return report(RegistryError::NotFound);
     if (error)
@@ -126,7 +119,7 @@ std::optional<RegistryValue> RegistryStore::value(RegistryRoot root, const QStri
 bool RegistryStore::keyExists(RegistryRoot root, const QString &keyPath) const
 {
     const auto path = splitPath(keyPath);
-    return path && !registryRootName(root).isEmpty() && load(root).hasKey(*path);
+    return path && !registryRootName(root).isEmpty() && load(root)->hasKey(*path);
 }
 
 std::optional<QStringList> RegistryStore::subKeys(RegistryRoot root, const QString &keyPath,
@@ -151,7 +144,7 @@ std::optional<QStringList> RegistryStore::listNames(RegistryRoot root, const QSt
         e = RegistryError::InvalidRoot;
     else if (!path)
         e = RegistryError::InvalidName;
-    else if (!(names = (load(root).*lister)(*path)))
+    else if (!(names = ((*load(root)).*lister)(*path)))
         e = RegistryError::NotFound;
     if (error)
         *error = e;
@@ -163,10 +156,7 @@ RegistryError RegistryStore::createKey(RegistryRoot root, const QString &keyPath
     const auto path = splitPath(keyPath);
     if (!path)
         return RegistryError::InvalidName;
-    return modify(root, [&](RegistryHive &hive) {
-        hive.createKey(*path);
-        return RegistryError::None;
-    });
+    return modify(root, [&](RegistryHive &hive) { return hive.createKey(*path); });
 }
 
 RegistryError RegistryStore::setValue(RegistryRoot root, const QString &keyPath,
@@ -175,10 +165,7 @@ RegistryError RegistryStore::setValue(RegistryRoot root, const QString &keyPath,
     const auto path = splitPath(keyPath);
     if (!path)
         return RegistryError::InvalidName;
-    return modify(root, [&](RegistryHive &hive) {
-        hive.setValue(*path, valueName, value);
-        return RegistryError::None;
-    });
+    return modify(root, [&](RegistryHive &hive) { return hive.setValue(*path, valueName, value); });
 }
 
 RegistryError RegistryStore::deleteValue(RegistryRoot root, const QString &keyPath,
@@ -216,7 +203,7 @@ bool RegistryStore::isWritable(RegistryRoot root) const
     return QFileInfo(dir).isDir() && permitsWriting(dir);
 }
 
-RegistryError RegistryStore::lockAndRead(RegistryRoot root, QLockFile &lock,
+RegistryError RegistryStore::lockAndRead(RegistryRoot root, RegistryLock &lock,
                                          RegistryHive &hive) const
 {
     const QString file = fileOf(root);
@@ -227,47 +214,41 @@ RegistryError RegistryStore::lockAndRead(RegistryRoot root, QLockFile &lock,
     if (!QFileInfo::exists(m_directory) && !QDir().mkpath(m_directory))
         return RegistryError::AccessDenied;
 
-    lock.setStaleLockTime(kStaleLockMs);
-    if (!lock.tryLock(kLockTimeoutMs)) {
-        return lock.error() == QLockFile::PermissionError ? RegistryError::AccessDenied
-                                                          : RegistryError::Busy;
-    }
+    const RegistryError locked = lock.acquire(kLockTimeoutMs);
+    if (locked != RegistryError::None)
+        return locked;
 
     // Read again under the lock: another process may have changed the file since our last read.
-    hive = RegistryHive(root);
-    QFile in(file);
-    if (!in.exists())
-        return RegistryError::None;
-    if (!in.open(QIODevice::ReadOnly))
+    const RegistryFileCache::Loaded loaded = RegistryFileCache::load(root, file);
+    if (loaded.readFailed)
         return RegistryError::WriteFailed;
-    const QByteArray data = in.read(RegistryHive::kMaxFileSize + 1);
-    const bool readOk = in.error() == QFile::NoError;
-    in.close();
-    if (!readOk)
+    if (loaded.damaged && !keepAside(file))
         return RegistryError::WriteFailed;
-    QString why;
-    auto parsed = RegistryHive::parse(root, data, &why);
-    if (parsed) {
-        hive = std::move(*parsed);
-        return RegistryError::None;
-    }
-    qCWarning(lcRegistry) << "registry file" << file << "cannot be read:" << why;
-    return keepAside(file) ? RegistryError::None : RegistryError::WriteFailed;
+    hive = *loaded.hive;
+    return RegistryError::None;
 }
 
-RegistryError RegistryStore::write(RegistryRoot root, const RegistryHive &hive) const
+RegistryError RegistryStore::write(RegistryRoot root, RegistryHive hive) const
 {
+    const QByteArray bytes = hive.serialize();
+    // Never write what a later read would refuse as damaged.
+    if (bytes.size() > RegistryHive::kMaxFileSize)
+        return RegistryError::TooLarge;
     // QSaveFile writes beside the file, syncs and renames: the file is replaced whole or not at
     // all.
-    QSaveFile out(fileOf(root));
+    const QString file = fileOf(root);
+    QSaveFile out(file);
     if (!out.open(QIODevice::WriteOnly))
         return RegistryError::WriteFailed;
-    const QByteArray bytes = hive.serialize();
     if (out.write(bytes) != bytes.size()) {
         out.cancelWriting();
         return RegistryError::WriteFailed;
     }
-    return out.commit() ? RegistryError::None : RegistryError::WriteFailed;
+    if (!out.commit())
+        return RegistryError::WriteFailed;
+    RegistryFileCache::remember(root, file, bytes,
+                                std::make_shared<const RegistryHive>(std::move(hive)));
+    return RegistryError::None;
 }
 
 RegistryError RegistryStore::modify(RegistryRoot root,
@@ -284,7 +265,7 @@ RegistryError RegistryStore::modify(RegistryRoot root,
         return error;
     }
 
-    QLockFile lock(fileOf(root) + QStringLiteral(".lock"));
+    RegistryLock lock(fileOf(root) + QStringLiteral(".lock"));
     RegistryHive hive(root);
     RegistryError error = lockAndRead(root, lock, hive);
     if (error != RegistryError::None)
@@ -292,7 +273,7 @@ RegistryError RegistryStore::modify(RegistryRoot root,
     error = change(hive);
     if (error != RegistryError::None)
         return error;
-    return write(root, hive);
+    return write(root, std::move(hive));
 }
 
 namespace {
@@ -324,7 +305,7 @@ RegistryHive *RegistryBatch::open(RegistryRoot root, RegistryError *error)
     if (found != m_roots.end())
         return &found->second.hive;
     Root entry;
-    entry.lock = std::make_unique<QLockFile>(m_store.fileOf(root) + QStringLiteral(".lock"));
+    entry.lock = std::make_unique<RegistryLock>(m_store.fileOf(root) + QStringLiteral(".lock"));
     entry.hive = RegistryHive(root);
     *error = m_store.lockAndRead(root, *entry.lock, entry.hive);
     if (*error != RegistryError::None)
@@ -344,7 +325,7 @@ bool RegistryBatch::commit()
         return true;
     bool ok = true;
     for (auto &[root, entry] : m_roots) {
-        if (entry.dirty && m_store.write(root, entry.hive) != RegistryError::None)
+        if (entry.dirty && m_store.write(root, std::move(entry.hive)) != RegistryError::None)
             ok = false;
     }
     m_roots.clear(); // releases the locks

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "shell/registrylock.h"
 #include "shell/registrystorehive.h"
 
 #include <QString>
@@ -10,20 +11,20 @@
 #include <memory>
 #include <optional>
 
-class QLockFile;
-
 namespace qmt {
 
 // The program's registry: one text file per root in the registry folder
 // ($QMT_REGISTRY_DIR, else $XDG_CONFIG_HOME/pictavo/registry/), named after the root
-// ("HKEY_LOCAL_MACHINE.reg"). Reads parse the file as it is on disk. Every change takes the
-// root's lock file, reads the file again, applies the change and replaces the file atomically, so
-// two processes writing at the same time never lose each other's values.
+// ("HKEY_LOCAL_MACHINE.reg"). Reads see the file as it is on disk; it is parsed again only when
+// it changed (RegistryFileCache). Every change takes the root's lock (RegistryLock), reads the
+// file again, applies the change and replaces the file atomically, so two processes writing at
+// the same time never lose each other's values.
 //
-// A file that cannot be parsed is treated as an empty hive by reads; the first change moves it
-// aside ("HKEY_LOCAL_MACHINE.reg.damaged-<time>") before writing a fresh one. A folder or file
-// without write permission (the permission bits count even for the superuser) makes every change
-// fail with AccessDenied while reads go on working.
+// A file that cannot be parsed, or passes the size limits of RegistryHive, is treated as an
+// empty hive by reads; the first change moves it aside ("HKEY_LOCAL_MACHINE.reg.damaged-<time>")
+// before writing a fresh one. A folder or file without write permission (the permission bits
+// count even for the superuser) makes every change fail with AccessDenied while reads go on
+// working.
 class RegistryStore
 {
 public:
@@ -59,8 +60,9 @@ public:
     // Whether changes to this root can be written now.
     bool isWritable(RegistryRoot root) const;
 
-    // The whole hive as the file holds it (an empty hive for a missing or damaged file).
-    RegistryHive load(RegistryRoot root) const;
+    // The whole hive as the file holds it (an empty hive for a missing or damaged file). Inside
+    // a batch, the batch's hive, valid until its next change.
+    std::shared_ptr<const RegistryHive> load(RegistryRoot root) const;
 
 private:
     // The names of a key's sub-keys or values, with the reason when there are none.
@@ -73,8 +75,9 @@ private:
     RegistryError modify(RegistryRoot root,
                          const std::function<RegistryError(RegistryHive &)> &change);
     // Takes the root's lock and reads its file afresh (moving a damaged file aside).
-    RegistryError lockAndRead(RegistryRoot root, QLockFile &lock, RegistryHive &hive) const;
-    RegistryError write(RegistryRoot root, const RegistryHive &hive) const;
+    RegistryError lockAndRead(RegistryRoot root, RegistryLock &lock, RegistryHive &hive) const;
+    // Replaces the root's file with the hive; TooLarge when its text passes the file limit.
+    RegistryError write(RegistryRoot root, RegistryHive hive) const;
     static std::optional<QStringList> splitPath(const QString &keyPath);
 
     QString m_directory;
@@ -100,7 +103,7 @@ public:
 private:
     friend class RegistryStore;
     struct Root {
-        std::unique_ptr<QLockFile> lock;
+        std::unique_ptr<RegistryLock> lock;
         RegistryHive hive;
         bool dirty = false;
     };

@@ -41,6 +41,13 @@ QString escaped(const QString &text)
     return out;
 }
 
+constexpr qsizetype kLinearValueSearch = 16; // keys with more values keep a hash of their names
+
+QString folded(const QString &name)
+{
+    return name.toCaseFolded();
+}
+
 int hexDigit(QChar c)
 {
     const char16_t u = c.unicode();
@@ -54,7 +61,7 @@ int hexDigit(QChar c)
 }
 
 // Reads a quoted string starting at line[pos] == '"'; pos ends after the closing quote.
-std::optional<QString> readQuoted(const QString &line, qsizetype &pos)
+std::optional<QString> readQuoted(QStringView line, qsizetype &pos)
 {
     if (pos >= line.size() || line[pos] != u'"')
         return std::nullopt;
@@ -105,21 +112,37 @@ std::optional<QString> readQuoted(const QString &line, qsizetype &pos)
     return std::nullopt; // no closing quote
 }
 
-void skipSpaces(const QString &line, qsizetype &pos)
+void skipSpaces(QStringView line, qsizetype &pos)
 {
     while (pos < line.size() && (line[pos] == u' ' || line[pos] == u'\t'))
         ++pos;
 }
 
-bool onlySpacesLeft(const QString &line, qsizetype pos)
+bool onlySpacesLeft(QStringView line, qsizetype pos)
 {
     skipSpaces(line, pos);
     return pos == line.size();
 }
 
-std::optional<RegistryValue> readData(const QString &line, qsizetype pos)
+// "01,02,ff" as bytes; an empty list is no bytes.
+std::optional<QByteArray> readBytes(QStringView list)
 {
-    const QStringView rest = QStringView(line).mid(pos);
+    QByteArray bytes;
+    if (list.isEmpty())
+        return bytes;
+    bytes.reserve(list.size() / 3 + 1);
+    for (const QStringView item : list.tokenize(u',')) {
+        const QStringView b = item.trimmed();
+        if (b.size() != 2 || hexDigit(b[0]) < 0 || hexDigit(b[1]) < 0)
+            return std::nullopt;
+        bytes.append(char(hexDigit(b[0]) * 16 + hexDigit(b[1])));
+    }
+    return bytes;
+}
+
+std::optional<RegistryValue> readData(QStringView line, qsizetype pos)
+{
+    const QStringView rest = line.mid(pos);
     if (rest.startsWith(u'"')) {
         auto text = readQuoted(line, pos);
         if (!text || !onlySpacesLeft(line, pos))
@@ -134,7 +157,7 @@ std::optional<RegistryValue> readData(const QString &line, qsizetype pos)
         return RegistryValue::expandString(*text);
     }
     if (rest.startsWith(QLatin1String("dword:"), Qt::CaseInsensitive)) {
-        const QString digits = rest.mid(6).trimmed().toString();
+        const QStringView digits = rest.mid(6).trimmed();
         bool ok = false;
         const uint number = digits.toUInt(&ok, 16);
         if (!ok || digits.isEmpty() || digits.size() > 8 || digits.startsWith(u'+'))
@@ -142,17 +165,10 @@ std::optional<RegistryValue> readData(const QString &line, qsizetype pos)
         return RegistryValue::dword(number);
     }
     if (rest.startsWith(QLatin1String("hex:"), Qt::CaseInsensitive)) {
-        QByteArray bytes;
-        const QString list = rest.mid(4).trimmed().toString();
-        if (!list.isEmpty()) {
-            for (const QString &item : list.split(u',')) {
-                const QString b = item.trimmed();
-                if (b.size() != 2 || hexDigit(b[0]) < 0 || hexDigit(b[1]) < 0)
-                    return std::nullopt;
-                bytes.append(char(hexDigit(b[0]) * 16 + hexDigit(b[1])));
-            }
-        }
-        return RegistryValue::binary(bytes);
+        auto bytes = readBytes(rest.mid(4).trimmed());
+        if (!bytes)
+            return std::nullopt;
+        return RegistryValue::binary(*bytes);
     }
     return std::nullopt;
 }
@@ -211,6 +227,8 @@ QString registryErrorText(RegistryError error)
         return QStringLiteral("The registry is locked by another program.");
     case RegistryError::WriteFailed:
         return QStringLiteral("The registry file could not be written.");
+    case RegistryError::TooLarge:
+        return QStringLiteral("The registry file would grow beyond its size limit.");
     }
     return QString();
 }
@@ -251,28 +269,10 @@ QString RegistryValue::toText() const
 
 RegistryHive::RegistryHive(RegistryRoot root) : m_root(root)
 {
-    m_keys.append(Key{});
-    reindex();
+    m_keys.emplace_back();
 }
 
-QString RegistryHive::foldPath(const QStringList &path)
-{
-    return path.join(u'\\').toCaseFolded();
-}
-
-int RegistryHive::indexOf(const QStringList &path) const
-{
-    return m_index.value(foldPath(path), -1);
-}
-
-void RegistryHive::reindex()
-{
-    m_index.clear();
-    for (int i = 0; i < m_keys.size(); ++i)
-        m_index.insert(foldPath(m_keys[i].path), i);
-}
-
-bool RegistryHive::isValidKeyName(const QString &name)
+bool RegistryHive::isValidKeyName(QStringView name)
 {
     if (name.isEmpty() || name.size() > kMaxKeyNameLength)
         return false;
@@ -282,108 +282,214 @@ bool RegistryHive::isValidKeyName(const QString &name)
     return true;
 }
 
-bool RegistryHive::hasKey(const QStringList &path) const
+int RegistryHive::child(int parent, const QString &name) const
 {
-    return indexOf(path) >= 0;
+    return m_children.value({parent, folded(name)}, -1);
 }
 
-void RegistryHive::createKey(const QStringList &path)
+int RegistryHive::find(const QStringList &path) const
 {
-    QStringList written;
-    for (qsizetype i = 0; i < path.size(); ++i) {
-        QStringList prefix = path.mid(0, i + 1);
-        const int at = indexOf(prefix);
-        if (at >= 0) {
-            written = m_keys[at].path;
-            continue;
-        }
-        written.append(path[i]);
-        m_keys.append(Key{written, {}});
-        m_index.insert(foldPath(written), int(m_keys.size() - 1));
+    int at = 0;
+    for (const QString &name : path) {
+        at = child(at, name);
+        if (at < 0)
+            return -1;
     }
+    return at;
+}
+
+int RegistryHive::makeChild(int parent, const QString &name, RegistryError *error)
+{
+    const std::pair<int, QString> slot{parent, folded(name)};
+    const auto found = m_children.constFind(slot);
+    if (found != m_children.cend())
+        return found.value();
+    const int depth = m_keys[parent].depth + 1;
+    if (depth > kMaxDepth) {
+        *error = RegistryError::InvalidName;
+        return -1;
+    }
+    if (keyCount() >= kMaxKeys) {
+        *error = RegistryError::TooLarge;
+        return -1;
+    }
+    const int at = int(m_keys.size());
+    Key key;
+    key.name = name;
+    key.parent = parent;
+    key.depth = depth;
+    m_keys.push_back(std::move(key));
+    m_keys[parent].children.append(at);
+    m_children.insert(slot, at);
+    return at;
+}
+
+int RegistryHive::make(const QStringList &path, RegistryError *error)
+{
+    if (path.size() > kMaxDepth) {
+        *error = RegistryError::InvalidName;
+        return -1;
+    }
+    int at = 0;
+    for (const QString &name : path) {
+        at = makeChild(at, name, error);
+        if (at < 0)
+            return -1;
+    }
+    return at;
+}
+
+qsizetype RegistryHive::valuePosition(const Key &key, const QString &name) const
+{
+    if (!key.valueIndex.isEmpty())
+        return key.valueIndex.value(folded(name), -1);
+    for (qsizetype i = 0; i < key.values.size(); ++i)
+        if (key.values[i].name.compare(name, Qt::CaseInsensitive) == 0)
+            return i;
+    return -1;
+}
+
+void RegistryHive::reindexValues(Key &key)
+{
+    key.valueIndex.clear();
+    if (key.values.size() <= kLinearValueSearch)
+        return;
+    key.valueIndex.reserve(key.values.size());
+    for (qsizetype i = 0; i < key.values.size(); ++i)
+        key.valueIndex.insert(folded(key.values[i].name), i);
+}
+
+RegistryError RegistryHive::assign(int at, const QString &name, const RegistryValue &value)
+{
+    Key &key = m_keys[at];
+    const qsizetype position = valuePosition(key, name);
+    if (position >= 0) {
+        key.values[position].value = value;
+        return RegistryError::None;
+    }
+    if (m_valueCount >= kMaxValues)
+        return RegistryError::TooLarge;
+    key.values.append(NamedValue{name, value});
+    ++m_valueCount;
+    if (!key.valueIndex.isEmpty())
+        key.valueIndex.insert(folded(name), key.values.size() - 1);
+    else if (key.values.size() > kLinearValueSearch)
+        reindexValues(key);
+    return RegistryError::None;
+}
+
+bool RegistryHive::hasKey(const QStringList &path) const
+{
+    return find(path) >= 0;
+}
+
+RegistryError RegistryHive::createKey(const QStringList &path)
+{
+    RegistryError error = RegistryError::None;
+    make(path, &error);
+    return error;
 }
 
 std::optional<RegistryValue> RegistryHive::value(const QStringList &path, const QString &name) const
 {
-    const int at = indexOf(path);
+    const int at = find(path);
     if (at < 0)
         return std::nullopt;
-    for (const NamedValue &v : m_keys[at].values)
-        if (v.name.compare(name, Qt::CaseInsensitive) == 0)
-            return v.value;
-    return std::nullopt;
+    const qsizetype position = valuePosition(m_keys[at], name);
+    if (position < 0)
+        return std::nullopt;
+    return m_keys[at].values[position].value;
 }
 
-void RegistryHive::setValue(const QStringList &path, const QString &name,
-                            const RegistryValue &value)
+RegistryError RegistryHive::setValue(const QStringList &path, const QString &name,
+                                     const RegistryValue &value)
 {
-    createKey(path);
-    Key &key = m_keys[indexOf(path)];
-    for (NamedValue &v : key.values) {
-        if (v.name.compare(name, Qt::CaseInsensitive) == 0) {
-            v.value = value;
-            return;
-        }
-    }
-    key.values.append(NamedValue{name, value});
+    RegistryError error = RegistryError::None;
+    const int at = make(path, &error);
+    if (at < 0)
+        return error;
+    return assign(at, name, value);
 }
 
 RegistryError RegistryHive::deleteValue(const QStringList &path, const QString &name)
 {
-    const int at = indexOf(path);
+    const int at = find(path);
     if (at < 0)
         return RegistryError::NotFound;
-    QList<NamedValue> &values = m_keys[at].values;
-    for (qsizetype i = 0; i < values.size(); ++i) {
-        if (values[i].name.compare(name, Qt::CaseInsensitive) == 0) {
-            values.removeAt(i);
-            return RegistryError::None;
-        }
-    }
-    return RegistryError::NotFound;
+    Key &key = m_keys[at];
+    const qsizetype position = valuePosition(key, name);
+    if (position < 0)
+        return RegistryError::NotFound;
+    key.values.removeAt(position);
+    --m_valueCount;
+    reindexValues(key);
+    return RegistryError::None;
 }
 
 RegistryError RegistryHive::deleteKey(const QStringList &path, bool recursive)
 {
     if (path.isEmpty())
         return RegistryError::InvalidName; // a root cannot be deleted
-    const int at = indexOf(path);
+    const int at = find(path);
     if (at < 0)
         return RegistryError::NotFound;
-    const QString prefix = foldPath(path) + u'\\';
-    bool hasChildren = false;
-    for (const Key &key : std::as_const(m_keys))
-        if (foldPath(key.path).startsWith(prefix))
-            hasChildren = true;
-    if (hasChildren && !recursive)
+    if (!m_keys[at].children.isEmpty() && !recursive)
         return RegistryError::HasSubKeys;
-    m_keys.removeIf([&](const Key &key) {
-        const QString folded = foldPath(key.path);
-        return folded == prefix.chopped(1) || folded.startsWith(prefix);
-    });
-    reindex();
+
+    // Mark the key and everything below it, then keep the rest in their order with new numbers.
+    std::vector<bool> removed(m_keys.size(), false);
+    std::vector<int> pending{at};
+    while (!pending.empty()) {
+        const int key = pending.back();
+        pending.pop_back();
+        removed[size_t(key)] = true;
+        for (const int c : m_keys[size_t(key)].children)
+            pending.push_back(c);
+    }
+    std::vector<int> renumbered(m_keys.size(), -1);
+    std::vector<Key> kept;
+    for (size_t i = 0; i < m_keys.size(); ++i) {
+        if (removed[i]) {
+            m_valueCount -= m_keys[i].values.size();
+            continue;
+        }
+        renumbered[i] = int(kept.size());
+        kept.push_back(std::move(m_keys[i]));
+    }
+    m_children.clear();
+    for (size_t i = 0; i < kept.size(); ++i) {
+        Key &key = kept[i];
+        if (key.parent >= 0) {
+            key.parent = renumbered[size_t(key.parent)];
+            m_children.insert({key.parent, folded(key.name)}, int(i));
+        }
+        key.children.removeIf([&](int c) { return removed[size_t(c)]; });
+        for (int &c : key.children)
+            c = renumbered[size_t(c)];
+    }
+    m_keys = std::move(kept);
     return RegistryError::None;
 }
 
 std::optional<QStringList> RegistryHive::subKeys(const QStringList &path) const
 {
-    if (indexOf(path) < 0)
+    const int at = find(path);
+    if (at < 0)
         return std::nullopt;
-    const QString folded = foldPath(path);
     QStringList names;
-    for (const Key &key : m_keys) {
-        if (key.path.size() == path.size() + 1 && foldPath(key.path.mid(0, path.size())) == folded)
-            names.append(key.path.last());
-    }
+    names.reserve(m_keys[at].children.size());
+    for (const int c : m_keys[at].children)
+        names.append(m_keys[c].name);
     return names;
 }
 
 std::optional<QStringList> RegistryHive::valueNames(const QStringList &path) const
 {
-    const int at = indexOf(path);
+    const int at = find(path);
     if (at < 0)
         return std::nullopt;
     QStringList names;
+    names.reserve(m_keys[at].values.size());
     for (const NamedValue &v : m_keys[at].values)
         names.append(v.name);
     return names;
@@ -396,17 +502,111 @@ QByteArray RegistryHive::serialize() const
     out += QStringLiteral("; %1 of Pictavo. One [key] per section; \"name\"=\"text\" values, "
                           "@ is the key's default value.\n")
                .arg(rootName);
-    for (const Key &key : m_keys) {
-        if (key.path.isEmpty() && key.values.isEmpty())
-            continue;
-        out += QStringLiteral("\n[") + (QStringList{rootName} + key.path).join(u'\\') +
-               QStringLiteral("]\n");
+    auto writeKey = [&](const Key &key, const QString &path) {
+        out += QStringLiteral("\n[") + path + QStringLiteral("]\n");
         for (const NamedValue &v : key.values) {
             out += v.name.isEmpty() ? QStringLiteral("@") : escaped(v.name);
-            out += QStringLiteral("=") + dataText(v.value) + QStringLiteral("\n");
+            out += u'=' + dataText(v.value) + u'\n';
         }
+    };
+    if (!m_keys[0].values.isEmpty())
+        writeKey(m_keys[0], rootName);
+
+    // Parents before children, each key's sub-keys in their order, so that reading the text back
+    // creates every key in the same place. The path grows and shrinks with the walk.
+    struct Step {
+        int key;
+        qsizetype next;
+        qsizetype pathLength;
+    };
+    QString path = rootName;
+    std::vector<Step> walk{{0, 0, path.size()}};
+    while (!walk.empty()) {
+        Step &step = walk.back();
+        const Key &key = m_keys[size_t(step.key)];
+        if (step.next >= key.children.size()) {
+            walk.pop_back();
+            continue;
+        }
+        const int c = key.children[step.next++];
+        path.truncate(step.pathLength);
+        path += u'\\' + m_keys[size_t(c)].name;
+        const Key &sub = m_keys[size_t(c)];
+        // A key without values is named by the sections of its sub-keys.
+        if (!sub.values.isEmpty() || sub.children.isEmpty())
+            writeKey(sub, path);
+        walk.push_back({c, 0, path.size()});
     }
     return out.toUtf8();
+}
+
+bool RegistryHive::parseLine(QStringView line, int &current, QString *why)
+{
+    if (line.startsWith(u'[')) {
+        if (!line.endsWith(u']')) {
+            *why = QStringLiteral("unterminated key");
+            return false;
+        }
+        const QString rootName = registryRootName(m_root);
+        int at = -1;
+        for (const QStringView name : line.mid(1, line.size() - 2).tokenize(u'\\')) {
+            if (at < 0) {
+                if (name.compare(rootName, Qt::CaseInsensitive) != 0) {
+                    *why = QStringLiteral("key outside %1").arg(rootName);
+                    return false;
+                }
+                at = 0;
+                continue;
+            }
+            if (!isValidKeyName(name)) {
+                *why = QStringLiteral("invalid key name");
+                return false;
+            }
+            RegistryError error = RegistryError::None;
+            at = makeChild(at, name.toString(), &error);
+            if (at < 0) {
+                *why = error == RegistryError::TooLarge
+                           ? QStringLiteral("more than %1 keys").arg(kMaxKeys)
+                           : QStringLiteral("keys nested deeper than %1 levels").arg(kMaxDepth);
+                return false;
+            }
+        }
+        current = at;
+        return true;
+    }
+    if (current < 0) {
+        *why = QStringLiteral("value outside any key");
+        return false;
+    }
+    qsizetype pos = 0;
+    QString name;
+    if (line.startsWith(u'@')) {
+        pos = 1;
+    } else {
+        auto quoted = readQuoted(line, pos);
+        if (!quoted) {
+            *why = QStringLiteral("invalid value name");
+            return false;
+        }
+        name = *quoted;
+    }
+    skipSpaces(line, pos);
+    if (pos >= line.size() || line[pos] != u'=') {
+        *why = QStringLiteral("'=' expected");
+        return false;
+    }
+    ++pos;
+    skipSpaces(line, pos);
+    auto value = readData(line, pos);
+    if (!value) {
+        *why = QStringLiteral("invalid value data");
+        return false;
+    }
+    if (assign(current, name, *value) != RegistryError::None) {
+        *why = QStringLiteral("more than %1 values").arg(kMaxValues);
+        return false;
+    }
+    return true;
 }
 
 std::optional<RegistryHive> RegistryHive::parse(RegistryRoot root, const QByteArray &data,
@@ -417,14 +617,13 @@ std::optional<RegistryHive> RegistryHive::parse(RegistryRoot root, const QByteAr
             *error = lineNumber > 0 ? QStringLiteral("line %1: %2").arg(lineNumber).arg(why) : why;
         return std::nullopt;
     };
-    const QString rootName = registryRootName(root);
-    if (rootName.isEmpty())
+    if (registryRootName(root).isEmpty())
         return fail(0, QStringLiteral("unknown root"));
     if (data.size() > RegistryHive::kMaxFileSize)
         return fail(0, QStringLiteral("file too large"));
-    QByteArray bytes = data;
+    QByteArrayView bytes(data);
     if (bytes.startsWith("\xEF\xBB\xBF"))
-        bytes.remove(0, 3);
+        bytes = bytes.sliced(3);
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     const QString text = decoder(bytes);
     if (decoder.hasError())
@@ -433,11 +632,12 @@ std::optional<RegistryHive> RegistryHive::parse(RegistryRoot root, const QByteAr
         return fail(0, QStringLiteral("binary data"));
 
     RegistryHive hive(root);
-    std::optional<QStringList> current;
+    int current = -1;
     bool first = true;
-    const QStringList lines = text.split(u'\n');
-    for (qsizetype n = 0; n < lines.size(); ++n) {
-        const QString line = lines[n].trimmed();
+    qsizetype lineNumber = 0;
+    for (const QStringView raw : QStringView(text).tokenize(u'\n')) {
+        ++lineNumber;
+        const QStringView line = raw.trimmed();
         if (line.isEmpty() || line.startsWith(u';') || line.startsWith(u'#'))
             continue;
         if (first && line == QLatin1String(kHeader)) {
@@ -445,41 +645,9 @@ std::optional<RegistryHive> RegistryHive::parse(RegistryRoot root, const QByteAr
             continue;
         }
         first = false;
-        if (line.startsWith(u'[')) {
-            if (!line.endsWith(u']'))
-                return fail(n + 1, QStringLiteral("unterminated key"));
-            QStringList path = line.mid(1, line.size() - 2).split(u'\\');
-            if (path.isEmpty() || path.first().compare(rootName, Qt::CaseInsensitive) != 0)
-                return fail(n + 1, QStringLiteral("key outside %1").arg(rootName));
-            path.removeFirst();
-            for (const QString &name : std::as_const(path))
-                if (!isValidKeyName(name))
-                    return fail(n + 1, QStringLiteral("invalid key name"));
-            hive.createKey(path);
-            current = path;
-            continue;
-        }
-        if (!current)
-            return fail(n + 1, QStringLiteral("value outside any key"));
-        qsizetype pos = 0;
-        QString name;
-        if (line.startsWith(u'@')) {
-            pos = 1;
-        } else {
-            auto quoted = readQuoted(line, pos);
-            if (!quoted)
-                return fail(n + 1, QStringLiteral("invalid value name"));
-            name = *quoted;
-        }
-        skipSpaces(line, pos);
-        if (pos >= line.size() || line[pos] != u'=')
-            return fail(n + 1, QStringLiteral("'=' expected"));
-        ++pos;
-        skipSpaces(line, pos);
-        auto value = readData(line, pos);
-        if (!value)
-            return fail(n + 1, QStringLiteral("invalid value data"));
-        hive.setValue(*current, name, *value);
+        QString why;
+        if (!hive.parseLine(line, current, &why))
+            return fail(lineNumber, why);
     }
     return hive;
 }

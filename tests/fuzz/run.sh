@@ -16,3 +16,11 @@ for codec in psd pcx tga bmp jpeg gif wmf emf pcd; do
   build-fuzz/fuzz-$codec -max_total_time="$seconds" -max_len=65536 -rss_limit_mb=2048 \
       -artifact_prefix="$corpus/" "$work" "$corpus" 2>&1 | grep -E "^#[0-9]+ +DONE|ERROR|SUMMARY" || true
 done
+
+# The registry file parser: its seeds are hand-written registry files.
+cmake --build build-fuzz --target fuzz-registry -j2 >/dev/null
+mkdir -p tests/data/registry build-fuzz/corpus-registry
+echo "== registry"
+build-fuzz/fuzz-registry -max_total_time="$seconds" -max_len=65536 -rss_limit_mb=2048 \
+    -artifact_prefix=tests/data/registry/ build-fuzz/corpus-registry tests/data/registry 2>&1 |
+  grep -E "^#[0-9]+[[:space:]]+DONE|ERROR|SUMMARY" || true

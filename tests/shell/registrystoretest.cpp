@@ -1,5 +1,6 @@
 #include "shell/registrystore.h"
 #include "shell/cregister.h"
+#include "shell/registryfilecache.h"
 #include "support/sandbox.h"
 
 #include <QCoreApplication>
@@ -7,8 +8,12 @@
 #include <QFile>
 #include <QProcess>
 #include <QTest>
+#include <QThread>
 
 #include <memory>
+
+#include <fcntl.h>
+#include <sys/stat.h>
 
 using namespace qmt;
 
@@ -29,6 +34,42 @@ int runWriter(const QString &prefix, int count)
             ++failures;
     }
     return qMin(failures, 100);
+}
+
+// Run as "--set NAME VALUE": writes one setting through the settings class, as a second copy of
+// the program would.
+int runSetter(const QString &name, const QString &value)
+{
+    return CRegister().REGSaveSetting(kSettingsRoot, kSettingsSection, name, value) ? 0 : 1;
+}
+
+// Run as "--hold": takes the settings root's lock inside a batch with one change, says "held" and
+// waits to be killed; the change is never written.
+int runHolder()
+{
+    RegistryBatch batch;
+    CRegister().REGSaveSetting(kSettingsRoot, kSettingsSection, QStringLiteral("Unfinished"),
+                               QStringLiteral("x"));
+    std::fputs("held\n", stdout);
+    std::fflush(stdout);
+    QThread::sleep(600);
+    return 1;
+}
+
+QString setting(const QString &name)
+{
+    return CRegister().REGGetSetting(kSettingsRoot, kSettingsSection, name,
+                                     QStringLiteral("<none>"));
+}
+
+// Sets the file's modification time to `secondsAgo` before now.
+bool ageFile(const QString &path, int secondsAgo)
+{
+    timespec times[2];
+    clock_gettime(CLOCK_REALTIME, &times[0]);
+    times[0].tv_sec -= secondsAgo;
+    times[1] = times[0];
+    return utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0) == 0;
 }
 
 QByteArray readAll(const QString &path)
@@ -75,6 +116,13 @@ private Q_SLOTS:
     void defaultFolderFollowsXdgConfigHome();
     void twoWritingProcessesLoseNothing();
     void batchWritesOnceAtTheEnd();
+    void changesByOthersAreSeen_data();
+    void changesByOthersAreSeen();
+    void unchangedFileIsParsedOnce();
+    void lockFilesLeftBehind_data();
+    void lockFilesLeftBehind();
+    void writerKilledWhileHoldingTheLockBlocksNobody();
+    void changeBeyondTheFileLimitIsRefused();
 
 private:
     std::unique_ptr<test::Sandbox> m_sandbox;
@@ -257,6 +305,11 @@ void RegistryStoreTest::damagedFileIsKeptAside_data()
     QTest::newRow("not utf-8") << QByteArray("[HKEY_LOCAL_MACHINE\\S]\n\"a\"=\"\xff\xfe\"\n");
     QTest::newRow("empty key name") << QByteArray("[HKEY_LOCAL_MACHINE\\\\S]\n");
     QTest::newRow("unterminated key") << QByteArray("[HKEY_LOCAL_MACHINE\\S\n");
+    QTest::newRow("key 5000 levels deep")
+        << "[HKEY_LOCAL_MACHINE" + QByteArray("\\k").repeated(5000) + "]\n\"AntiAlias\"=\"0\"\n";
+    QTest::newRow("larger than the limit") << "[HKEY_LOCAL_MACHINE\\S]\n\"AntiAlias\"=\"0\"\n; " +
+                                                  QByteArray(RegistryHive::kMaxFileSize, 'x') +
+                                                  '\n';
 }
 
 void RegistryStoreTest::damagedFileIsKeptAside()
@@ -435,10 +488,154 @@ void RegistryStoreTest::batchWritesOnceAtTheEnd()
     QVERIFY(!QFile::exists(store.fileOf(HKEY_CURRENT_USER)));
 }
 
+void RegistryStoreTest::changesByOthersAreSeen_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("another process") << QStringLiteral("process");
+    // Same inode, same size, the time stamp put back: only the change time tells.
+    QTest::newRow("edited in place, time stamp kept") << QStringLiteral("in place");
+    QTest::newRow("replaced by a file of the same size") << QStringLiteral("replaced");
+}
+
+void RegistryStoreTest::changesByOthersAreSeen()
+{
+    QFETCH(QString, how);
+    const QString file = RegistryStore().fileOf(kSettingsRoot);
+    QVERIFY(writeAll(file, "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Karvendel\\Pictavo Settings]\n"
+                           "\"Slide Show Delay\"=\"1000\"\n"));
+    // Written long ago, so that its stat alone vouches for it.
+    QVERIFY(ageFile(file, 3600));
+    QCOMPARE(setting(QStringLiteral("Slide Show Delay")), QStringLiteral("1000"));
+    QCOMPARE(setting(QStringLiteral("Slide Show Delay")), QStringLiteral("1000"));
+
+    const QByteArray changed = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Karvendel\\Pictavo Settings]\n"
+                               "\"Slide Show Delay\"=\"3000\"\n";
+    if (how == QLatin1String("process")) {
+        QCOMPARE(QProcess::execute(QCoreApplication::applicationFilePath(),
+                                   {QStringLiteral("--set"), QStringLiteral("Slide Show Delay"),
+                                    QStringLiteral("3000")}),
+                 0);
+    } else if (how == QLatin1String("in place")) {
+        struct stat before {
+        };
+        QCOMPARE(::stat(QFile::encodeName(file).constData(), &before), 0);
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        QCOMPARE(f.write(changed), qint64(changed.size()));
+        f.close();
+        const timespec times[2] = {before.st_atim, before.st_mtim};
+        QCOMPARE(utimensat(AT_FDCWD, QFile::encodeName(file).constData(), times, 0), 0);
+    } else {
+        QVERIFY(writeAll(file + QStringLiteral(".new"), changed));
+        QVERIFY(ageFile(file + QStringLiteral(".new"), 3600));
+        QCOMPARE(::rename(QFile::encodeName(file + QStringLiteral(".new")).constData(),
+                          QFile::encodeName(file).constData()),
+                 0);
+    }
+    QCOMPARE(setting(QStringLiteral("Slide Show Delay")), QStringLiteral("3000"));
+}
+
+void RegistryStoreTest::unchangedFileIsParsedOnce()
+{
+    CRegister reg;
+    QVERIFY(
+        reg.REGSaveSetting(kSettingsRoot, kSettingsSection, kAntiAliasValue, QStringLiteral("0")));
+    const quint64 afterWrite = RegistryFileCache::parseCount();
+    // Just written: the file is compared with what was written, not parsed again.
+    for (int i = 0; i < 50; ++i)
+        QCOMPARE(setting(kAntiAliasValue), QStringLiteral("0"));
+    QCOMPARE(RegistryFileCache::parseCount(), afterWrite);
+
+    // Written by someone else long ago: parsed at the first read only.
+    const QString file = RegistryStore().fileOf(kSettingsRoot);
+    QVERIFY(writeAll(file, readAll(file).replace("\"0\"", "\"5\"")));
+    QVERIFY(ageFile(file, 3600));
+    for (int i = 0; i < 50; ++i)
+        QCOMPARE(setting(kAntiAliasValue), QStringLiteral("5"));
+    QCOMPARE(RegistryFileCache::parseCount(), afterWrite + 1);
+}
+
+void RegistryStoreTest::lockFilesLeftBehind_data()
+{
+    QTest::addColumn<QString>("left");
+    QTest::addColumn<int>("result");
+    QTest::newRow("empty file") << QStringLiteral("empty") << int(RegistryError::None);
+    QTest::newRow("another program's lock text")
+        << QStringLiteral("text") << int(RegistryError::None);
+    QTest::newRow("link to another file")
+        << QStringLiteral("link") << int(RegistryError::WriteFailed);
+}
+
+// What a killed or foreign writer leaves at the lock's name never blocks a change, and a link
+// put there is never followed.
+void RegistryStoreTest::lockFilesLeftBehind()
+{
+    QFETCH(QString, left);
+    QFETCH(int, result);
+    RegistryStore store;
+    QVERIFY(QDir().mkpath(store.directory()));
+    const QString lock = store.fileOf(kSettingsRoot) + QStringLiteral(".lock");
+    const QString elsewhere = m_sandbox->file(QStringLiteral("elsewhere"));
+    if (left == QLatin1String("empty"))
+        QVERIFY(writeAll(lock, QByteArray()));
+    else if (left == QLatin1String("text"))
+        QVERIFY(writeAll(lock, "99999\nqmt\nhost\n"));
+    else
+        QVERIFY(QFile::link(elsewhere, lock));
+
+    QCOMPARE(store.setValue(kSettingsRoot, kSettingsSection, kFullScreenValue,
+                            RegistryValue::string(QStringLiteral("0"))),
+             RegistryError(result));
+    QVERIFY(!QFileInfo::exists(elsewhere));
+    if (RegistryError(result) == RegistryError::None) {
+        QCOMPARE(setting(kFullScreenValue), QStringLiteral("0"));
+        QVERIFY(!QFileInfo::exists(lock));
+    }
+}
+
+void RegistryStoreTest::writerKilledWhileHoldingTheLockBlocksNobody()
+{
+    QProcess holder;
+    holder.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--hold")});
+    QVERIFY(holder.waitForStarted());
+    QVERIFY(holder.waitForReadyRead(60000));
+    QCOMPARE(holder.readLine().trimmed(), QByteArray("held"));
+    const QString lock = RegistryStore().fileOf(kSettingsRoot) + QStringLiteral(".lock");
+    QVERIFY(QFileInfo::exists(lock));
+    holder.kill();
+    QVERIFY(holder.waitForFinished(60000));
+    QVERIFY(QFileInfo::exists(lock)); // left behind, as after a crash
+
+    QVERIFY(CRegister().REGSaveSetting(kSettingsRoot, kSettingsSection, kAntiAliasValue,
+                                       QStringLiteral("-1")));
+    QCOMPARE(setting(kAntiAliasValue), QStringLiteral("-1"));
+    QCOMPARE(setting(QStringLiteral("Unfinished")), QStringLiteral("<none>"));
+}
+
+void RegistryStoreTest::changeBeyondTheFileLimitIsRefused()
+{
+    RegistryStore store;
+    QCOMPARE(store.setValue(kSettingsRoot, kSettingsSection, kAntiAliasValue,
+                            RegistryValue::string(QStringLiteral("0"))),
+             RegistryError::None);
+    const QString file = store.fileOf(kSettingsRoot);
+    const QByteArray before = readAll(file);
+    QCOMPARE(
+        store.setValue(kSettingsRoot, kSettingsSection, QStringLiteral("Huge"),
+                       RegistryValue::string(QString(RegistryHive::kMaxFileSize / 3, u'\x01'))),
+        RegistryError::TooLarge);
+    QCOMPARE(readAll(file), before);
+    QCOMPARE(setting(kAntiAliasValue), QStringLiteral("0"));
+}
+
 int main(int argc, char **argv)
 {
     if (argc == 4 && qstrcmp(argv[1], "--writer") == 0)
         return runWriter(QString::fromLocal8Bit(argv[2]), QByteArray(argv[3]).toInt());
+    if (argc == 4 && qstrcmp(argv[1], "--set") == 0)
+        return runSetter(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
+    if (argc == 2 && qstrcmp(argv[1], "--hold") == 0)
+        return runHolder();
     QCoreApplication app(argc, argv);
     RegistryStoreTest test;
     return QTest::qExec(&test, argc, argv);

@@ -19,7 +19,10 @@ int main(int argc, char *argv[])
         return runExploreBench(arguments);
     if (command == QLatin1String("view"))
         return runViewBench(arguments);
+    if (command == QLatin1String("registry"))
+        return runRegistryBench(arguments);
     std::fprintf(stderr, "usage: qmt-bench explore [--no-cache] DIR\n"
-                         "       qmt-bench view FILE...\n");
+                         "       qmt-bench view FILE...\n"
+                         "       qmt-bench registry values [COUNT] | deep [LEVELS]\n");
     return 2;
 }
