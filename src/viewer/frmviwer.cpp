@@ -303,7 +303,15 @@ void frmViwer::LoadSettings()
 
 void frmViwer::saveFullScreenSetting()
 {
-    viewer::saveSetting("FullScreen", boolSetting(m_FullScreenOn));
+    saveSetting("FullScreen", boolSetting(m_FullScreenOn));
+}
+
+void frmViwer::saveSetting(const char *name, const QString &value)
+{
+    if (viewer::saveSetting(name, value))
+        return;
+    if (const std::optional<QString> notice = viewer::unsavedSettingsNotice())
+        prompts().message(*notice, PromptIcon::Exclamation, PromptButtons::Ok);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -749,7 +757,7 @@ void frmViwer::ToggleAntiAlias()
 {
     m_view->setAntiAliasOn(!m_view->AntiAliasOn());
     m_mnuAntiAliasDisplay->setChecked(m_view->AntiAliasOn());
-    viewer::saveSetting("AntiAlias", boolSetting(m_view->AntiAliasOn()));
+    saveSetting("AntiAlias", boolSetting(m_view->AntiAliasOn()));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -996,7 +1004,7 @@ void frmViwer::AskSlideDelay()
         return;
     }
     setSlideDelay(int(*delay));
-    viewer::saveSetting("Slide Show Delay", QString::number(m_slideDelay));
+    saveSetting("Slide Show Delay", QString::number(m_slideDelay));
 }
 
 // ---------------------------------------------------------------------------------------------

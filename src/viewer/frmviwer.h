@@ -148,6 +148,8 @@ private:
     void onImageChanged();
     void onMouseDown(Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y);
     void saveFullScreenSetting();
+    // Saves one setting; the first failure of a run is told to the user.
+    void saveSetting(const char *name, const QString &value);
     QSize displayWindowSize() const;
     DisplayTarget displayTarget() const;
     static DisplayTarget startDisplayTarget();

@@ -7,6 +7,7 @@
 #include "support/scriptedprompts.h"
 #include "viewer/imageprefetcher.h"
 #include "viewer/viewerformat.h"
+#include "viewer/viewersettings.h"
 
 #include <QAction>
 #include <QClipboard>
@@ -119,6 +120,7 @@ private Q_SLOTS:
     {
         frmViwer::unload();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        viewer::resetUnsavedSettings();
         twips::clearOverride();
         m_prompts.reset();
         m_sandbox.reset();
@@ -182,6 +184,42 @@ private Q_SLOTS:
         window->ToggleAntiAlias();
         QCOMPARE(setting("AntiAlias"), QStringLiteral("-1"));
         QVERIFY(action(window, "mnuAntiAliasDisplay")->isChecked());
+    }
+
+    // A read-only registry: the user is told once, the changes hold for the rest of the run, and
+    // they are written with the first change that can be saved.
+    void unsavedSettingsAreToldOnceAndKept()
+    {
+        frmViwer *window = viewer();
+        const QString dir = m_sandbox->registryDir();
+        QVERIFY(QFile::setPermissions(dir, QFile::ReadOwner | QFile::ExeOwner));
+        window->ToggleAntiAlias();
+        window->ToggleAntiAlias();
+        window->ToggleAntiAlias();
+        m_prompts->answerInput(QStringLiteral("750"));
+        window->AskSlideDelay();
+        const auto told = m_prompts->asked(ScriptedPrompts::Kind::Message);
+        QCOMPARE(told.size(), 1);
+        QCOMPARE(told.first().icon, PromptIcon::Exclamation);
+        QVERIFY2(told.first().text.contains(QStringLiteral("could not be saved")) &&
+                     told.first().text.contains(QStringLiteral("read-only")) &&
+                     told.first().text.contains(dir),
+                 qPrintable(told.first().text));
+        QCOMPARE(setting("AntiAlias"), QStringLiteral("<none>"));
+
+        // A viewer made again in the same run starts from the changes.
+        frmViwer::unload();
+        window = frmViwer::instance();
+        QVERIFY(!window->ImgX()->AntiAliasOn());
+        QCOMPARE(window->slideShowDelay(), 750);
+        QVERIFY(!window->FullScreenOn());
+        QCOMPARE(m_prompts->asked(ScriptedPrompts::Kind::Message).size(), 1);
+
+        QVERIFY(QFile::setPermissions(dir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        window->ToggleAntiAlias();
+        QCOMPARE(setting("AntiAlias"), QStringLiteral("-1"));
+        QCOMPARE(setting("Slide Show Delay"), QStringLiteral("750"));
+        QCOMPARE(setting("FullScreen"), QStringLiteral("0"));
     }
 
     void closeWritesFullScreenAndGoesBack()
