@@ -7,6 +7,7 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QInputDialog>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -55,7 +56,12 @@ void ModalDriver::poll()
         m_seen.append(describe(modal));
         const Step step = m_steps.takeFirst();
         m_waitingSince = QDateTime::currentMSecsSinceEpoch();
-        step(modal);
+        // Run after this poll has returned: a step may open a further modal window (a question
+        // the dialog asks on accepting), which the polling timer must be free to reach.
+        QTimer::singleShot(0, this, [step, target = QPointer<QWidget>(modal)] {
+            if (target)
+                step(target);
+        });
         return;
     }
     if (fresh) {
@@ -128,6 +134,21 @@ void fillFileDialog(QFileDialog *dialog, const QString &fileName, int filterInde
         QTest::mouseClick(accept, Qt::LeftButton);
     else
         QTest::keyClick(name, Qt::Key_Return);
+}
+
+void fillInputDialog(QInputDialog *dialog, const QString &text)
+{
+    auto *edit = dialog->findChild<QLineEdit *>();
+    if (!edit) {
+        qWarning("the input box has no text field");
+        dialog->reject();
+        return;
+    }
+    edit->setFocus();
+    edit->selectAll();
+    QTest::keyClick(edit, Qt::Key_Delete);
+    QTest::keyClicks(edit, text);
+    clickButton(dialog, QStringLiteral("OK"));
 }
 
 } // namespace qmt::test

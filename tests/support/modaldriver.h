@@ -11,6 +11,7 @@
 
 class QAbstractButton;
 class QFileDialog;
+class QInputDialog;
 
 namespace qmt::test {
 
@@ -72,5 +73,9 @@ void clickButton(QWidget *window, const QString &text);
 // (0-based; -1 leaves it) from the "Files of type" box, types `fileName` into the name field and
 // presses the accept button (Save or Open).
 void fillFileDialog(QFileDialog *dialog, const QString &fileName, int filterIndex = -1);
+
+// Replaces the text of a text input box (QInputDialog) with `text`, typed key by key, and
+// presses OK.
+void fillInputDialog(QInputDialog *dialog, const QString &text);
 
 } // namespace qmt::test
