@@ -684,11 +684,15 @@ void ImageExplore::FileOperation(int code, const QString &target)
         const QString name = selected.section(QLatin1Char('/'), -1);
         const std::optional<QString> answer =
             prompts().input(QStringLiteral("File Name:"), QStringLiteral("Rename File"), name);
-        if (!answer || answer->isEmpty())
-            return;
-        newPath = QDir::cleanPath(QFileInfo(selected).absolutePath() + QLatin1Char('/') + *answer);
-        if (QFileInfo(newPath).isDir() || newPath == selected)
-            return;
+        if (!answer)
+            return; // cancelled
+        // An empty or blank name is refused by the rename with a message, as in the viewer.
+        if (!answer->trimmed().isEmpty()) {
+            newPath =
+                QDir::cleanPath(QFileInfo(selected).absolutePath() + QLatin1Char('/') + *answer);
+            if (QFileInfo(newPath).isDir() || newPath == selected)
+                return;
+        }
         result = operations.rename(selected, *answer);
         break;
     }

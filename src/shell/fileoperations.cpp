@@ -406,7 +406,8 @@ FileOperationResult FileOperations::rename(const QString &sourceIn, const QStrin
                           QStringLiteral("Rename File"));
         return result;
     };
-    if (newName.isEmpty())
+    // A name of spaces only would leave a file that shows no name and cannot be picked again.
+    if (newName.trimmed().isEmpty())
         return refuse(QStringLiteral("A file name cannot be empty."));
     if (newName.contains(QLatin1Char('/')) || newName == QLatin1String(".") ||
         newName == QLatin1String(".."))

@@ -61,11 +61,12 @@ void frmViwer::DoFileOperation(int opType)
             prompts().input(QStringLiteral("File Name:"), QStringLiteral("Rename File"), fileName);
         if (!answer)
             return; // cancelled
-        // The rename itself refuses an empty name, a name with a separator and the name of an
-        // existing file with a message, and leaves a folder's name or the same name alone.
+        // The rename itself refuses an empty or blank name, a name with a separator and the
+        // name of an existing file with a message, and leaves a folder's name or the same name
+        // alone.
         const QString target =
             QDir::cleanPath(QFileInfo(sPath).absolutePath() + QLatin1Char('/') + *answer);
-        if (!answer->isEmpty() && !answer->contains(QLatin1Char('/')) &&
+        if (!answer->trimmed().isEmpty() && !answer->contains(QLatin1Char('/')) &&
             (target == QDir::cleanPath(sPath) || QFileInfo(target).isDir()))
             return;
         result = operations.rename(sPath, *answer);

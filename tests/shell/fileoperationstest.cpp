@@ -383,6 +383,8 @@ private Q_SLOTS:
         QTest::newRow("existing folder") << "sub" << false << false;
         QTest::newRow("existing file") << "b.jpg" << false << true;
         QTest::newRow("empty") << "" << false << true;
+        QTest::newRow("blank") << " \t " << false << true;
+        QTest::newRow("spaces around a name") << " e.jpg " << true << false;
         QTest::newRow("separator") << "../d.jpg" << false << true;
         QTest::newRow("dot dot") << ".." << false << true;
     }

@@ -346,6 +346,7 @@ private Q_SLOTS:
         QTest::newRow("same name") << QVariant("c.png") << false << false << false;
         QTest::newRow("an existing sub-folder") << QVariant("sub") << false << false << false;
         QTest::newRow("empty") << QVariant("") << false << false << true;
+        QTest::newRow("blank") << QVariant("   ") << false << false << true;
         QTest::newRow("separator into the parent")
             << QVariant("../up.png") << false << false << true;
         QTest::newRow("separator into a sub-folder")
