@@ -2,7 +2,19 @@
 
 #include "components/prompts.h"
 
+#include <QStringList>
+
 namespace qmt {
+
+// The 1-based position among `offered` of the filter a file dialog reports as chosen; 0 when
+// none matches. Dialogs do not hand back the text they were given: Qt's own collapses runs of
+// spaces, a desktop's may drop the description or the patterns. So the filter is recognised by
+// its text with white space simplified, then by its set of patterns, then by its description.
+int chosenFilterPosition(const QStringList &offered, const QString &chosen);
+
+// The extension a save dialog adds to a bare name under `filter` ("TGA (*.tga)" gives "tga");
+// empty when the filter has several patterns or a wildcard extension.
+QString filterSuffix(const QString &filter);
 
 // The program's answers to its questions: the Qt dialogs, parented to the active window.
 class QtPrompts final : public AbstractPrompts

@@ -4,8 +4,10 @@
 #include "support/modaldriver.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace qmt;
@@ -82,6 +84,73 @@ private Q_SLOTS:
             prompts.confirmReplace(QStringLiteral("/dest/a.jpg"), QStringLiteral("/src/a.jpg"));
         QVERIFY2(driver.finished(), qPrintable(driver.failures().join('\n')));
         QCOMPARE(int(got), answer);
+    }
+
+    // What dialogs give back as the chosen filter is not the text they were given.
+    void chosenFilter_data()
+    {
+        QTest::addColumn<QString>("chosen");
+        QTest::addColumn<int>("position");
+        QTest::newRow("as given") << "Photoshop  <PSD> (*.psd)" << 2;
+        QTest::newRow("spaces collapsed") << "Photoshop <PSD> (*.psd)" << 2;
+        QTest::newRow("patterns only") << "*.tga" << 3;
+        QTest::newRow("patterns in another order and case") << "(*.JPEG *.jpg)" << 1;
+        QTest::newRow("description only") << "Truevision  Targa" << 3;
+        QTest::newRow("unknown") << "Graphics Interchange Format (*.gif)" << 0;
+        QTest::newRow("nothing") << "" << 0;
+    }
+    void chosenFilter()
+    {
+        QFETCH(QString, chosen);
+        const QStringList offered{"Joint Photographic Experts Group  <JPG> (*.jpg *.jpeg)",
+                                  "Photoshop  <PSD> (*.psd)", "Truevision Targa (*.tga)"};
+        QTEST(chosenFilterPosition(offered, chosen), "position");
+    }
+
+    // The real file dialog opens on the requested type and hands back the one the person picked,
+    // by its position, though Qt tidies the filters' text.
+    void saveDialogFilterThereAndBack_data()
+    {
+        QTest::addColumn<int>("preselected");
+        QTest::addColumn<int>("picked"); // 0-based row of "Files of type"; -1 leaves it
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("position");
+        QTest::addColumn<QString>("file");
+        QTest::newRow("left as opened") << 3 << -1 << "a.tga" << 3 << "a.tga";
+        QTest::newRow("picked first") << 3 << 0 << "a.jpg" << 1 << "a.jpg";
+        QTest::newRow("picked last") << 1 << 2 << "a.tga" << 3 << "a.tga";
+        QTest::newRow("bare name takes the picked type") << 1 << 1 << "b" << 2 << "b.psd";
+        QTest::newRow("typed extension is kept") << 2 << 0 << "c.tga" << 1 << "c.tga";
+    }
+    void saveDialogFilterThereAndBack()
+    {
+        QFETCH(int, preselected);
+        QFETCH(int, picked);
+        QFETCH(QString, name);
+        QTemporaryDir dir;
+        FileDialogRequest request;
+        request.directory = dir.path();
+        request.filters =
+            QStringList{"Joint Photographic Experts Group  <JPG> (*.jpg)",
+                        "Photoshop  <PSD> (*.psd)", "Truevision  Targa  <TGA> (*.tga)"};
+        request.filterIndex = preselected;
+        request.defaultSuffix = QStringLiteral("psd");
+        int openedOn = -1;
+        ModalDriver driver;
+        driver.then<QFileDialog>([&](QFileDialog *dialog) {
+            openedOn =
+                dialog->findChild<QComboBox *>(QStringLiteral("fileTypeCombo"))->currentIndex();
+            test::fillFileDialog(dialog, name, picked);
+        });
+        QtPrompts real;
+        AbstractPrompts &prompts = real;
+        const std::optional<FileDialogResult> chosen = prompts.saveFile(request);
+        QVERIFY2(driver.finished(), qPrintable(driver.failures().join('\n')));
+        QCOMPARE(openedOn, preselected - 1);
+        QVERIFY(chosen.has_value());
+        QTEST(chosen->filterIndex, "position");
+        QFETCH(QString, file);
+        QCOMPARE(chosen->files, QStringList{dir.filePath(file)});
     }
 
     // A dialog nobody answers is closed after the time-out and reported, not left waiting.
