@@ -577,7 +577,7 @@ void frmMain::ShowPreview(const QString &path)
     if (!extension.isEmpty() && QString::fromLatin1(kPictureTypes).contains(extension)) {
         const QImage picture = decodePicture(path);
         document->LoadSourceFlag = false;
-        if (picture.isNull() || !document->LoadFromPicture(picture)) {
+        if (picture.isNull() || !document->LoadFromPicture(picture, path)) {
             document->ClearImage();
             return;
         }
@@ -617,7 +617,7 @@ void frmMain::ViewPreviewImage()
     ImageDocument *document = ImgX->document();
     if (document->PageCount() == 0)
         return;
-    // A picture decoded by the platform loader carries no file name of its own.
+    // The previewed file; the listed path when the picture carries no file name.
     const QString file =
         document->ImageFileName().isEmpty() ? m_previewPath : document->ImageFileName();
     if (file.isEmpty())

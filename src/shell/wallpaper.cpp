@@ -1,16 +1,19 @@
 #include "shell/wallpaper.h"
 
 #include "components/engine/imagedocument.h"
+#include "components/engine/imageio.h"
 #include "components/engine/imageview.h"
 #include "components/launcher.h"
 #include "components/prompts.h"
 #include "shell/modmain.h"
+#include "shell/safewrite.h"
 #include "shell/wallpaper_p.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QDBusUnixFileDescriptor>
+#include <QDir>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
@@ -34,8 +37,7 @@ bool viaPortal(const QString &file)
         return false;
 
     // The request object's path is known before the call, so its answer cannot be missed.
-    const QString token =
-        QStringLiteral("pictavo%1").arg(QRandomGenerator::global()->generate());
+    const QString token = QStringLiteral("pictavo%1").arg(QRandomGenerator::global()->generate());
     QString sender = bus.baseService().mid(1);
     sender.replace(QLatin1Char('.'), QLatin1Char('_'));
     const QString requestPath =
@@ -53,14 +55,12 @@ bool viaPortal(const QString &file)
     options.insert(QStringLiteral("handle_token"), token);
     options.insert(QStringLiteral("show-preview"), false);
     options.insert(QStringLiteral("set-on"), QStringLiteral("both"));
-    call << QString() << QVariant::fromValue(QDBusUnixFileDescriptor(picture.handle()))
-         << options;
+    call << QString() << QVariant::fromValue(QDBusUnixFileDescriptor(picture.handle())) << options;
     const QDBusMessage reply = bus.call(call, QDBus::Block, kCommandTimeoutMs);
     if (reply.type() != QDBusMessage::ReplyMessage) {
         bus.disconnect(QStringLiteral("org.freedesktop.portal.Desktop"), requestPath,
-                       QStringLiteral("org.freedesktop.portal.Request"),
-                       QStringLiteral("Response"), &response,
-                       SLOT(onResponse(uint, QVariantMap)));
+                       QStringLiteral("org.freedesktop.portal.Request"), QStringLiteral("Response"),
+                       &response, SLOT(onResponse(uint, QVariantMap)));
         return false;
     }
     if (!response.answered) {
@@ -86,8 +86,8 @@ bool run(const QString &program, const QStringList &arguments, QString *output =
 
 bool viaGSettings(const QString &schema, const QStringList &keys, const QString &value)
 {
-    bool ok = run(QStringLiteral("gsettings"),
-                  {QStringLiteral("set"), schema, keys.first(), value});
+    bool ok =
+        run(QStringLiteral("gsettings"), {QStringLiteral("set"), schema, keys.first(), value});
     if (!ok)
         return false;
     // Further keys (the dark-style picture) are missing on older desktops; they do not decide.
@@ -120,11 +120,25 @@ bool viaXfconf(const QString &file)
     }
     bool all = true;
     for (const QString &property : properties)
-        all = run(QStringLiteral("xfconf-query"), {QStringLiteral("-c"), channel,
-                                                   QStringLiteral("-p"), property,
-                                                   QStringLiteral("-s"), file}) &&
+        all = run(QStringLiteral("xfconf-query"),
+                  {QStringLiteral("-c"), channel, QStringLiteral("-p"), property,
+                   QStringLiteral("-s"), file}) &&
               all;
     return all;
+}
+
+// The folder holds nothing but wallpaper copies; each picture file in it other than the copy
+// in use is one set earlier. Links and anything that is not a picture are left alone.
+void removeEarlierCopies(const QString &folder, const QString &current)
+{
+    const QFileInfo kept(current);
+    const QFileInfoList entries =
+        QDir(folder).entryInfoList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoSymLinks);
+    for (const QFileInfo &entry : entries) {
+        if (entry.fileName() == kept.fileName() || !IsImageFile(entry.fileName()))
+            continue;
+        QFile::remove(entry.absoluteFilePath());
+    }
 }
 
 bool desktopIs(const QStringList &desktops, std::initializer_list<const char *> names)
@@ -161,12 +175,12 @@ bool applyDesktopWallpaper(const QString &file, QStringList *tried)
         note(QStringLiteral("MATE (gsettings)"));
         done = viaGSettings(QStringLiteral("org.mate.background"),
                             {QStringLiteral("picture-filename")}, file);
-    } else if (desktopIs(desktops, {"GNOME", "GNOME-Classic", "GNOME-Flashback", "Unity",
-                                    "Budgie", "Pantheon", "ubuntu"})) {
+    } else if (desktopIs(desktops, {"GNOME", "GNOME-Classic", "GNOME-Flashback", "Unity", "Budgie",
+                                    "Pantheon", "ubuntu"})) {
         note(QStringLiteral("GNOME (gsettings)"));
-        done = viaGSettings(QStringLiteral("org.gnome.desktop.background"),
-                            {QStringLiteral("picture-uri"), QStringLiteral("picture-uri-dark")},
-                            uri);
+        done =
+            viaGSettings(QStringLiteral("org.gnome.desktop.background"),
+                         {QStringLiteral("picture-uri"), QStringLiteral("picture-uri-dark")}, uri);
     } else if (desktopIs(desktops, {"KDE"})) {
         note(QStringLiteral("KDE Plasma (plasma-apply-wallpaperimage)"));
         done = run(QStringLiteral("plasma-apply-wallpaperimage"), {file});
@@ -182,8 +196,7 @@ bool applyDesktopWallpaper(const QString &file, QStringList *tried)
     } else if (desktopIs(desktops, {"sway"}) || qEnvironmentVariableIsSet("SWAYSOCK")) {
         note(QStringLiteral("sway (swaymsg)"));
         done = run(QStringLiteral("swaymsg"), {QStringLiteral("output"), QStringLiteral("*"),
-                                               QStringLiteral("bg"), file,
-                                               QStringLiteral("fill")});
+                                               QStringLiteral("bg"), file, QStringLiteral("fill")});
     }
     if (done)
         return true;
@@ -205,6 +218,13 @@ void SetWallpaper(ImageView *ImgX)
         SetWallpaper(ImgX->document());
 }
 
+QString wallpaperCopyName(const QString &pictureName)
+{
+    const qsizetype dot = pictureName.lastIndexOf(u'.');
+    const QString base = dot > 0 ? pictureName.left(dot) : pictureName;
+    return base + QStringLiteral(".png");
+}
+
 void SetWallpaper(const ImageDocument *image)
 {
     if (!image || image->PageCount() == 0)
@@ -216,7 +236,8 @@ void SetWallpaper(const ImageDocument *image)
                           PromptIcon::Exclamation, PromptButtons::Ok);
         return;
     }
-    const QString target = GetWindowsFolder() + name;
+    const QString folder = GetWindowsFolder();
+    const QString target = folder + wallpaperCopyName(name);
 
     const int attributes = fileAttributes(target);
     if (attributes == 34 || attributes == 6) {
@@ -226,7 +247,12 @@ void SetWallpaper(const ImageDocument *image)
         return;
     }
 
-    const Status saved = image->SaveImageFile(target, FormatBmp);
+    // The picture as it is shown (its current page), lossless, in a format every desktop's
+    // wallpaper setter reads.
+    const QImage picture = image->image();
+    const Status saved = writeFileSafely(target, [&picture](QIODevice *device) {
+        return writeImageDevice({picture}, device, FormatPng);
+    });
     if (!saved) {
         prompts().message(QStringLiteral("The wallpaper copy %1 could not be written: %2")
                               .arg(target, saved.error()),
@@ -241,7 +267,10 @@ void SetWallpaper(const ImageDocument *image)
                            "changed: no way of setting it worked on this desktop (tried: %2).")
                 .arg(target, tried.join(QStringLiteral(", "))),
             PromptIcon::Exclamation, PromptButtons::Ok);
+        return;
     }
+    // The desktop shows the new copy now: the earlier ones are of no more use.
+    removeEarlierCopies(folder, target);
 }
 
 } // namespace qmt

@@ -457,7 +457,7 @@ Status frmViwer::LoadPictureFile(const QString &path)
         // picture.
         Result<DecodedImage> decoded = readImageFile(path, ReadOptions{{}, true});
         if (decoded && !decoded->pages.isEmpty())
-            status = m_document->LoadFromPicture(decoded->pages.first());
+            status = m_document->LoadFromPicture(decoded->pages.first(), path);
         else
             status = Status::fail(decoded.error());
     } else if (m_prefetcher->finishPending(path);
@@ -1025,7 +1025,7 @@ void frmViwer::UpdateStatusBar()
         m_panels[2]->setText(viewer::FormatSize(double(info.size())));
         m_panels[3]->setText(QString());
     } else {
-        // Pictures taken through the picture path carry no file name in the engine.
+        // The list's entry names a picture that carries no file name in the engine.
         const QString fileName =
             m_document->ImageFileName().isEmpty() ? entry : m_document->ImageFileName();
         const QFileInfo info(fileName);

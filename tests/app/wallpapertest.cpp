@@ -1,10 +1,15 @@
-#include "components/engine/imagedocument.h"
-#include "shell/modmain.h"
 #include "shell/wallpaper.h"
+#include "components/engine/imagedocument.h"
+#include "components/engine/imageview.h"
+#include "shell/cregister.h"
+#include "shell/modmain.h"
 #include "support/recordinglauncher.h"
 #include "support/sandbox.h"
 #include "support/scriptedprompts.h"
+#include "viewer/frmviwer.h"
 
+#include <QAction>
+#include <QDir>
 #include <QFile>
 #include <QImage>
 #include <QImageReader>
@@ -29,10 +34,11 @@ private:
         const QString file = m_bin + QLatin1Char('/') + name;
         QFile script(file);
         QVERIFY(script.open(QIODevice::WriteOnly));
-        script.write("#!/bin/sh\necho \"" + name.toUtf8() + " $*\" >> '" + m_log.toUtf8() +
-                     "'\n" + body);
+        script.write("#!/bin/sh\necho \"" + name.toUtf8() + " $*\" >> '" + m_log.toUtf8() + "'\n" +
+                     body);
         script.close();
-        QVERIFY(QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        QVERIFY(
+            QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
     }
 
     QStringList logged()
@@ -45,7 +51,8 @@ private:
 
     QString makeImage(const QString &name)
     {
-        const QString path = m_sandbox->makeDir(QStringLiteral("pictures")) + QLatin1Char('/') + name;
+        const QString path =
+            m_sandbox->makeDir(QStringLiteral("pictures")) + QLatin1Char('/') + name;
         QImage image(40, 30, QImage::Format_RGB32);
         image.fill(QColor(200, 40, 40));
         image.save(path, "PNG");
@@ -92,13 +99,14 @@ private Q_SLOTS:
         QVERIFY(QFile::exists(copy));
         QImageReader reader(copy);
         reader.setDecideFormatFromContent(true);
-        QCOMPARE(reader.format(), QByteArray("bmp"));
+        QCOMPARE(reader.format(), QByteArray("png"));
         QCOMPARE(reader.size(), QSize(40, 30));
 
         const QString uri = QUrl::fromLocalFile(copy).toString(QUrl::FullyEncoded);
-        QCOMPARE(logged(),
-                 (QStringList{"gsettings set org.gnome.desktop.background picture-uri " + uri,
-                              "gsettings set org.gnome.desktop.background picture-uri-dark " + uri}));
+        QCOMPARE(
+            logged(),
+            (QStringList{"gsettings set org.gnome.desktop.background picture-uri " + uri,
+                         "gsettings set org.gnome.desktop.background picture-uri-dark " + uri}));
         QVERIFY(prompts.asked().isEmpty());
     }
 
@@ -106,7 +114,8 @@ private Q_SLOTS:
     {
         qputenv("XDG_CURRENT_DESKTOP", "XFCE");
         tool(QStringLiteral("xfconf-query"),
-             "case \"$*\" in *' -l'*) printf '%s\\n' /backdrop/screen0/monitor0/workspace0/last-image "
+             "case \"$*\" in *' -l'*) printf '%s\\n' "
+             "/backdrop/screen0/monitor0/workspace0/last-image "
              "/backdrop/screen0/monitor0/workspace0/image-style "
              "/backdrop/screen0/monitorHDMI-1/workspace1/last-image ;; esac\nexit 0\n");
         test::RecordingLauncher launcher;
@@ -121,9 +130,11 @@ private Q_SLOTS:
         QCOMPARE(logged(),
                  (QStringList{"xfconf-query -c xfce4-desktop -l",
                               "xfconf-query -c xfce4-desktop -p "
-                              "/backdrop/screen0/monitor0/workspace0/last-image -s " + copy,
+                              "/backdrop/screen0/monitor0/workspace0/last-image -s " +
+                                  copy,
                               "xfconf-query -c xfce4-desktop -p "
-                              "/backdrop/screen0/monitorHDMI-1/workspace1/last-image -s " + copy}));
+                              "/backdrop/screen0/monitorHDMI-1/workspace1/last-image -s " +
+                                  copy}));
         QVERIFY(prompts.asked().isEmpty());
     }
 
@@ -137,7 +148,8 @@ private Q_SLOTS:
         ImageDocument image;
         QVERIFY(image.LoadImageFile(makeImage(QStringLiteral("k.png"))));
         SetWallpaper(&image);
-        QCOMPARE(logged(), QStringList{"plasma-apply-wallpaperimage " + GetWindowsFolder() + "k.png"});
+        QCOMPARE(logged(),
+                 QStringList{"plasma-apply-wallpaperimage " + GetWindowsFolder() + "k.png"});
         QVERIFY(prompts.asked().isEmpty());
     }
 
@@ -189,8 +201,9 @@ private Q_SLOTS:
 
         SetWallpaper(&image);
         QCOMPARE(prompts.asked().size(), 1);
-        QCOMPARE(prompts.asked().first().text,
-                 QStringLiteral("this picture is hidden or system file.we can not put it as wallpaper"));
+        QCOMPARE(
+            prompts.asked().first().text,
+            QStringLiteral("this picture is hidden or system file.we can not put it as wallpaper"));
         QCOMPARE(prompts.asked().first().buttons, PromptButtons::Ok);
         QVERIFY(logged().isEmpty());
         QVERIFY(old.open(QIODevice::ReadOnly));
@@ -209,6 +222,52 @@ private Q_SLOTS:
         SetWallpaper(&image);
         QVERIFY(prompts.asked().isEmpty());
         QCOMPARE(logged().size(), 2);
+    }
+
+    // Icons, cursors and headerless bitmaps reach the viewer as pictures; they become the
+    // wallpaper like any other file, and each new wallpaper replaces the copy of the last one.
+    void viewerPicturesReplaceTheCopy()
+    {
+        qputenv("XDG_CURRENT_DESKTOP", "GNOME");
+        tool(QStringLiteral("gsettings"), "exit 0\n");
+        test::RecordingLauncher launcher;
+        launcher.setPassThrough(true);
+        test::ScriptedPrompts prompts;
+        CRegister().REGSaveSetting(kSettingsRoot, QString(kSettingsSection), "FullScreen", "0");
+        frmViwer *viewer = frmViwer::instance();
+        const QString folder = m_sandbox->makeDir(QStringLiteral("pictures"));
+        QImage image(32, 32, QImage::Format_ARGB32);
+        image.fill(QColor(10, 120, 200));
+        QStringList copies;
+        for (const char *name : {"a.ico", "b.cur", "c.dib", "d.JPG"}) {
+            const QString path = folder + QLatin1Char('/') + QLatin1String(name);
+            const QByteArray extension = QByteArray(name).mid(2).toLower();
+            QVERIFY(image.save(path, extension == "cur"   ? "ico"
+                                     : extension == "dib" ? "bmp"
+                                                          : extension.constData()));
+            if (extension == "cur") { // an icon file becomes a cursor file by its type field
+                QFile file(path);
+                QVERIFY(file.open(QIODevice::ReadWrite) && file.seek(2));
+                file.write(QByteArray("\x02\x00", 2));
+            }
+            viewer->ViewImage({path}, 0);
+            viewer->findChild<QAction *>(QStringLiteral("mnuSetAsWallpaper"))->trigger();
+            QVERIFY2(prompts.asked().isEmpty(), qPrintable(prompts.asked().value(0).text));
+            const QString copy = GetWindowsFolder() + wallpaperCopyName(QString::fromLatin1(name));
+            QImageReader reader(copy);
+            reader.setDecideFormatFromContent(true);
+            QCOMPARE(reader.format(), QByteArray("png"));
+            QCOMPARE(reader.size(), QSize(32, 32));
+            QVERIFY(
+                logged().last().endsWith(QUrl::fromLocalFile(copy).toString(QUrl::FullyEncoded)));
+            // Only the copy in use is kept.
+            QCOMPARE(QDir(GetWindowsFolder()).entryList(QDir::Files | QDir::Hidden),
+                     QStringList{QFileInfo(copy).fileName()});
+            copies.append(QFileInfo(copy).fileName());
+        }
+        QCOMPARE(copies, (QStringList{"a.png", "b.png", "c.png", "d.png"}));
+        frmViwer::unload();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 
     void noImageDoesNothing()

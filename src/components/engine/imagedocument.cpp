@@ -41,7 +41,7 @@ void ImageDocument::adoptDecoded(DecodedImage decoded, const QString &path)
     Q_EMIT changed();
 }
 
-Status ImageDocument::LoadFromPicture(const QImage &picture)
+Status ImageDocument::LoadFromPicture(const QImage &picture, const QString &sourcePath)
 {
     if (picture.isNull())
         return Status::fail(QStringLiteral("The picture is empty."));
@@ -50,7 +50,7 @@ Status ImageDocument::LoadFromPicture(const QImage &picture)
     m_bitsPerPixel =
         picture.depth() == 32 ? (picture.hasAlphaChannel() ? 32 : 24) : picture.depth();
     m_formatCode = FormatUnknown;
-    m_fileName.clear();
+    m_fileName = sourcePath.isEmpty() ? QString() : QFileInfo(sourcePath).absoluteFilePath();
     m_encrypted = false;
     Q_EMIT changed();
     return {};

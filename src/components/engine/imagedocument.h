@@ -24,7 +24,9 @@ public:
     // it had and the result says why.
     Status LoadImageFile(const QString &path);
     // Takes a picture the platform loader decoded (icons, cursors, bitmaps) as the one page.
-    Status LoadFromPicture(const QImage &picture);
+    // `sourcePath`, when given, is the file it was read from: the picture keeps that name (for
+    // the wallpaper copy and Save As) while its format stays unknown.
+    Status LoadFromPicture(const QImage &picture, const QString &sourcePath = QString());
     // Takes already decoded pages (from a background decode) as if loaded from `path`.
     void adoptDecoded(DecodedImage decoded, const QString &path);
     void ClearImage();
