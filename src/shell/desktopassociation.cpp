@@ -4,12 +4,14 @@
 #include "shell/mimeappslist.h"
 #include "shell/modassoctypes.h"
 #include "shell/registrystore.h"
+#include "shell/safewrite.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStandardPaths>
+
+#include <optional>
 
 namespace qmt {
 namespace {
@@ -32,19 +34,129 @@ QStringList programMimeTypes()
     return types;
 }
 
-// Quotes a program path for the Exec key of a desktop entry: reserved characters are escaped
-// inside double quotes, then backslashes once more for the string value, and % is doubled.
-QString quotedExec(const QString &path)
+// Characters the freedesktop desktop entry format reserves in an Exec argument: an argument holding
+// one must be quoted.
+bool needsQuoting(const QString &argument)
 {
-    QString quoted;
-    for (const QChar c : path) {
-        if (c == u'"' || c == u'`' || c == u'$' || c == u'\\')
-            quoted += u'\\';
-        quoted += c;
+    static const QString reserved = QStringLiteral(" \t\n\"'\\><~|&;$*?#()`");
+    for (const QChar c : argument)
+        if (reserved.contains(c) || c.unicode() < 0x20)
+            return true;
+    return argument.isEmpty();
+}
+
+// Escapes for a value of type string: backslash and the control characters it can name.
+QString stringValue(const QString &text)
+{
+    QString out;
+    for (const QChar c : text) {
+        switch (c.unicode()) {
+        case u'\\':
+            out += QStringLiteral("\\\\");
+            break;
+        case u'\n':
+            out += QStringLiteral("\\n");
+            break;
+        case u'\t':
+            out += QStringLiteral("\\t");
+            break;
+        case u'\r':
+            out += QStringLiteral("\\r");
+            break;
+        default:
+            out += c;
+        }
     }
-    quoted.replace(u'\\', QStringLiteral("\\\\"));
-    quoted.replace(u'%', QStringLiteral("%%"));
-    return u'"' + quoted + u'"';
+    return out;
+}
+
+// Undoes stringValue().
+QString fromStringValue(const QString &text)
+{
+    QString out;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c != u'\\' || i + 1 == text.size()) {
+            out += c;
+            continue;
+        }
+        const QChar next = text.at(++i);
+        switch (next.unicode()) {
+        case u's':
+            out += u' ';
+            break;
+        case u'n':
+            out += u'\n';
+            break;
+        case u't':
+            out += u'\t';
+            break;
+        case u'r':
+            out += u'\r';
+            break;
+        default:
+            out += next;
+        }
+    }
+    return out;
+}
+
+// Entries and MIME definitions are small; anything larger is not one of ours.
+constexpr qint64 kMaxEntryBytes = 256 * 1024;
+
+std::optional<QByteArray> readSmallFile(const QString &path)
+{
+    const QFileInfo info(path);
+    if (!info.isFile() || info.isSymLink() || info.size() > kMaxEntryBytes)
+        return std::nullopt;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    QByteArray data = file.read(kMaxEntryBytes + 1);
+    if (data.size() > kMaxEntryBytes)
+        return std::nullopt;
+    return data;
+}
+
+bool isOwnEntry(const QByteArray &text, const QString &programFile)
+{
+    const QString program = DesktopAssociation::execProgram(text);
+    return !program.isEmpty() && QDir::cleanPath(program) == QDir::cleanPath(programFile);
+}
+
+const QString kEntryBefore = QStringLiteral("Entry Before");
+const QString kApplicationsCreated = QStringLiteral("Applications Folder Created");
+const QString kMimeCreated = QStringLiteral("MIME Folder Created");
+
+// Notes that `folder` is about to be made for our files, so that it can go with them.
+void noteFolderMade(RegistryStore &store, const QString &folder, const QString &name)
+{
+    if (!QFileInfo::exists(folder))
+        store.setValue(HKEY_CURRENT_USER, DesktopAssociation::kInstalledFilesKey, name,
+                       RegistryValue::string(QStringLiteral("1")));
+}
+
+bool folderWasMade(const RegistryStore &store, const QString &name)
+{
+    const auto value = store.value(HKEY_CURRENT_USER, DesktopAssociation::kInstalledFilesKey, name);
+    return value && value->toText() == QLatin1String("1");
+}
+
+// Our entry may take the place of what is at `path`: nothing, an entry of ours (of this program
+// or an older writing of it), or another program's entry once it is kept in the registry.
+bool mayWriteEntry(RegistryStore &store, const QString &path, const QString &programFile)
+{
+    const QFileInfo info(path);
+    if (!info.exists() && !info.isSymLink())
+        return true;
+    const std::optional<QByteArray> current = readSmallFile(path);
+    if (!current)
+        return false; // a link, a folder, something unreadable or huge: not ours to replace
+    if (isOwnEntry(*current, programFile))
+        return true;
+    return store.setValue(HKEY_CURRENT_USER, DesktopAssociation::kInstalledFilesKey, kEntryBefore,
+                          RegistryValue::string(QString::fromUtf8(*current))) ==
+           RegistryError::None;
 }
 
 QString xmlEscaped(const QString &text)
@@ -55,16 +167,11 @@ QString xmlEscaped(const QString &text)
 // Replaces the file with data unless it already holds exactly that. True when it was written.
 bool writeIfChanged(const QString &path, const QByteArray &data)
 {
-    QFile current(path);
-    if (current.open(QIODevice::ReadOnly) && current.readAll() == data)
+    if (readSmallFile(path) == data)
         return false;
-    current.close();
     if (!QDir().mkpath(QFileInfo(path).absolutePath()))
         return false;
-    QSaveFile out(path);
-    if (!out.open(QIODevice::WriteOnly) || out.write(data) != data.size())
-        return false;
-    return out.commit();
+    return bool(writeFileSafely(path, data));
 }
 
 void runTool(const QString &tool, const QString &folder)
@@ -96,12 +203,69 @@ QByteArray DesktopAssociation::desktopEntryText(const QString &programFile)
                                   "Name=Pictavo\n"
                                   "GenericName=Image Browser\n"
                                   "Comment=Browse, view and convert pictures\n");
-    text += QStringLiteral("Exec=%1 %f\n").arg(quotedExec(programFile));
-    text += QStringLiteral("Icon=image-x-generic\n"
-                           "Terminal=false\n"
+    text += QStringLiteral("Exec=%1\n").arg(execValue(programFile));
+    text += QStringLiteral("Icon=%1\n").arg(stringValue(iconFor(programFile)));
+    text += QStringLiteral("Terminal=false\n"
                            "Categories=Graphics;Viewer;RasterGraphics;2DGraphics;\n");
     text += QStringLiteral("MimeType=") + types.join(u';') + QStringLiteral(";\n");
     return text.toUtf8();
+}
+
+QString DesktopAssociation::execValue(const QString &programFile)
+{
+    QString argument = programFile;
+    if (needsQuoting(argument)) {
+        QString quoted;
+        for (const QChar c : argument) {
+            if (c == u'"' || c == u'`' || c == u'$' || c == u'\\')
+                quoted += u'\\';
+            quoted += c;
+        }
+        argument = u'"' + quoted + u'"';
+    }
+    // A literal percent sign is written twice; "%f" is the file being opened.
+    argument.replace(u'%', QStringLiteral("%%"));
+    return stringValue(argument) + QStringLiteral(" %f");
+}
+
+QString DesktopAssociation::execProgram(const QByteArray &entryText)
+{
+    QString value;
+    bool inMainGroup = false;
+    for (const QByteArray &rawLine : entryText.split('\n')) {
+        const QString line = QString::fromUtf8(rawLine).trimmed();
+        if (line.startsWith(u'[')) {
+            inMainGroup = line == QLatin1String("[Desktop Entry]");
+            continue;
+        }
+        if (!inMainGroup || !line.startsWith(QLatin1String("Exec")))
+            continue;
+        const qsizetype equals = line.indexOf(u'=');
+        if (equals < 0 || line.left(equals).trimmed() != QLatin1String("Exec"))
+            continue;
+        value = fromStringValue(line.mid(equals + 1).trimmed());
+        break;
+    }
+    value.replace(QStringLiteral("%%"), QStringLiteral("%"));
+    if (!value.startsWith(u'"'))
+        return value.section(u' ', 0, 0, QString::SectionSkipEmpty);
+    QString program;
+    for (qsizetype i = 1; i < value.size(); ++i) {
+        const QChar c = value.at(i);
+        if (c == u'"')
+            return program;
+        if (c == u'\\' && i + 1 < value.size())
+            program += value.at(++i);
+        else
+            program += c;
+    }
+    return QString(); // no closing quote
+}
+
+QString DesktopAssociation::iconFor(const QString &programFile)
+{
+    const QString picture = QFileInfo(programFile).absolutePath() + QStringLiteral("/pictavo.png");
+    return QFileInfo(picture).isFile() ? picture : QStringLiteral("pictavo");
 }
 
 bool DesktopAssociation::systemKnowsMimeType(const QString &mimeType)
@@ -149,18 +313,75 @@ QByteArray DesktopAssociation::mimePackageText()
 
 void DesktopAssociation::install(const QString &programFile)
 {
-    if (writeIfChanged(desktopEntryPath(), desktopEntryText(programFile)))
-        runTool(QStringLiteral("update-desktop-database"),
-                dataHome() + QStringLiteral("/applications"));
+    RegistryStore store;
+    const QString entry = desktopEntryPath();
+    const QString applications = QFileInfo(entry).absolutePath();
+    noteFolderMade(store, applications, kApplicationsCreated);
+    if (mayWriteEntry(store, entry, programFile) &&
+        writeIfChanged(entry, desktopEntryText(programFile)))
+        runTool(QStringLiteral("update-desktop-database"), applications);
 
     const QByteArray package = mimePackageText();
+    const QString mime = dataHome() + QStringLiteral("/mime");
     bool packageChanged = false;
-    if (package.isEmpty())
+    if (package.isEmpty()) {
         packageChanged = QFile::exists(mimePackagePath()) && QFile::remove(mimePackagePath());
-    else
+    } else {
+        noteFolderMade(store, mime, kMimeCreated);
         packageChanged = writeIfChanged(mimePackagePath(), package);
+    }
     if (packageChanged)
-        runTool(QStringLiteral("update-mime-database"), dataHome() + QStringLiteral("/mime"));
+        runTool(QStringLiteral("update-mime-database"), mime);
+}
+
+void DesktopAssociation::uninstall(const QString &programFile)
+{
+    // A type that still opens with us needs the entry (its default could not be given back).
+    for (const QString &mimeType : programMimeTypes())
+        if (isDefault(mimeType))
+            return;
+    RegistryStore store;
+    const QString entry = desktopEntryPath();
+    const QString applications = QFileInfo(entry).absolutePath();
+    bool entryChanged = false;
+    if (const std::optional<QByteArray> current = readSmallFile(entry);
+        current && isOwnEntry(*current, programFile)) {
+        const auto before = store.value(HKEY_CURRENT_USER, kInstalledFilesKey, kEntryBefore);
+        if (before) {
+            entryChanged = bool(writeFileSafely(entry, before->toText().toUtf8()));
+            if (entryChanged)
+                store.deleteValue(HKEY_CURRENT_USER, kInstalledFilesKey, kEntryBefore);
+        } else {
+            entryChanged = QFile::remove(entry);
+        }
+    }
+    if (entryChanged) {
+        // A folder made for our entry holds at most the cache the desktop built for it.
+        QDir folder(applications);
+        const QStringList left =
+            folder.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+        if (folderWasMade(store, kApplicationsCreated) &&
+            (left.isEmpty() || left == QStringList{QStringLiteral("mimeinfo.cache")})) {
+            folder.remove(QStringLiteral("mimeinfo.cache"));
+            QDir().rmdir(applications);
+        } else {
+            runTool(QStringLiteral("update-desktop-database"), applications);
+        }
+    }
+    store.deleteValue(HKEY_CURRENT_USER, kInstalledFilesKey, kApplicationsCreated);
+
+    const QString mime = dataHome() + QStringLiteral("/mime");
+    if (QFileInfo(mimePackagePath()).isFile() && QFile::remove(mimePackagePath())) {
+        // With no definitions left, everything under a folder made for ours was built from them.
+        const QString packages = mime + QStringLiteral("/packages");
+        if (folderWasMade(store, kMimeCreated) &&
+            QDir(packages).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System |
+                                   QDir::NoDotAndDotDot))
+            QDir(mime).removeRecursively();
+        else
+            runTool(QStringLiteral("update-mime-database"), mime);
+    }
+    store.deleteValue(HKEY_CURRENT_USER, kInstalledFilesKey, kMimeCreated);
 }
 
 bool DesktopAssociation::isDefault(const QString &mimeType) const

@@ -215,6 +215,8 @@ void RemoveAssociations()
     RegistryBatch batch;
     for (const AssociationType &type : kAssociationTypes)
         UnassociateExtension(type.extension, type.progId);
+    // The desktop is left as it was before: the entry and the definitions we added go too.
+    DesktopAssociation().uninstall(ProgramFolder() + kProgramFile);
 }
 
 } // namespace qmt

@@ -16,7 +16,8 @@ namespace qmt {
 // At every ordinary start and for "/Associate": registers everything on the first start; later
 // asks whether to take back the types that are no longer associated.
 void CheckAssociations();
-// For "/DeAssociate": gives every type still associated back to its previous owner.
+// For "/DeAssociate": gives every type still associated back to its previous owner, then takes
+// the program's desktop entry and MIME definitions away again when no type opens with it.
 void RemoveAssociations();
 
 void RegisterFileType(const QString &progId, const QString &description, const QString &verb,

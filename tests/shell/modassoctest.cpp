@@ -103,6 +103,10 @@ private Q_SLOTS:
     void registerFileTypeRemovesAnOldClassKeyOnlyWhenOurs();
     void readOnlyMimeAppsListIsLeftAsItWas();
     void theDesktopFollowsTheAssociation();
+    void execQuotesOnlyWhenNeeded_data();
+    void execQuotesOnlyWhenNeeded();
+    void deAssociatePutsBackTheDesktopFiles_data();
+    void deAssociatePutsBackTheDesktopFiles();
 
 private:
     std::unique_ptr<test::Sandbox> m_sandbox;
@@ -227,7 +231,8 @@ void ModAssocTest::firstStartRegistersEverythingWithoutAsking()
              QString());
 
     const QByteArray entry = readAll(DesktopAssociation::desktopEntryPath());
-    QVERIFY2(entry.contains("\nExec=\"" + program.toUtf8() + "\" %f\n"), entry.constData());
+    QVERIFY2(entry.contains("\nExec=" + program.toUtf8() + " %f\n"), entry.constData());
+    QVERIFY2(entry.contains("\nIcon=pictavo\n"), entry.constData());
     QVERIFY(entry.contains("image/jpeg;"));
     QVERIFY(entry.contains("image/x-tla;"));
     const QByteArray package = readAll(DesktopAssociation::mimePackagePath());
@@ -499,9 +504,125 @@ void ModAssocTest::theDesktopFollowsTheAssociation()
                                   QStringLiteral("standard::content-type"), tla});
     QVERIFY2(info.contains(QLatin1String("image/x-tla")), qPrintable(info));
 
+    // xdg-utils, which plain window managers and several desktops open files with, must be
+    // able to start the entry, and the entry must be valid.
+    const QString xdgMime = QStandardPaths::findExecutable(QStringLiteral("xdg-mime"));
+    const QString validate =
+        QStandardPaths::findExecutable(QStringLiteral("desktop-file-validate"));
+    auto run = [](const QString &tool, const QStringList &arguments) {
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("XDG_CURRENT_DESKTOP"), QStringLiteral("X-Generic"));
+        process.setProcessEnvironment(environment);
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        process.start(tool, arguments);
+        process.waitForFinished(30000);
+        return QString::fromUtf8(process.readAll()).trimmed() +
+               (process.exitCode() ? QStringLiteral(" (failed)") : QString());
+    };
+    const QStringList query{QStringLiteral("query"), QStringLiteral("default"),
+                            QStringLiteral("image/gif")};
+    if (!xdgMime.isEmpty())
+        QCOMPARE(run(xdgMime, query), QStringLiteral("pictavo.desktop"));
+    if (!validate.isEmpty())
+        QCOMPARE(run(validate, {DesktopAssociation::desktopEntryPath()}), QString());
+
     RemoveAssociations();
     const QString after = gioSays({QStringLiteral("mime"), QStringLiteral("image/jpeg")});
     QVERIFY2(!after.contains(QLatin1String(": pictavo.desktop")), qPrintable(after));
+    if (!xdgMime.isEmpty())
+        QVERIFY(!run(xdgMime, query).contains(QLatin1String("pictavo")));
+    QVERIFY(!QFile::exists(DesktopAssociation::desktopEntryPath()));
+    QVERIFY(!QFile::exists(DesktopAssociation::mimePackagePath()));
+    const QString infoAfter = gioSays({QStringLiteral("info"), QStringLiteral("-a"),
+                                       QStringLiteral("standard::content-type"), tla});
+    QVERIFY2(!infoAfter.contains(QLatin1String("image/x-tla")), qPrintable(infoAfter));
+}
+
+void ModAssocTest::execQuotesOnlyWhenNeeded_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QString>("exec");
+    QTest::newRow("plain") << "/opt/pictavo/qmt"
+                           << "/opt/pictavo/qmt %f";
+    QTest::newRow("space") << "/home/me/My Apps/qmt"
+                           << "\"/home/me/My Apps/qmt\" %f";
+    QTest::newRow("quote, dollar, backtick, backslash")
+        << "/a\"b$c`d\\e/qmt"
+        << "\"/a\\\\\"b\\\\$c\\\\`d\\\\\\\\e/qmt\" %f";
+    QTest::newRow("percent") << "/opt/100%/qmt"
+                             << "/opt/100%%/qmt %f";
+    QTest::newRow("hash and brackets") << "/x/#(1)/qmt"
+                                       << "\"/x/#(1)/qmt\" %f";
+}
+
+void ModAssocTest::execQuotesOnlyWhenNeeded()
+{
+    QFETCH(QString, program);
+    QTEST(DesktopAssociation::execValue(program), "exec");
+    // The whole entry reads back to the same program and passes the desktop's validator.
+    const QByteArray entry = DesktopAssociation::desktopEntryText(program);
+    QCOMPARE(DesktopAssociation::execProgram(entry), program);
+    const QString validate =
+        QStandardPaths::findExecutable(QStringLiteral("desktop-file-validate"));
+    if (validate.isEmpty())
+        return;
+    const QString file = m_sandbox->file(QStringLiteral("check.desktop"));
+    QVERIFY(writeAll(file, entry));
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(validate, {file});
+    QVERIFY(process.waitForFinished(30000));
+    QVERIFY2(process.exitCode() == 0 && process.readAll().trimmed().isEmpty(), entry.constData());
+}
+
+// /DeAssociate takes away what association added and puts back what was there.
+void ModAssocTest::deAssociatePutsBackTheDesktopFiles_data()
+{
+    QTest::addColumn<QByteArray>("before"); // the user's entry of that name; empty: none
+    QTest::addColumn<bool>("typeStillOurs");
+    QTest::newRow("nothing before") << QByteArray() << false;
+    QTest::newRow("another program's entry")
+        << QByteArray("[Desktop Entry]\nType=Application\nName=Other\nExec=/usr/bin/other %f\n")
+        << false;
+    QTest::newRow("an older entry of ours")
+        << ("[Desktop Entry]\nType=Application\nName=Pictavo\nExec=\"" +
+            (ProgramFolder() + QStringLiteral("qmt")).toUtf8() + "\" %f\n")
+        << false;
+    QTest::newRow("a type still opens with us") << QByteArray() << true;
+}
+
+void ModAssocTest::deAssociatePutsBackTheDesktopFiles()
+{
+    QFETCH(QByteArray, before);
+    QFETCH(bool, typeStillOurs);
+    const QString data = m_sandbox->file(QStringLiteral("data"));
+    QVERIFY(QDir(data).removeRecursively() && QDir().mkpath(data));
+    const QString entry = DesktopAssociation::desktopEntryPath();
+    if (!before.isEmpty())
+        QVERIFY(writeAll(entry, before));
+
+    CheckAssociations();
+    QVERIFY(readAll(entry).contains("Name=Pictavo\n"));
+    QVERIFY(QFile::exists(DesktopAssociation::mimePackagePath()));
+    if (typeStillOurs) // the defaults cannot be given back
+        QVERIFY(QFile::setPermissions(MimeAppsList::userPath(), QFile::ReadOwner));
+
+    RemoveAssociations();
+    if (typeStillOurs) {
+        QVERIFY(readAll(entry).contains("Name=Pictavo\n"));
+        return;
+    }
+    const bool foreign = before.contains("Name=Other");
+    QCOMPARE(readAll(entry), foreign ? before : QByteArray("<missing>"));
+    QVERIFY(!QFile::exists(DesktopAssociation::mimePackagePath()));
+    // Folders made for our files go with them, those that were there stay.
+    QCOMPARE(QDir(data).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+             before.isEmpty() ? QStringList() : QStringList{"applications"});
+    QVERIFY(!RegistryStore().keyExists(HKEY_CURRENT_USER, DesktopAssociation::kInstalledFilesKey) ||
+            RegistryStore()
+                .valueNames(HKEY_CURRENT_USER, DesktopAssociation::kInstalledFilesKey)
+                ->isEmpty());
 }
 
 QTEST_GUILESS_MAIN(ModAssocTest)
