@@ -9,6 +9,7 @@
 #include "explorer/explorermodel.h"
 #include "explorer/explorerpictures.h"
 #include "explorer/listingorder.h"
+#include "explorer/thumbnaildelegate.h"
 #include "explorer/thumbnailer.h"
 #include "shell/fileoperations.h"
 
@@ -25,6 +26,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPixmap>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -69,16 +71,11 @@ ImageExplore::ImageExplore(QWidget *parent) : QWidget(parent)
     m_lv->setWordWrap(true);
     m_lv->setTextElideMode(Qt::ElideMiddle);
     m_lv->setIconSize(QSize(140, 140));
-    m_lv->setGridSize(QSize(164, 140 + 2 * m_lv->fontMetrics().height() + 16));
+    updateGridSize();
     m_lv->setUniformItemSizes(true);
     m_lv->setContextMenuPolicy(Qt::NoContextMenu);
-    // The selection is not shown while the list does not have the focus.
-    QPalette palette = m_lv->palette();
-    palette.setColor(QPalette::Inactive, QPalette::Highlight,
-                     palette.color(QPalette::Inactive, QPalette::Base));
-    palette.setColor(QPalette::Inactive, QPalette::HighlightedText,
-                     palette.color(QPalette::Inactive, QPalette::Text));
-    m_lv->setPalette(palette);
+    // Captions as long as the cell allows; the selection shows only while the list has the focus.
+    m_lv->setItemDelegate(new ThumbnailDelegate(m_lv));
     m_lv->installEventFilter(this);
     m_lv->viewport()->installEventFilter(this);
 
@@ -161,6 +158,15 @@ void ImageExplore::resizeEvent(QResizeEvent *event)
         return;
     }
     layoutChildren();
+}
+
+void ImageExplore::updateGridSize()
+{
+    // A thumbnail and the lines of its caption, with the margins the cell keeps around them.
+    const QSize grid(
+        164, 140 + ThumbnailDelegate::kCaptionLines * m_lv->fontMetrics().lineSpacing() + 20);
+    if (m_lv->gridSize() != grid)
+        m_lv->setGridSize(grid);
 }
 
 void ImageExplore::layoutChildren()
@@ -475,11 +481,22 @@ QStringList ImageExplore::SelectedPaths() const
     return paths;
 }
 
-void ImageExplore::SendArrowKey(int key)
+void ImageExplore::StepSelectionLater(int step)
 {
-    // The list moves its selection by its own arrow-key rules when the keys arrive.
-    QCoreApplication::postEvent(m_lv, new QKeyEvent(QEvent::KeyPress, key, Qt::NoModifier));
-    QCoreApplication::postEvent(m_lv, new QKeyEvent(QEvent::KeyRelease, key, Qt::NoModifier));
+    // Next and Previous go through the list in its order, from one row to the next, and stop at
+    // either end. Like a key press the move comes once the caller has returned, and it is
+    // reported as a released key is.
+    QTimer::singleShot(0, this, [this, step] {
+        const int rows = m_model->rowCount();
+        if (rows == 0)
+            return;
+        const QModelIndex current = m_lv->currentIndex();
+        const int row = current.isValid() ? qBound(0, current.row() + step, rows - 1) : 0;
+        m_lv->selectionModel()->setCurrentIndex(m_model->index(row),
+                                                QItemSelectionModel::ClearAndSelect);
+        Q_EMIT ItemSelected(m_model->item(row).tag);
+        m_lv->setFocus();
+    });
 }
 
 void ImageExplore::NextItem()
@@ -487,7 +504,7 @@ void ImageExplore::NextItem()
     if (m_model->rowCount() == 0)
         return;
     m_lv->setFocus();
-    SendArrowKey(Qt::Key_Right);
+    StepSelectionLater(1);
     Q_EMIT ItemSelected(selectedTag());
 }
 
@@ -496,7 +513,7 @@ void ImageExplore::PrevItem()
     if (m_model->rowCount() == 0)
         return;
     m_lv->setFocus();
-    SendArrowKey(Qt::Key_Left);
+    StepSelectionLater(-1);
     Q_EMIT ItemSelected(selectedTag());
 }
 
@@ -535,9 +552,25 @@ bool ImageExplore::handleKeyPress(QKeyEvent *event)
     case Qt::Key_Enter:
         OpenSelected(SelectedPosition());
         return true;
+    case Qt::Key_Left:
+    case Qt::Key_Right:
+        // At the end of a row the selection stays; the release still reports it.
+        return event->modifiers() == Qt::NoModifier && leavesRow(event->key());
     default:
         return false;
     }
+}
+
+bool ImageExplore::leavesRow(int key) const
+{
+    const QModelIndex current = m_lv->currentIndex();
+    if (!current.isValid())
+        return false;
+    const QModelIndex next = m_model->index(current.row() + (key == Qt::Key_Right ? 1 : -1));
+    // Past either end of the list the list itself stays where it is.
+    if (!next.isValid())
+        return false;
+    return m_lv->visualRect(next).top() != m_lv->visualRect(current).top();
 }
 
 void ImageExplore::handleKeyRelease(QKeyEvent *event)
@@ -574,6 +607,12 @@ void ImageExplore::handleMouseRelease(QMouseEvent *event)
 bool ImageExplore::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == m_lv) {
+        // The selection is drawn with the focus only: every selected cell is drawn again.
+        if (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut)
+            m_lv->viewport()->update();
+        // A skin may give the list another font: the cells keep room for whole captions.
+        if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)
+            updateGridSize();
         if (event->type() == QEvent::KeyPress && handleKeyPress(static_cast<QKeyEvent *>(event)))
             return true;
         if (event->type() == QEvent::KeyRelease) {
@@ -743,13 +782,14 @@ void ImageExplore::RemoveItemAt(int position)
         t = 1;
     SetAllSelected(false);
     SelectItem(t, true);
+    // The count keeps the removed item: it is taken before the item leaves the list.
+    m_itemCount = m_model->rowCount();
     const int i = ImageIndexAt(position);
     if (i >= 0)
         m_imagePaths.removeAt(i);
     m_model->removeItem(k - 1);
     if (position < m_nextRow)
         --m_nextRow;
-    m_itemCount = qMax(0, m_itemCount - 1);
 }
 
 void ImageExplore::UpdateAfterOperation(const QString &path, const QString &pathTO)

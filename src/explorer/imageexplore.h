@@ -46,6 +46,8 @@ public:
 
     // The child parts, for the host's styling and the tests.
     QListView *listView() const { return m_lv; }
+    // The path of the selected item; "" when nothing (or a placeholder) is selected.
+    QString selectedPath() const { return selectedTag(); }
     QMenu *contextMenu() const { return m_mnuMenu; }
     QLabel *noticeLabel() const { return m_text1; }
     ExplorerModel *model() const { return m_model; }
@@ -83,6 +85,7 @@ private:
                   const QString &error);
     void onThumbnail(quint64 generation, int index, const QImage &thumbnail, const QString &error);
     void layoutChildren();
+    void updateGridSize();
 
     // Selection helpers; item numbers count from 1, positions from 0.
     int SelectedPosition() const;
@@ -90,7 +93,8 @@ private:
     int FindItem(const QString &path) const;
     void SelectItem(int n, bool raise);
     void SetAllSelected(bool flag);
-    void SendArrowKey(int key);
+    void StepSelectionLater(int step);
+    bool leavesRow(int key) const;
     void OpenSelected(int position);
     QString selectedTag() const;
     QStringList SelectedPaths() const;

@@ -1,20 +1,25 @@
 #include "explorer/imageexplore.h"
+#include "components/skin.h"
 #include "components/twips.h"
 #include "dialogs/frmfile.h"
 #include "explorer/explorermodel.h"
+#include "explorer/thumbnaildelegate.h"
 #include "support/sandbox.h"
 #include "support/scriptedprompts.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QHBoxLayout>
 #include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
 #include <QMenu>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -471,6 +476,203 @@ private Q_SLOTS:
         QCOMPARE(strings(selected), QStringList{dir + "/a.png"});
     }
 
+    void arrowKeysStayInTheirRow()
+    {
+        Fixture f;
+        const QString dir = f.folder("rows");
+        const QStringList names{"a", "b", "c", "d", "e", "f", "g"};
+        for (const QString &name : names)
+            makeImage(dir + "/" + name + ".png");
+        auto path = [&](int row) { return dir + "/" + names.at(row) + ".png"; };
+        QListView *lv = f.explorer.listView();
+        // Room for three cells a row.
+        f.explorer.resize(3 * lv->gridSize().width() + 2 * lv->frameWidth() +
+                              lv->verticalScrollBar()->sizeHint().width() + 8,
+                          600);
+        f.explorer.ExplorePath(dir);
+        auto top = [&](int row) { return lv->visualRect(f.explorer.model()->index(row)).top(); };
+        int rowEnd = 0;
+        while (rowEnd + 1 < names.size() && top(rowEnd + 1) == top(0))
+            ++rowEnd;
+        QVERIFY2(rowEnd > 0 && rowEnd + 1 < names.size(), "the cells must fill several rows");
+        QSignalSpy selected(&f.explorer, &ImageExplore::ItemSelected);
+
+        // Right on the last cell of a row and Left on the first of the next stay where they are,
+        // and say so once.
+        f.explorer.SetSelectedFocus(path(rowEnd));
+        QTest::keyClick(lv, Qt::Key_Right);
+        QCOMPARE(strings(selected), QStringList{path(rowEnd)});
+        QCOMPARE(lv->currentIndex().row(), rowEnd);
+        selected.clear();
+        f.explorer.SetSelectedFocus(path(rowEnd + 1));
+        QTest::keyClick(lv, Qt::Key_Left);
+        QCOMPARE(strings(selected), QStringList{path(rowEnd + 1)});
+        QCOMPARE(lv->currentIndex().row(), rowEnd + 1);
+        // Up and Down change rows; Left and Right inside a row move.
+        QTest::keyClick(lv, Qt::Key_Up);
+        QCOMPARE(lv->currentIndex().row(), 0);
+        QTest::keyClick(lv, Qt::Key_Right);
+        QCOMPARE(lv->currentIndex().row(), 1);
+
+        // Next and Previous go on from the end of one row to the start of the next and back.
+        f.explorer.SetSelectedFocus(path(rowEnd));
+        selected.clear();
+        f.explorer.NextItem();
+        QTRY_COMPARE(selected.size(), 2);
+        QCOMPARE(strings(selected), (QStringList{path(rowEnd), path(rowEnd + 1)}));
+        selected.clear();
+        f.explorer.PrevItem();
+        QTRY_COMPARE(selected.size(), 2);
+        QCOMPARE(strings(selected), (QStringList{path(rowEnd + 1), path(rowEnd)}));
+        QCOMPARE(lv->selectionModel()->selectedIndexes().size(), 1);
+    }
+
+    void selectionShowsOnlyWithTheFocus_data()
+    {
+        QTest::addColumn<bool>("skinned");
+        QTest::newRow("plain") << false;
+        QTest::newRow("skinned") << true; // the skin has a rule for selected items
+    }
+    void selectionShowsOnlyWithTheFocus()
+    {
+        QFETCH(bool, skinned);
+        Sandbox sandbox;
+        ScriptedPrompts prompts;
+        QWidget host;
+        auto *layout = new QHBoxLayout(&host);
+        auto *explorer = new ImageExplore(&host);
+        auto *other = new QLineEdit(&host);
+        layout->addWidget(explorer);
+        layout->addWidget(other);
+        Skin skin;
+        if (skinned) {
+            QVERIFY(skin.load(qEnvironmentVariable("QMT_BUILD_DIR") + "/QMTMain.skn"));
+            skin.applyToWindow(&host);
+        }
+        host.resize(900, 500);
+        host.show();
+        host.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&host));
+        explorer->SetExt(kHostList);
+        const QString dir = sandbox.makeDir("one");
+        makeImage(dir + "/only.png", QSize(120, 120), Qt::black);
+        explorer->ExplorePath(dir);
+        QListView *lv = explorer->listView();
+        const QRect cell = lv->visualRect(explorer->model()->index(0));
+        QVERIFY(lv->selectionModel()->isSelected(explorer->model()->index(0)));
+
+        // The cell drawn with its item selected and with it unselected.
+        const QModelIndex item = explorer->model()->index(0);
+        auto shot = [&] { return lv->viewport()->grab(cell).toImage(); };
+        auto selectedAndNot = [&] {
+            const QImage selected = shot();
+            lv->selectionModel()->select(item, QItemSelectionModel::Deselect);
+            const QImage unselected = shot();
+            lv->selectionModel()->select(item, QItemSelectionModel::Select);
+            return std::make_pair(selected, unselected);
+        };
+        lv->setFocus();
+        QTRY_VERIFY(lv->hasFocus());
+        const auto focused = selectedAndNot();
+        QVERIFY(focused.first != focused.second);
+        // Without the focus the selected item looks like an unselected one.
+        other->setFocus();
+        QTRY_VERIFY(!lv->hasFocus());
+        const auto unfocused = selectedAndNot();
+        QCOMPARE(unfocused.first, unfocused.second);
+        QVERIFY(lv->selectionModel()->isSelected(explorer->model()->index(0)));
+    }
+
+    void captionLinesShowAsMuchAsFits_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("short") << "a.png";
+        QTest::newRow("two lines with spaces") << "holiday by the sea.png";
+        QTest::newRow("no spaces") << "bmp-24bit-with-alpha-and-no-compression-at-all-test.bmp";
+        QTest::newRow("one long word") << "abcdefghijklmnopqrstuvwxyzabcdefghijklmnopqrstuv.dib";
+        QTest::newRow("very long with spaces")
+            << "the very long name of a picture taken on a summer evening by the lake.jpg";
+        QTest::newRow("outside the BMP") << QString::fromUtf8("ð·ð·ð· camera "
+                                                              "ð·ð·ð· roll.png");
+    }
+    void captionLinesShowAsMuchAsFits()
+    {
+        QFETCH(QString, name);
+        const QFontMetrics metrics(QApplication::font());
+        const int width = metrics.horizontalAdvance(QStringLiteral("abcdefghijklmnop"));
+        const QString caption = ThumbnailDelegate::captionLines(name, metrics, width, 2);
+        const QStringList lines = caption.split(QChar(QChar::LineSeparator));
+        QVERIFY(lines.size() <= 2);
+        for (const QString &line : lines)
+            QVERIFY2(metrics.horizontalAdvance(line) <= width, qPrintable(line));
+        const QString ellipsis(QChar(0x2026));
+        const QString joined = lines.join(QString());
+        QVERIFY(joined.count(ellipsis) <= (name.contains(ellipsis) ? 1 : 0) + 1);
+        if (metrics.horizontalAdvance(name) <= width)
+            QCOMPARE(caption, name);
+        if (!joined.contains(ellipsis)) {
+            QCOMPARE(joined, name);
+        } else {
+            // Shortened once, in the middle of the last line: the start and the extension show.
+            const qsizetype cut = joined.indexOf(ellipsis);
+            QVERIFY(name.startsWith(joined.left(cut)));
+            QVERIFY(name.endsWith(joined.mid(cut + 1)));
+            QVERIFY(joined.endsWith(name.right(3)));
+            QCOMPARE(lines.size(), 2);
+        }
+        // A first line that is not full ends at a natural break in its later half.
+        const qsizetype firstSize = lines.first().size();
+        const QString next =
+            lines.size() == 2
+                ? joined.mid(firstSize, joined.at(firstSize).isHighSurrogate() ? 2 : 1)
+                : QString();
+        if (!next.isEmpty() && metrics.horizontalAdvance(lines.first() + next) <= width) {
+            const QChar last = lines.first().back();
+            QVERIFY(last.isSpace() || last == '-' || last == '_' || last == '.');
+        }
+    }
+
+    void everyCellHasRoomForWholeCaptions_data()
+    {
+        QTest::addColumn<bool>("skinned"); // the skin draws the list in a larger font
+        QTest::newRow("plain") << false;
+        QTest::newRow("skinned") << true;
+    }
+    void everyCellHasRoomForWholeCaptions()
+    {
+        QFETCH(bool, skinned);
+        Fixture f;
+        Skin skin;
+        if (skinned) {
+            QVERIFY(skin.load(qEnvironmentVariable("QMT_BUILD_DIR") + "/QMTMain.skn"));
+            skin.applyToWindow(&f.explorer);
+        }
+        const QString dir = f.folder("names");
+        // The first cell, whose size all cells take, has a short name.
+        makeImage(dir + "/a.png", QSize(140, 140), Qt::white);
+        makeImage(dir + "/b very long name of a picture to show on two lines.png", QSize(140, 140),
+                  Qt::white);
+        f.explorer.ExplorePath(dir);
+        QListView *lv = f.explorer.listView();
+        QVERIFY(qobject_cast<ThumbnailDelegate *>(lv->itemDelegate()));
+        lv->clearFocus(); // no selection drawn
+
+        // The caption of the long name is drawn on two lines of text under the thumbnail.
+        const QRect cell = lv->visualRect(f.explorer.model()->index(1));
+        const QImage shot = lv->viewport()->grab(cell).toImage();
+        int bands = 0;
+        bool inBand = false;
+        for (int y = lv->iconSize().height(); y < shot.height(); ++y) {
+            bool ink = false;
+            for (int x = 0; x < shot.width() && !ink; ++x)
+                ink = qGray(shot.pixel(x, y)) < 128;
+            bands += ink && !inBand ? 1 : 0;
+            inBand = ink;
+        }
+        QCOMPARE(bands, 2);
+        QCOMPARE(lv->visualRect(f.explorer.model()->index(0)).size(), cell.size());
+    }
+
     void nextAndPreviousReportTwice()
     {
         Fixture f;
@@ -601,6 +803,8 @@ private Q_SLOTS:
         QCOMPARE(strings(selected), QStringList{dir + "/a.png"});
         QCOMPARE(tags(f.explorer), (QStringList{dir + "/a.png", dir + "/c.png"}));
         QCOMPARE(f.explorer.imagePaths(), (QStringList{dir + "/a.png", dir + "/c.png"}));
+        // The count still holds the removed item.
+        QCOMPARE(f.explorer.itemCount(), 3);
 
         // The Delete key does the same; its release reports the selection once more.
         selected.clear();
@@ -609,6 +813,7 @@ private Q_SLOTS:
         QTest::keyClick(f.explorer.listView(), Qt::Key_Delete);
         QCOMPARE(strings(selected), (QStringList{dir + "/a.png", dir + "/a.png"}));
         QCOMPARE(f.explorer.imagePaths(), QStringList{dir + "/a.png"});
+        QCOMPARE(f.explorer.itemCount(), 2);
     }
 
     void shiftDeleteOfTheFirstIsPermanentAndSelectsNothing()
