@@ -3,6 +3,7 @@
 #include "app/foldertreemodel.h"
 
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QTimer>
 
@@ -21,10 +22,15 @@ FolderTree::FolderTree(QWidget *parent) : QTreeView(parent), m_model(new FolderT
         if (index.isValid())
             Q_EMIT event9();
     });
-    connect(this, &QTreeView::expanded, this, [this](const QModelIndex &index) {
-        if (!m_quiet)
-            Q_EMIT event20(index);
-    });
+}
+
+void FolderTree::keyPressEvent(QKeyEvent *event)
+{
+    // Enter chooses the node the keys are on; opening or closing a node chooses nothing.
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    QTreeView::keyPressEvent(event);
+    if (enter && currentIndex().isValid())
+        Q_EMIT event20(currentIndex());
 }
 
 QString FolderTree::SelectedPath() const

@@ -9,7 +9,8 @@ class FolderTreeModel;
 // The main window's folder tree. Its events, as the window answers them:
 //   event 9  - the user clicked a folder;
 //   event 12 - the user moved to a folder with the keys;
-//   event 20 - the user opened a node;
+//   event 20 - the user chose the node the keys are on with Enter (opening or closing a node
+//              with its arrow or the keys raises nothing);
 //   event 24 - the tree is ready (raised once, after it is first shown).
 // Moving the selection from the program (setSelectedPath) raises none of them.
 class FolderTree : public QTreeView
@@ -36,6 +37,7 @@ Q_SIGNALS:
 protected:
     void currentChanged(const QModelIndex &current, const QModelIndex &previous) override;
     void mousePressEvent(QMouseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
     void showEvent(QShowEvent *event) override;
 
 private:

@@ -6,6 +6,7 @@
 #include "components/engine/imagedocument.h"
 #include "components/engine/imageio.h"
 #include "components/engine/imageview.h"
+#include "components/screenplacement.h"
 #include "components/splash.h"
 #include "components/twips.h"
 #include "dialogs/frmabout.h"
@@ -26,6 +27,7 @@
 #include <QImageReader>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QSplashScreen>
 #include <QSplitter>
 #include <QTimer>
@@ -40,9 +42,9 @@ namespace qmt {
 namespace {
 
 // The extensions the browser lists. ".jpeg" and ".tiff" are associated with the program and
-// offered by its Open dialog, so they are listed too.
+// offered by its Open dialog, so they are listed too; so are cursors, which the viewer shows.
 constexpr auto kBrowserExtensions =
-    "JPG JPEG GIF BMP PNG PSD TIF TIFF PCX TGA WBMP PCD WMF EMF ICO DIB";
+    "JPG JPEG GIF BMP PNG PSD TIF TIFF PCX TGA WBMP PCD WMF EMF ICO CUR DIB";
 // Types the platform's picture loader decodes for the preview.
 constexpr auto kPictureTypes = "ico cur dib";
 
@@ -423,10 +425,10 @@ frmViwer *frmMain::viewer()
     if (m_connectedViewer != v) {
         m_connectedViewer = v;
         connect(v, &frmViwer::returnedToBrowser, this, [this](const QString &image) {
-            show();
+            showAfterViewer();
             CheckPath(image);
         });
-        connect(v, &frmViwer::closedToBrowser, this, [this] { show(); });
+        connect(v, &frmViwer::closedToBrowser, this, &frmMain::showAfterViewer);
         connect(v, &frmViwer::endProgramRequested, this, &frmMain::EndMe);
         connect(v, &frmViwer::filesChanged, this, &frmMain::RefreshImages);
     }
@@ -568,6 +570,7 @@ void frmMain::listStartFolder()
 
 void frmMain::ShowPreview(const QString &path)
 {
+    m_previewPath = path;
     ImageDocument *document = ImgX->document();
     if (path.isEmpty() || QFileInfo(path).isDir()) {
         document->ClearImage();
@@ -581,7 +584,6 @@ void frmMain::ShowPreview(const QString &path)
             document->ClearImage();
             return;
         }
-        m_previewPath = path;
         ImgX->setMouseToolMode(ImageView::ToolNone);
         return;
     }
@@ -590,8 +592,47 @@ void frmMain::ShowPreview(const QString &path)
         document->ClearImage();
         return;
     }
-    m_previewPath = path;
     ImgX->setMouseToolMode(ImageView::ToolNone);
+}
+
+void frmMain::previewSelection()
+{
+    // The preview shows the selected thumbnail's picture, or nothing when none is selected; a
+    // picture whose file went away is not kept on show.
+    const QString selected = ImageExplore1->selectedPath();
+    if (selected != m_previewPath || !QFileInfo::exists(m_previewPath))
+        ShowPreview(selected);
+}
+
+void frmMain::hideForViewer()
+{
+    if (isVisible()) {
+        m_placeBeforeViewer = frameGeometry();
+        m_frameBeforeViewer = windowFrameMargins(this);
+    }
+    hide();
+}
+
+void frmMain::showAfterViewer()
+{
+    if (isVisible())
+        return;
+    QScreen *screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+    const QRect area = screen ? screen->availableGeometry() : QRect();
+    if (m_placeBeforeViewer.isValid()) {
+        // Where it was when the viewer took over, kept on the screen.
+        const QRect placed = placeInside(m_placeBeforeViewer, area);
+        resize(placed.size().shrunkBy(m_frameBeforeViewer));
+        move(placed.topLeft());
+    } else if (area.isValid()) {
+        // First shown after a picture named on the command line: in the middle of the screen.
+        const QMargins frame = windowFrameMargins(this);
+        const QSize outer = size().grownBy(frame).boundedTo(area.size());
+        resize(outer.shrunkBy(frame));
+        move(area.x() + (area.width() - outer.width()) / 2,
+             area.y() + (area.height() - outer.height()) / 2);
+    }
+    show();
 }
 
 void frmMain::OpenFromExplorer(const QStringList &ImagePaths, int Index, const QString &sFolderPath)
@@ -602,7 +643,7 @@ void frmMain::OpenFromExplorer(const QStringList &ImagePaths, int Index, const Q
         return;
     }
     if (Index >= 0 && Index < ImagePaths.size() && !ImagePaths.at(Index).isEmpty()) {
-        hide();
+        hideForViewer();
         frmViwer *v = viewer();
         v->ImgX()->setZoomFactor(1.0);
         v->bCommand = false;
@@ -622,7 +663,7 @@ void frmMain::ViewPreviewImage()
         document->ImageFileName().isEmpty() ? m_previewPath : document->ImageFileName();
     if (file.isEmpty())
         return;
-    hide();
+    hideForViewer();
     frmViwer *v = viewer();
     v->ImgX()->setZoomFactor(1.0);
     v->ViewImage({file}, 0);
@@ -682,6 +723,7 @@ void frmMain::Toolbar_ButtonClick(int index, const QString &)
 void frmMain::RefreshImages(const QString &sPath, const QString &pathTO)
 {
     ImageExplore1->UpdateAfterOperation(sPath, pathTO);
+    previewSelection();
 }
 
 void frmMain::CheckPath(const QString &path)
@@ -692,6 +734,7 @@ void frmMain::CheckPath(const QString &path)
     TV1->setSelectedPath(parent.isEmpty() ? QStringLiteral("/") : parent);
     listTreeFolder();
     ImageExplore1->SetSelectedFocus(path);
+    previewSelection();
 }
 
 } // namespace qmt

@@ -3,7 +3,9 @@
 #include "app/startup.h"
 #include "components/skin.h"
 
+#include <QMargins>
 #include <QPointer>
+#include <QRect>
 #include <QStringList>
 #include <QWidget>
 
@@ -114,6 +116,11 @@ private:
     void setProgramIcon();
     void applySkin();
     void finishStartBehindPicture();
+    // The preview follows the explorer's selection after the program moved or changed it.
+    void previewSelection();
+    // The browser steps aside for the viewer and comes back where it was.
+    void hideForViewer();
+    void showAfterViewer();
 
     QLabel *m_folderLabel = nullptr;
     std::unique_ptr<QSplashScreen> m_splash;
@@ -121,7 +128,9 @@ private:
     bool m_startFinished = false;
     QPointer<frmViwer> m_connectedViewer;
     QString m_startFolder;
-    QString m_previewPath; // the file the preview shows
+    QString m_previewPath;        // the file the preview was last asked to show
+    QRect m_placeBeforeViewer;    // the window's frame when the viewer took over
+    QMargins m_frameBeforeViewer; // and the frame around its inside
     bool m_shuttingDown = false;
     bool m_listedOnce = false;
     bool m_treeReady = false;

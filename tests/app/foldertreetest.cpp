@@ -131,11 +131,23 @@ private Q_SLOTS:
         QCOMPARE(e12.count(), 1);
         QCOMPARE(tree.SelectedPath(), m_home + QStringLiteral("/pics/img1/"));
 
-        // Opening a node: event 20.
+        // Opening or closing a node, with the mouse or the keys, chooses nothing.
         const QModelIndex pics = tree.folderModel()->indexForPath(m_home + QStringLiteral("/pics"));
         tree.collapse(pics);
         tree.expand(pics);
+        tree.setCurrentIndex(pics);
+        QTest::keyClick(&tree, Qt::Key_Left);
+        QTest::keyClick(&tree, Qt::Key_Right);
+        QVERIFY(tree.isExpanded(pics));
+        const QRect branch = tree.visualRect(pics);
+        QTest::mouseClick(tree.viewport(), Qt::LeftButton, {},
+                          QPoint(branch.left() - tree.indentation() / 2, branch.center().y()));
+        QCOMPARE(e20.count(), 0);
+
+        // Enter chooses the node the keys are on: event 20.
+        QTest::keyClick(&tree, Qt::Key_Return);
         QCOMPARE(e20.count(), 1);
+        QCOMPARE(e20.first().first().toModelIndex(), pics);
     }
 };
 

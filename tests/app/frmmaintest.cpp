@@ -1,18 +1,23 @@
 #include "app/frmmain.h"
 #include "app/foldertree.h"
+#include "app/foldertreemodel.h"
 #include "components/engine/imagedocument.h"
 #include "components/engine/imageview.h"
 #include "components/twips.h"
+#include "explorer/explorermodel.h"
 #include "explorer/imageexplore.h"
 #include "shell/modassoc.h"
 #include "support/sandbox.h"
 #include "support/scriptedprompts.h"
 #include "viewer/frmviwer.h"
 
+#include <QAction>
 #include <QDir>
 #include <QFile>
+#include <QListView>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QSplitter>
 #include <QTest>
@@ -239,6 +244,138 @@ private Q_SLOTS:
         QTest::qWait(50); // the tree's ready event comes after the first show
         QCOMPARE(window->TV1->SelectedPath(), m_other + QLatin1Char('/'));
         QCOMPARE(window->ImageExplore1->imagePaths(), QStringList{m_other + "/only.png"});
+    }
+
+    void cursorsAreListed()
+    {
+        const QString cursor = m_other + QStringLiteral("/pointer.cur");
+        picture(cursor, 32, 32, "ICO");
+        {
+            // An icon file becomes a cursor file by its type field.
+            QFile file(cursor);
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            file.seek(2);
+            file.write(QByteArray("\x02\x00", 2));
+        }
+        const QStringList both{m_other + "/only.png", cursor};
+        {
+            auto window = loaded(m_other);
+            QTRY_COMPARE(window->ImageExplore1->imagePaths(), both);
+        }
+        // The viewer's list of a picture named on the command line has it too.
+        auto window = loaded(m_other + QStringLiteral("/only.png"));
+        QCOMPARE(frmViwer::instance()->PathList(), both);
+        frmViwer::instance()->NextImage();
+        QCOMPARE(frmViwer::instance()->ImgX()->document()->ImageWidthPx(), 32);
+    }
+
+    void openingANodeListsNothing()
+    {
+        auto window = loaded(m_pictures);
+        QTRY_COMPARE(window->ImageExplore1->imagePaths().size(), 2);
+        FolderTree *tree = window->TV1;
+        // A click on the folder: listed, and the tree counts as used.
+        const QModelIndex pictures = tree->folderModel()->indexForPath(m_pictures);
+        tree->scrollTo(pictures);
+        QTest::mouseClick(tree->viewport(), Qt::LeftButton, {},
+                          tree->visualRect(pictures).center());
+        QVERIFY(window->TreeUsed);
+        // The user picks a picture.
+        QListView *lv = window->ImageExplore1->listView();
+        const QString b10 = m_pictures + QStringLiteral("/b10.png");
+        const QRect cell = lv->visualRect(window->ImageExplore1->model()->index(2));
+        QTest::mouseClick(lv->viewport(), Qt::LeftButton, {}, cell.center());
+        QCOMPARE(window->ImageExplore1->selectedPath(), b10);
+        QCOMPARE(window->ImgX->document()->ImageFileName(), b10);
+
+        // Opening and closing the node, with the keys and with its branch, lists nothing again.
+        QSignalSpy selected(window->ImageExplore1, &ImageExplore::ItemSelected);
+        tree->setFocus();
+        tree->collapse(pictures);
+        QTest::keyClick(tree, Qt::Key_Right);
+        QVERIFY(tree->isExpanded(pictures));
+        QTest::keyClick(tree, Qt::Key_Left);
+        const QRect row = tree->visualRect(pictures);
+        QTest::mouseClick(tree->viewport(), Qt::LeftButton, {},
+                          QPoint(row.left() - tree->indentation() / 2, row.center().y()));
+        QVERIFY(tree->isExpanded(pictures));
+        QCOMPARE(selected.count(), 0);
+        QCOMPARE(window->ImageExplore1->selectedPath(), b10);
+        QCOMPARE(window->ImgX->document()->ImageFileName(), b10);
+    }
+
+    void thePreviewShowsTheSelection()
+    {
+        // Started on a picture, then back to the browser: the picture is selected and previewed.
+        const QString b2 = m_pictures + QStringLiteral("/b2.png");
+        const QString b10 = m_pictures + QStringLiteral("/b10.png");
+        auto window = loaded(b10);
+        frmViwer *viewer = frmViwer::instance();
+        viewer->findChild<QAction *>(QStringLiteral("mnuBrowse"))->trigger();
+        QVERIFY(window->isVisible());
+        QCOMPARE(window->ImageExplore1->selectedPath(), b10);
+        QCOMPARE(window->ImgX->document()->ImageFileName(), b10);
+
+        // Opened from the list, deleted in the viewer, back again: the picture left the list and
+        // the preview; nothing is selected, nothing shown.
+        QListView *lv = window->ImageExplore1->listView();
+        lv->setFocus();
+        QTest::keyClick(lv, Qt::Key_Return);
+        QVERIFY(viewer->isVisible());
+        QCOMPARE(viewer->PathList(), (QStringList{b2, b10}));
+        m_prompts->answerMessage(PromptAnswer::Yes);
+        viewer->findChild<QAction *>(QStringLiteral("mnuDelete"))->trigger();
+        QVERIFY(!QFileInfo::exists(b10));
+        viewer->findChild<QAction *>(QStringLiteral("mnuBrowse"))->trigger();
+        QVERIFY(window->isVisible());
+        QCOMPARE(window->ImageExplore1->imagePaths(), QStringList{b2});
+        QCOMPARE(window->ImageExplore1->selectedPath(), QString());
+        QCOMPARE(window->ImgX->document()->PageCount(), 0);
+
+        // A picture renamed in the viewer is previewed under its new name.
+        lv->setFocus();
+        window->ImageExplore1->SetSelectedFocus(b2);
+        QTest::keyClick(lv, Qt::Key_Return);
+        QVERIFY(viewer->isVisible());
+        m_prompts->answerInput(QStringLiteral("renamed.png"));
+        viewer->findChild<QAction *>(QStringLiteral("mnuRename"))->trigger();
+        const QString renamed = m_pictures + QStringLiteral("/renamed.png");
+        QVERIFY(QFileInfo::exists(renamed));
+        QCOMPARE(window->ImageExplore1->selectedPath(), renamed);
+        QCOMPARE(window->ImgX->document()->ImageFileName(), renamed);
+    }
+
+    void theBrowserComesBackWhereItWas()
+    {
+        // Placed by the window system (and moved by the user there), not by the program.
+        frmMain window;
+        window.resize(700, 450);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QVERIFY(!window.testAttribute(Qt::WA_Moved));
+        const QRect before = window.frameGeometry();
+        window.OpenFromExplorer({m_other + QStringLiteral("/only.png")}, 0, QString());
+        QVERIFY(!window.isVisible());
+        frmViwer::instance()->findChild<QAction *>(QStringLiteral("mnuBrowse"))->trigger();
+        QVERIFY(window.isVisible());
+        QCOMPARE(window.frameGeometry(), before);
+        // The place goes to the window system with the window, rather than leaving it free to
+        // choose another.
+        QVERIFY(window.testAttribute(Qt::WA_Moved));
+    }
+
+    void theBrowserFirstShownByTheViewerIsOnTheScreen()
+    {
+        auto window = loaded(m_other + QStringLiteral("/only.png"));
+        frmViwer::instance()->findChild<QAction *>(QStringLiteral("mnuBrowse"))->trigger();
+        QVERIFY(window->isVisible());
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        const QRect area = window->screen()->availableGeometry();
+        const QRect frame = window->frameGeometry();
+        QVERIFY(area.contains(frame));
+        // In the middle of the screen, not where the window system first thought of.
+        QVERIFY(std::abs(frame.center().x() - area.center().x()) <= 2);
+        QVERIFY(std::abs(frame.center().y() - area.center().y()) <= 2);
     }
 
     void event20BeforeEvent9ListsNothing()
