@@ -35,6 +35,7 @@ int main(int argc, char *argv[])
     }
 
     QApplication app(argc, argv);
+    QApplication::setApplicationVersion(QStringLiteral(QMT_VERSION));
 
     // QMT_NONINTERACTIVE runs without any dialog: every question gets its cautious answer.
     qmt::QtPrompts qtPrompts;

@@ -1,6 +1,7 @@
 #include "dialogs/frmabout.h"
 
 #include "components/launcher.h"
+#include "components/programversion.h"
 #include "components/prompts.h"
 #include "components/skin.h"
 #include "shell/sysinfo.h"
@@ -77,7 +78,7 @@ frmAbout::frmAbout(QWidget *parent) : QDialog(parent)
 
     const QStringList texts = {
         QStringLiteral("Pictavo"),
-        QStringLiteral("Version 1.7.0.1"),
+        QStringLiteral("Version ") + programVersion(),
         QStringLiteral(
             "Use Pictavo to easily navigate your favorite images in your computer, Slide show in "
             "full screen, Save to alot of image formats, Encryption, transformations, and more..."),

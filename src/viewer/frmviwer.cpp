@@ -3,6 +3,8 @@
 #include "components/engine/imagedocument.h"
 #include "components/engine/imageview.h"
 #include "components/prompts.h"
+#include "components/screenplacement.h"
+#include "components/skin.h"
 #include "components/twips.h"
 #include "viewer/imageprefetcher.h"
 #include "viewer/viewerformat.h"
@@ -99,6 +101,7 @@ frmViwer::frmViwer(QWidget *parent) : QMainWindow(parent)
     buildToolbar();
     buildMenus();
     buildStatusBar();
+    applySkin();
 
     m_tmrSlideShow.setParent(this);
     m_tmrSlideShow.setInterval(1000);
@@ -236,6 +239,8 @@ void frmViwer::buildToolbar()
     m_toolbar->setObjectName(QStringLiteral("Toolbar"));
     m_toolbar->setMovable(false);
     m_toolbar->setIconSize(QSize(32, 32));
+    // One height, skinned or not, so the full-screen image area is known before the window is.
+    m_toolbar->setFixedHeight(kToolbarHeight);
     struct Button {
         const char *key;
         const char *tip;
@@ -286,6 +291,17 @@ QString frmViwer::statusPanel(int panel) const
     return m_panels[panel - 1]->text();
 }
 
+void frmViwer::applySkin()
+{
+    // The main window's skin, and the element names of the status bar and the menu bar.
+    const Skin *skin = Skin::current();
+    if (!skin || !skin->isLoaded())
+        return;
+    skin->applyToWindow(this);
+    Skin::applyElement(statusBar(), QStringLiteral("StatusBar"));
+    Skin::applyElement(menuBar(), QStringLiteral("Toolbar"));
+}
+
 // ---------------------------------------------------------------------------------------------
 // Settings
 
@@ -327,8 +343,8 @@ int frmViwer::windowHeightTwips() const
 }
 int frmViwer::toolbarHeightTwips() const
 {
-    return twips::fromPixelsY(m_toolbar->isVisible() ? m_toolbar->height()
-                                                     : m_toolbar->sizeHint().height());
+    // The toolbar keeps its one height, shown or hidden.
+    return twips::fromPixelsY(kToolbarHeight);
 }
 
 void frmViwer::resizeEvent(QResizeEvent *event)
@@ -340,23 +356,36 @@ void frmViwer::resizeEvent(QResizeEvent *event)
     UpdateToolMode();
 }
 
+QMargins frmViwer::fullScreenMargins() const
+{
+    // In full screen the image area keeps its place below the (hidden) toolbar and ends 600
+    // twips above the bottom of the screen.
+    return QMargins(0, twips::toPixelsY(toolbarHeightTwips()), 0, twips::toPixelsY(600));
+}
+
+QRect frmViwer::availableArea() const
+{
+    QScreen *screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+    return screen ? screen->availableGeometry() : QRect();
+}
+
 void frmViwer::ToggleFullScreen()
 {
     QScreen *screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
     if (!m_FullScreenOn) {
         m_FullScreenOn = true;
-        // The geometry to come back to. A window already covering the screen (a new image shown
-        // in full screen) keeps the geometry recorded when full screen was first entered.
-        if (!(windowState() & Qt::WindowFullScreen)) {
-            m_SavedLeft = twips::fromPixelsX(x());
-            m_SavedTop = twips::fromPixelsY(y());
-            m_SavedWidth = windowWidthTwips();
-            m_SavedHeight = windowHeightTwips();
-        }
+        // The geometry to come back to, taken each time full screen is entered: also when a new
+        // image is shown in full screen, which records the full-screen window itself.
+        m_SavedLeft = twips::fromPixelsX(x());
+        m_SavedTop = twips::fromPixelsY(y());
+        m_SavedWidth = windowWidthTwips();
+        m_SavedHeight = windowHeightTwips();
         ReloadCurrent();
+        const QMargins margins = fullScreenMargins();
         m_toolbar->hide();
         statusBar()->hide();
         menuBar()->hide();
+        setContentsMargins(margins);
         Qt::WindowStates state = windowState();
         state &= ~(Qt::WindowMaximized | Qt::WindowMinimized);
         setWindowState(state | Qt::WindowFullScreen);
@@ -364,13 +393,21 @@ void frmViwer::ToggleFullScreen()
             setGeometry(screen->geometry());
     } else {
         m_FullScreenOn = false;
+        applySkin();
         setWindowTitle(QString());
+        setContentsMargins(QMargins());
         menuBar()->show();
         m_toolbar->show();
         statusBar()->show();
         setWindowState(windowState() & ~(Qt::WindowFullScreen | Qt::WindowMaximized));
-        move(twips::toPixelsX(m_SavedLeft), twips::toPixelsY(m_SavedTop + 510));
-        resize(twips::toPixelsX(m_SavedWidth), twips::toPixelsY(m_SavedHeight));
+        // 510 twips below where it was, its frame kept on the screen.
+        const QMargins frame = windowFrameMargins(this);
+        QRect outer(
+            QPoint(twips::toPixelsX(m_SavedLeft), twips::toPixelsY(m_SavedTop + 510)),
+            QSize(twips::toPixelsX(m_SavedWidth), twips::toPixelsY(m_SavedHeight)).grownBy(frame));
+        outer = placeInside(outer, availableArea());
+        resize(outer.size().shrunkBy(frame));
+        move(outer.topLeft());
         ReloadCurrent();
     }
     update();
@@ -504,15 +541,18 @@ void frmViwer::ViewImage(const QStringList &list, int index)
     setUpdatesEnabled(false);
     LoadPictureFile(m_PathList.at(index));
     setWindowTitle(viewer::windowCaption(m_PathList.at(index)));
-    if (!m_FullScreenOn)
-        SizeWindowToImage();
-    FitZoomIfLarger();
     if (m_FullScreenOn) {
+        FitZoomIfLarger();
         m_FullScreenOn = false;
         ToggleFullScreen();
+        show();
+    } else {
+        SizeWindowToImage();
+        // The window's image area is laid out once it is shown.
+        show();
+        FitZoomIfLarger();
     }
     setUpdatesEnabled(true);
-    show();
     UpdateToolMode();
     UpdateStatusBar();
     offerPrescaled(m_PathList.at(index));
@@ -550,10 +590,16 @@ void frmViwer::prefetchAround(int index)
 
 DisplayTarget frmViwer::displayTarget() const
 {
-    const QSize window = displayWindowSize();
-    // Full screen shows no bars: the image area is the whole screen.
-    return targetFor(window, m_FullScreenOn ? window : m_view->viewport()->size(),
-                     m_view->AntiAliasOn());
+    return targetFor(displayWindowSize(), imageArea(), m_view->AntiAliasOn());
+}
+
+QSize frmViwer::imageArea() const
+{
+    // In full screen the window covers the screen, or is about to: the window system may not
+    // have applied it yet.
+    if (m_FullScreenOn)
+        return displayWindowSize().shrunkBy(fullScreenMargins());
+    return m_view->viewport()->size();
 }
 
 DisplayTarget frmViwer::targetFor(const QSize &window, const QSize &viewport, bool smooth)
@@ -592,9 +638,12 @@ DisplayTarget frmViwer::startDisplayTarget()
     if (!screen ||
         !viewer::settingToBool(viewer::readSetting("FullScreen", QStringLiteral("1")), true))
         return {};
+    // The image area of a full-screen window not made yet: below the toolbar's place, 600 twips
+    // above the bottom.
     const QSize window = screen->geometry().size();
+    const QMargins margins(0, kToolbarHeight, 0, twips::toPixelsY(600));
     return targetFor(
-        window, window,
+        window, window.shrunkBy(margins),
         viewer::settingToBool(viewer::readSetting("AntiAlias", QStringLiteral("1")), true));
 }
 
@@ -611,6 +660,7 @@ void frmViwer::SizeWindowToImage()
         engineWidth = 7590;
     if (h0 < 100)
         engineHeight = 4000;
+    m_windowCapped = false;
     if (windowState() & (Qt::WindowMinimized | Qt::WindowMaximized)) {
         UpdateToolMode();
         return;
@@ -619,14 +669,26 @@ void frmViwer::SizeWindowToImage()
         h0 >= 100 ? toolbarHeightTwips() + (ty * h0 + 400) + 1000 : engineHeight + 600;
     int widthPx = twips::toPixelsX(engineWidth);
     int heightPx = twips::toPixelsY(heightTwips);
-    QScreen *screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
-    const QRect area = screen ? screen->availableGeometry() : QRect(0, 0, widthPx, heightPx);
-    // A window larger than the screen could not be seen whole: it is kept on the screen and the
-    // zoom fits the image into it.
-    widthPx = qMin(widthPx, area.width());
-    heightPx = qMin(heightPx, area.height());
+    // A border the skin may give the image area comes on top, so the picture keeps its size.
+    ensurePolished();
+    widthPx += 2 * m_view->frameWidth();
+    heightPx += 2 * m_view->frameWidth();
+    // The window, frame included, stays inside the screen's free area (panels left out). A
+    // picture the screen cannot hold that way is fitted into the window (FitZoomIfLarger).
+    const QRect area = availableArea();
+    const QMargins frame = windowFrameMargins(this);
+    if (area.isValid()) {
+        const QSize room = area.size().shrunkBy(frame);
+        m_windowCapped = widthPx > room.width() || heightPx > room.height();
+        widthPx = qMin(widthPx, room.width());
+        heightPx = qMin(heightPx, room.height());
+    }
     resize(widthPx, heightPx);
-    move(area.x() + (area.width() - widthPx) / 2, area.y() + (area.height() - heightPx) / 2);
+    if (area.isValid()) {
+        const QSize outer = QSize(widthPx, heightPx).grownBy(frame);
+        move(area.x() + (area.width() - outer.width()) / 2,
+             area.y() + (area.height() - outer.height()) / 2);
+    }
 }
 
 QSize frmViwer::displayWindowSize() const
@@ -639,19 +701,16 @@ QSize frmViwer::displayWindowSize() const
 
 void frmViwer::FitZoomIfLarger()
 {
-    const double tx = twips::perPixelX();
-    const double ty = twips::perPixelY();
     const int w = m_document->ImageWidthPx();
     const int h = m_document->ImageHeightPx();
     if (w <= 0 || h <= 0)
         return;
-    // In full screen the window covers the screen (or is about to: the window system may not
-    // have applied it yet).
-    const QSize window = displayWindowSize();
-    const double windowWidth = twips::fromPixelsX(window.width());
-    const double windowHeight = twips::fromPixelsY(window.height());
-    if (tx * w > windowWidth && ty * h > windowHeight)
-        m_view->setZoomFactor(windowWidth / (tx * w));
+    // A picture larger than the image area both ways is shown whole; so is one the window could
+    // not grow enough for because the screen is too small.
+    const std::optional<double> zoom =
+        DisplayTarget::openingFitZoom(QSize(w, h), imageArea(), !m_FullScreenOn && m_windowCapped);
+    if (zoom)
+        m_view->setZoomFactor(*zoom);
 }
 
 void frmViwer::ReloadCurrent()
@@ -682,9 +741,11 @@ bool frmViwer::LoadImage()
     if (!chosen || chosen->files.isEmpty())
         return false;
     m_dialogFilterIndex = chosen->filterIndex;
-    // The first chosen file is shown and names the window; all are appended to the list.
+    // The first chosen file is shown and names the window; all are appended to the list, and
+    // the position is the shown file's, so the status bar and Next and Previous go on from it.
     m_document->ClearImage();
     LoadPictureFile(chosen->files.first());
+    m_CurrentIndex = int(m_PathList.size());
     m_PathList.append(chosen->files);
     m_document->SelectPage(0);
     setWindowTitle(viewer::windowCaption(chosen->files.first()));

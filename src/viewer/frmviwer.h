@@ -3,6 +3,7 @@
 #include "components/result.h"
 
 #include <QMainWindow>
+#include <QMargins>
 #include <QPointer>
 #include <QStringList>
 #include <QTimer>
@@ -43,6 +44,9 @@ public:
     // picture named on the command line decodes while the program builds its windows.
     // Works with or without the window made yet.
     static void PreloadImage(const QString &path);
+
+    // The toolbar's height in pixels.
+    static constexpr int kToolbarHeight = 48;
 
     // True when the viewer was opened from the command line: closing it ends the program.
     bool bCommand = false;
@@ -129,6 +133,7 @@ private:
     void buildMenus();
     void buildToolbar();
     void buildStatusBar();
+    void applySkin();
     QAction *addMenuItem(QMenu *menu, const char *name, const QString &caption,
                          const QKeySequence &shortcut, void (frmViwer::*command)());
 
@@ -151,6 +156,11 @@ private:
     // Saves one setting; the first failure of a run is told to the user.
     void saveSetting(const char *name, const QString &value);
     QSize displayWindowSize() const;
+    // Where the picture is drawn: the view's viewport, or in full screen the screen less the
+    // full-screen margins.
+    QSize imageArea() const;
+    QMargins fullScreenMargins() const;
+    QRect availableArea() const;
     DisplayTarget displayTarget() const;
     static DisplayTarget startDisplayTarget();
     static DisplayTarget targetFor(const QSize &window, const QSize &viewport, bool smooth);
@@ -188,6 +198,8 @@ private:
     int m_SavedWidth = 0;
     int m_SavedHeight = 0;
     bool m_ResizeSuppressed = false;
+    // The last SizeWindowToImage kept the window smaller than the picture needed.
+    bool m_windowCapped = false;
     bool m_slideShowRunning = false;
     bool m_slideTimerEnabled = false;
     int m_slideDelay = 1000;

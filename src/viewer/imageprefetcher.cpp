@@ -12,13 +12,23 @@ QSize DisplayTarget::displaySizeFor(const QSize &image) const
         return {};
     const double w = image.width();
     const double h = image.height();
-    double zoom = 1.0;
-    if (tx * w > windowWidthTwips && ty * h > windowHeightTwips)
-        zoom = windowWidthTwips / (tx * w);
+    double zoom = openingFitZoom(image, viewport, false).value_or(1.0);
     const bool fits = zoom * w * tx <= windowWidthTwips && zoom * h * ty <= windowHeightTwips;
     if (fits)
         zoom = qMin(zoom, qMin(viewport.width() / w, viewport.height() / h));
     return QSize(qMax(1, int(std::lround(w * zoom))), qMax(1, int(std::lround(h * zoom))));
+}
+
+std::optional<double> DisplayTarget::openingFitZoom(const QSize &image, const QSize &area,
+                                                    bool eitherWay)
+{
+    if (image.isEmpty() || area.isEmpty())
+        return std::nullopt;
+    const bool wider = image.width() > area.width();
+    const bool taller = image.height() > area.height();
+    if (!(wider && taller) && !(eitherWay && (wider || taller)))
+        return std::nullopt;
+    return qMin(double(area.width()) / image.width(), double(area.height()) / image.height());
 }
 
 ImagePrefetcher::ImagePrefetcher(QObject *parent) : QObject(parent)

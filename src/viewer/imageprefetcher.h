@@ -17,8 +17,8 @@
 namespace qmt {
 
 // Where a newly shown image will be drawn: the window's size in twips, the image area in
-// pixels and the twips per pixel. The viewer opens an image at zoom 1, fitted to the width when
-// larger than the window both ways, and drawn no larger than the image area while it fits.
+// pixels and the twips per pixel. The viewer opens an image at zoom 1, shown whole when larger
+// than the image area both ways, and drawn no larger than the image area while it fits.
 struct DisplayTarget {
     int windowWidthTwips = 0;
     int windowHeightTwips = 0;
@@ -33,6 +33,11 @@ struct DisplayTarget {
     }
     // The size the image will be drawn at; invalid when unknown.
     QSize displaySizeFor(const QSize &image) const;
+    // The zoom at which a picture opens when it is larger than its image area both ways (or,
+    // with `eitherWay`, in one of them): the whole picture fills the area on one side. nullopt
+    // when the picture keeps the zoom it was given.
+    static std::optional<double> openingFitZoom(const QSize &image, const QSize &area,
+                                                bool eitherWay);
 };
 
 // Decodes the images around the shown one on worker threads, so that Next and Previous show

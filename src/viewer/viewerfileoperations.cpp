@@ -2,6 +2,7 @@
 // and about commands, and the encryption prompts.
 #include "viewer/frmviwer.h"
 
+#include "components/engine/imagedocument.h"
 #include "components/engine/imageview.h"
 #include "components/prompts.h"
 #include "dialogs/frmabout.h"
@@ -89,6 +90,8 @@ void frmViwer::DoFileOperation(int opType)
         if (!bCommand)
             Q_EMIT filesChanged(sPath, pathTO);
         m_PathList[m_CurrentIndex] = pathTO;
+        // The shown image now belongs to the new name: the status bar and a later save name it.
+        m_document->fileRenamed(pathTO);
         setWindowTitle(viewer::windowCaption(pathTO));
         UpdateStatusBar();
         return;

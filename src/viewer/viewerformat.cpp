@@ -1,5 +1,6 @@
 #include "viewer/viewerformat.h"
 
+#include "components/programversion.h"
 #include "shell/modmain.h"
 
 #include <QCoreApplication>
@@ -126,7 +127,7 @@ std::optional<qint64> delayFromAnswer(const QString &text)
 
 QString windowCaption(const QString &path)
 {
-    return QFileInfo(path).fileName() + QStringLiteral("- Pictavo 1.7");
+    return QFileInfo(path).fileName() + QStringLiteral("- Pictavo ") + programMajorMinor();
 }
 
 } // namespace qmt::viewer

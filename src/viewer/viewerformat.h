@@ -41,7 +41,7 @@ int delayFromSetting(const QString &text, int defaultValue);
 std::optional<qint64> delayFromAnswer(const QString &text);
 constexpr qint64 kMaxTimerInterval = 65535;
 
-// "NAME- Pictavo 1.7"
+// "NAME- Pictavo MAJOR.MINOR", with the version of the build
 QString windowCaption(const QString &path);
 
 } // namespace qmt::viewer

@@ -29,7 +29,7 @@ private Q_SLOTS:
         frmAbout *about = frmAbout::instance();
         QCOMPARE(about->windowTitle(), QStringLiteral("About Pictavo"));
         QCOMPARE(about->SkinLabel(1)->text(), QStringLiteral("Pictavo"));
-        QCOMPARE(about->SkinLabel(2)->text(), QStringLiteral("Version 1.7.0.1"));
+        QCOMPARE(about->SkinLabel(2)->text(), QStringLiteral("Version " QMT_VERSION));
         QVERIFY(about->SkinLabel(3)->text().startsWith("Use Pictavo to easily navigate"));
         QVERIFY(about->SkinLabel(3)->text().endsWith("Encryption, transformations, and more..."));
         QVERIFY(!about->SkinLabel(4)->text().isEmpty());

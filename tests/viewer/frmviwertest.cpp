@@ -1,6 +1,7 @@
 #include "viewer/frmviwer.h"
 #include "components/engine/imagedocument.h"
 #include "components/engine/imageview.h"
+#include "components/skin.h"
 #include "components/twips.h"
 #include "shell/cregister.h"
 #include "support/sandbox.h"
@@ -17,8 +18,11 @@
 #include <QMenuBar>
 #include <QPrinter>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QScreen>
+#include <QScrollBar>
 #include <QSignalSpy>
+#include <QStatusBar>
 #include <QTest>
 #include <QToolBar>
 
@@ -29,6 +33,10 @@ using namespace qmt;
 using qmt::test::ScriptedPrompts;
 
 namespace {
+
+// What the viewer's caption puts after the file name: the build's major and minor version.
+const QString kCaptionTail =
+    QStringLiteral("- Pictavo ") + QStringLiteral(QMT_VERSION).section(QLatin1Char('.'), 0, 1);
 
 const QString kSection = QString(kSettingsSection);
 
@@ -285,7 +293,7 @@ private Q_SLOTS:
         // Images under 100 pixels high get a fixed 4000 + 600 twips, toolbar or not.
         const int heightTwips = extraHeightTwips < 0 ? 4600 : toolbar + extraHeightTwips;
         QCOMPARE(window->height(), int(std::lround(heightTwips / 15.0)));
-        QCOMPARE(window->windowTitle(), QStringLiteral("s.png- Pictavo 1.7"));
+        QCOMPARE(window->windowTitle(), "s.png" + kCaptionTail);
         QVERIFY(window->isVisible());
     }
 
@@ -306,34 +314,126 @@ private Q_SLOTS:
         QCOMPARE(window->windowTitle(), QString());
     }
 
-    void newImageInFullScreenKeepsTheWayBack()
+    void newImageInFullScreenRecordsTheWayBackAgain()
     {
         frmViwer *window = viewer();
         const QString a = image("a.png", 420, 200), b = image("b.png", 430, 210);
         window->ViewImage({a, b}, 0);
-        const QPoint before = window->pos();
         const QSize size = window->size();
         window->ToggleFullScreen();
-        window->NextImage(); // shown in full screen again
+        QTRY_COMPARE(window->geometry(), window->screen()->geometry());
+        window->NextImage(); // full screen is entered again, and the window's place taken again
         QVERIFY(window->FullScreenOn());
         window->ToggleFullScreen();
-        QCOMPARE(window->pos(), before + QPoint(0, 510 / 15));
-        QCOMPARE(window->size(), size);
+        // The place recorded last was the whole screen: the window comes back that large, 510
+        // twips lower, but with its frame kept inside the screen's free area.
+        const QRect area = window->screen()->availableGeometry();
+        QVERIFY(window->width() > size.width() && window->height() > size.height());
+        QVERIFY2(area.contains(window->frameGeometry()),
+                 qPrintable(QStringLiteral("%1,%2 %3x%4")
+                                .arg(window->frameGeometry().x())
+                                .arg(window->frameGeometry().y())
+                                .arg(window->frameGeometry().width())
+                                .arg(window->frameGeometry().height())));
     }
 
-    void fullScreenFitsLargeImageToScreenWidth()
+    void fullScreenImageAreaLeavesRoomForToolbarAndBottom()
     {
         frmViwer *window = frmViwer::instance(); // full screen by default
         window->ImgX()->setZoomFactor(1.0);
-        const QSize screen = window->screen()->geometry().size();
-        window->ViewImage({image("large.png", screen.width() * 2, screen.height() * 3)}, 0);
-        QVERIFY(window->FullScreenOn());
-        QCOMPARE(window->ImgX()->ZoomFactor(),
-                 double(twips::fromPixelsX(screen.width())) / (15.0 * screen.width() * 2));
-        // A picture larger than the screen one way only keeps zoom 1.
+        window->ViewImage({image("a.png", 300, 200)}, 0);
+        const QRect screen = window->screen()->geometry();
+        QTRY_COMPARE(window->geometry(), screen);
+        const int toolbar = window->findChild<QToolBar *>("Toolbar")->height();
+        QCOMPARE(toolbar, frmViwer::kToolbarHeight);
+        // The window height less the toolbar less 600 twips, below the toolbar's place.
+        QTRY_COMPARE(window->ImgX()->geometry(),
+                     QRect(0, toolbar, screen.width(), screen.height() - toolbar - 600 / 15));
+        window->ToggleFullScreen();
+        QCOMPARE(window->contentsMargins(), QMargins());
+        QTRY_COMPARE(window->ImgX()->geometry().top(),
+                     window->findChild<QToolBar *>("Toolbar")->geometry().bottom() + 1);
+    }
+
+    void largePicturesShowWhole_data()
+    {
+        QTest::addColumn<bool>("fullScreen");
+        QTest::addColumn<QSize>("picture"); // in screens of the offscreen platform
+        QTest::addColumn<bool>("fitted");
+        QTest::newRow("photo in a window") << false << QSize(2736, 1824) << true;
+        QTest::newRow("portrait in a window") << false << QSize(1824, 2736) << true;
+        QTest::newRow("too tall for the screen only") << false << QSize(300, 2000) << true;
+        QTest::newRow("photo in full screen") << true << QSize(2736, 1824) << true;
+        QTest::newRow("portrait in full screen") << true << QSize(1824, 2736) << true;
+        // Larger one way only: shown at its own size and scrolled (the Fit command shows it whole).
+        QTest::newRow("panorama in full screen") << true << QSize(4000, 120) << false;
+    }
+    void largePicturesShowWhole()
+    {
+        QFETCH(bool, fullScreen);
+        QFETCH(QSize, picture);
+        QFETCH(bool, fitted);
+        store("FullScreen", fullScreen ? "1" : "0");
+        frmViwer *window = frmViwer::instance();
         window->ImgX()->setZoomFactor(1.0);
-        window->ViewImage({image("wide.png", screen.width() * 2, 20)}, 0);
-        QCOMPARE(window->ImgX()->ZoomFactor(), 1.0);
+        window->ViewImage({image("large.png", picture.width(), picture.height())}, 0);
+        QVERIFY(window->isVisible());
+        const QRect area = window->screen()->availableGeometry();
+        if (fullScreen)
+            QTRY_COMPARE(window->geometry(), window->screen()->geometry());
+        else
+            QVERIFY2(area.contains(window->frameGeometry()),
+                     "the window's frame leaves the screen");
+        ImageView *view = window->ImgX();
+        const QRect shown = view->imageRect();
+        const QRect viewport = view->viewport()->rect();
+        QCOMPARE(viewport.contains(shown), fitted);
+        QCOMPARE(view->horizontalScrollBar()->maximum() == 0 &&
+                     view->verticalScrollBar()->maximum() == 0,
+                 fitted);
+        if (fitted) {
+            // Whole, and as large as the image area allows on one side.
+            QVERIFY(shown.width() >= viewport.width() - 1 ||
+                    shown.height() >= viewport.height() - 1);
+            const double zoom = qMin(double(viewport.width()) / picture.width(),
+                                     double(viewport.height()) / picture.height());
+            QVERIFY(std::fabs(view->ZoomFactor() - zoom) < 1e-9);
+            QCOMPARE(view->MouseToolMode(), 3);
+        } else {
+            QCOMPARE(view->ZoomFactor(), 1.0);
+            QCOMPARE(view->MouseToolMode(), 2);
+        }
+    }
+
+    void skinnedViewerDrawsInTheSkinsColours()
+    {
+        Skin skin;
+        QVERIFY(skin.load(qEnvironmentVariable("QMT_BUILD_DIR") + "/QMTMain.skn"));
+        Skin::setCurrent(&skin);
+        auto restore = qScopeGuard([] { Skin::setCurrent(nullptr); });
+        frmViwer *window = viewer();
+        window->ViewImage({image("a.png", 420, 200)}, 0);
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        // Most of each bar is drawn in the skin's bar colour.
+        const QRgb bar = QColor(0xe8, 0xed, 0xf5).rgb();
+        auto share = [bar](QWidget *widget) {
+            const QImage shot = widget->grab().toImage();
+            qint64 count = 0;
+            for (int y = 0; y < shot.height(); ++y)
+                for (int x = 0; x < shot.width(); ++x)
+                    count += (shot.pixel(x, y) | 0xff000000u) == bar ? 1 : 0;
+            return double(count) / (qint64(shot.width()) * shot.height());
+        };
+        QToolBar *toolbar = window->findChild<QToolBar *>("Toolbar");
+        QVERIFY2(share(window->statusBar()) > 0.5, "status bar");
+        QVERIFY2(share(toolbar) > 0.4, "toolbar");
+        QVERIFY2(share(window->menuBar()) > 0.5, "menu bar");
+        // Skinned again when coming back from full screen; the image area keeps no border.
+        window->ToggleFullScreen();
+        window->ToggleFullScreen();
+        QVERIFY2(share(window->statusBar()) > 0.5, "status bar after full screen");
+        QCOMPARE(window->ImgX()->frameWidth(), 0);
+        QCOMPARE(window->ImgX()->viewport()->width(), window->width());
     }
 
     void indexWrapAndHoles()
@@ -395,7 +495,7 @@ private Q_SLOTS:
         QVERIFY(window->isVisible());
         QVERIFY(!window->lastLoadError().isEmpty());
         QVERIFY(window->ImgX()->placeholderText().contains("broken.jpg"));
-        QCOMPARE(window->windowTitle(), QStringLiteral("broken.jpg- Pictavo 1.7"));
+        QCOMPARE(window->windowTitle(), "broken.jpg" + kCaptionTail);
         window->NextImage();
         QCOMPARE(window->CurrentIndex(), 1);
         QVERIFY(window->lastLoadError().isEmpty());
@@ -432,10 +532,19 @@ private Q_SLOTS:
         QVERIFY(asked.first().file.multiple);
         QCOMPARE(asked.first().file.filters.size(), 14);
         QCOMPARE(window->PathList(), (QStringList{a, b, c}));
-        QCOMPARE(window->windowTitle(), QStringLiteral("b.png- Pictavo 1.7"));
-        QCOMPARE(window->CurrentIndex(), 0);
-        window->NextImage();
+        QCOMPARE(window->windowTitle(), "b.png" + kCaptionTail);
+        // The position is the shown file's: the status bar says so and Next and Previous go on
+        // from there.
         QCOMPARE(window->CurrentIndex(), 1);
+        QCOMPARE(window->statusPanel(1), QStringLiteral("2/3"));
+        QCOMPARE(window->ImgX()->document()->ImageWidthPx(), 12);
+        window->NextImage();
+        QCOMPARE(window->CurrentIndex(), 2);
+        QCOMPARE(window->ImgX()->document()->ImageWidthPx(), 13);
+        window->PreviousImage();
+        window->PreviousImage();
+        QCOMPARE(window->CurrentIndex(), 0);
+        QCOMPARE(window->ImgX()->document()->ImageWidthPx(), 10);
         m_prompts->answerOpen(std::nullopt);
         QVERIFY(!window->LoadImage());
         QCOMPARE(window->PathList().size(), 3);
@@ -562,16 +671,13 @@ private Q_SLOTS:
         QVERIFY(window->slideShowRunning());
         QCOMPARE(window->SlideIndex(), 1);
         // Nothing changes before the first tick.
-        QCOMPARE(window->windowTitle(), QStringLiteral("a.png- Pictavo 1.7"));
+        QCOMPARE(window->windowTitle(), "a.png" + kCaptionTail);
         // The hole and the unreadable file are passed over.
-        QTRY_COMPARE_WITH_TIMEOUT(window->windowTitle(), QStringLiteral("b.png- Pictavo 1.7"),
-                                  3000);
+        QTRY_COMPARE_WITH_TIMEOUT(window->windowTitle(), "b.png" + kCaptionTail, 3000);
         // The position follows the slide show, not the image next and previous start from.
         QCOMPARE(window->statusPanel(1), QStringLiteral("4/5"));
-        QTRY_COMPARE_WITH_TIMEOUT(window->windowTitle(), QStringLiteral("c.png- Pictavo 1.7"),
-                                  3000);
-        QTRY_COMPARE_WITH_TIMEOUT(window->windowTitle(), QStringLiteral("a.png- Pictavo 1.7"),
-                                  3000);
+        QTRY_COMPARE_WITH_TIMEOUT(window->windowTitle(), "c.png" + kCaptionTail, 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(window->windowTitle(), "a.png" + kCaptionTail, 3000);
         QCOMPARE(window->CurrentIndex(), 0);
         window->ToggleSlideShow();
         QVERIFY(!window->slideTimerActive());
@@ -601,7 +707,7 @@ private Q_SLOTS:
         QVERIFY(window->slideShowRunning());
         QVERIFY(!window->slideTimerActive());
         QTest::qWait(100);
-        QCOMPARE(window->windowTitle(), QStringLiteral("a.png- Pictavo 1.7"));
+        QCOMPARE(window->windowTitle(), "a.png" + kCaptionTail);
         window->ToggleSlideShow();
     }
 

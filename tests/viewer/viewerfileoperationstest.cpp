@@ -34,6 +34,10 @@ using qmt::test::ScriptedPrompts;
 
 namespace {
 
+// What the viewer's caption puts after the file name: the build's major and minor version.
+const QString kCaptionTail =
+    QStringLiteral("- Pictavo ") + QStringLiteral(QMT_VERSION).section(QLatin1Char('.'), 0, 1);
+
 const QStringList kNames{"a.png", "b.png", "c.png", "d.png", "e.png"};
 
 QByteArray contents(const QString &path)
@@ -395,7 +399,10 @@ private Q_SLOTS:
             expected[2] = target;
             QCOMPARE(window->PathList(), expected);
             QCOMPARE(window->CurrentIndex(), 2);
-            QCOMPARE(window->windowTitle(), answer.toString() + "- Pictavo 1.7");
+            QCOMPARE(window->windowTitle(), answer.toString() + kCaptionTail);
+            // The status bar names the file by its new name too.
+            QCOMPARE(window->statusPanel(2), answer.toString());
+            QCOMPARE(window->ImgX()->document()->ImageFileName(), target);
             QCOMPARE(changed.size(), bCommand ? 0 : 1);
             if (!bCommand)
                 QCOMPARE(changed.first(), QVariantList({source, target}));

@@ -182,9 +182,26 @@ private Q_SLOTS:
         QCOMPARE(takesPicturePath(path), picture);
     }
 
+    void caption_data()
+    {
+        QTest::addColumn<QString>("version");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("the build's") << QString()
+                                     << QStringLiteral("sea.jpg- Pictavo %1.%2")
+                                            .arg(QStringLiteral(QMT_VERSION).section('.', 0, 0),
+                                                 QStringLiteral(QMT_VERSION).section('.', 1, 1));
+        QTest::newRow("set at start") << "3.12.0.4"
+                                      << "sea.jpg- Pictavo 3.12";
+        QTest::newRow("major only") << "4"
+                                    << "sea.jpg- Pictavo 4.0";
+    }
     void caption()
     {
-        QCOMPARE(windowCaption("/pics/sea.jpg"), QStringLiteral("sea.jpg- Pictavo 1.7"));
+        QFETCH(QString, version);
+        QCoreApplication::setApplicationVersion(version);
+        const QString caption = windowCaption("/pics/sea.jpg");
+        QCoreApplication::setApplicationVersion(QString());
+        QTEST(caption, "expected");
     }
 
     void placement_data()

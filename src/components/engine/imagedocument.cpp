@@ -81,6 +81,12 @@ Status ImageDocument::SelectPage(int index)
     return {};
 }
 
+void ImageDocument::fileRenamed(const QString &path)
+{
+    if (!m_fileName.isEmpty())
+        m_fileName = QFileInfo(path).absoluteFilePath();
+}
+
 QString ImageDocument::ImageFileTitle() const
 {
     return QFileInfo(m_fileName).fileName();

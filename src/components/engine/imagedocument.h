@@ -41,6 +41,9 @@ public:
     int BitsPerPixel() const { return m_bitsPerPixel; }
     QString ImageFileName() const { return m_fileName; }
     QString ImageFileTitle() const;
+    // The file the image was loaded from was renamed or moved: the image now belongs to `path`.
+    // The pixels stay as they are.
+    void fileRenamed(const QString &path);
     int ImageFormatCode() const { return m_formatCode; }
 
     // A high-quality resample of the current page; a dimension of 0 keeps the aspect ratio.
