@@ -311,7 +311,7 @@ void frmMain::PreloadCommandLinePicture(const QString &commandLine)
 
 void frmMain::showInViewer(const QString &file)
 {
-    hide();
+    hideForViewer();
     frmViwer *v = viewer();
     v->ImgX()->setZoomFactor(1.0);
     QString folder = parentFolderName(file);
@@ -405,7 +405,7 @@ void frmMain::browseHandedOver(const QString &folder)
         frmViwer::instance()->hide();
     m_startFolder = folder.isEmpty() ? desktopOrHome() : folder;
     setWindowState(windowState() & ~Qt::WindowMinimized);
-    show();
+    showAfterViewer();
     // Before the tree is ready, its ready event lists the folder.
     if (m_treeReady)
         listStartFolder();
