@@ -1,7 +1,9 @@
 #!/usr/bin/python3
 """Draws the program's pictures: the type icons (icons/*.ico, 16, 32, 48 and 256 pixels, each
-size drawn on its own), the program icon (pictavo.png) and the splash picture (viewer.spl, a PNG
-under the name the program looks for). Run from anywhere: python3 data/make-images.py"""
+size drawn on its own), the program icon (pictavo.png, and for the desktop's icon theme
+hicolor/<N>x<N>/apps/pictavo.png in the usual sizes beside the same drawing as a vector,
+hicolor/scalable/apps/pictavo.svg) and the splash picture (viewer.spl, a PNG under the name the
+program looks for). Run from anywhere: python3 data/make-images.py"""
 
 import os
 from PIL import Image, ImageDraw, ImageFont
@@ -87,15 +89,86 @@ def program_icon(size):
     ImageDraw.Draw(mask).rounded_rectangle([0.04 * s, 0.04 * s, 0.96 * s, 0.96 * s],
                                            radius=0.2 * s, fill=255)
     img.paste(grad, (0, 0), mask)
+    # A photograph leaning on another one, the one behind see-through over the background.
+    behind = Image.new("RGBA", (s, s), (0, 0, 0, 0))
+    ImageDraw.Draw(behind).rounded_rectangle([0.22 * s, 0.2 * s, 0.78 * s, 0.7 * s],
+                                             radius=0.04 * s, fill=(255, 255, 255, 110))
+    img = Image.alpha_composite(img, behind)
     d = ImageDraw.Draw(img)
-    # A photograph leaning on another one.
-    d.rounded_rectangle([0.22 * s, 0.2 * s, 0.78 * s, 0.7 * s], radius=0.04 * s,
-                        fill=(255, 255, 255, 110))
     frame = [0.18 * s, 0.3 * s, 0.82 * s, 0.8 * s]
     d.rounded_rectangle(frame, radius=0.04 * s, fill="white")
     landscape(d, (frame[0] + 0.05 * s, frame[1] + 0.05 * s, frame[2] - 0.05 * s,
                   frame[3] - 0.05 * s), s)
     return img.resize((size, size), Image.LANCZOS)
+
+
+# The icon theme's usual sizes (freedesktop Icon Theme specification, hicolor).
+THEME_SIZES = (16, 22, 24, 32, 48, 64, 128, 256, 512)
+
+
+def program_icon_svg():
+    """program_icon() as a vector drawing on a 256-unit square, with the same geometry."""
+    s = 256.0
+
+    def n(v):
+        return f"{v:.2f}".rstrip("0").rstrip(".")
+
+    x0, y0, x1, y1 = 0.18 * s + 0.05 * s, 0.3 * s + 0.05 * s, 0.82 * s - 0.05 * s, 0.8 * s - 0.05 * s
+    w, h = x1 - x0, y1 - y0
+    r = 0.16 * w
+    sun = (x1 - 0.38 * w + r / 2, y0 + 0.12 * h + r / 2, r / 2)
+    hill1 = [(x0, y1), (x0 + 0.38 * w, y0 + 0.42 * h), (x0 + 0.72 * w, y1)]
+    hill2 = [(x0 + 0.35 * w, y1), (x0 + 0.68 * w, y0 + 0.55 * h), (x1, y1)]
+
+    def colour(rgb):
+        return "#%02x%02x%02x" % rgb
+
+    def points(p):
+        return " ".join(f"{n(x)},{n(y)}" for x, y in p)
+
+    def rect(box, radius, fill, extra=""):
+        bx0, by0, bx1, by1 = (v * s for v in box)
+        return (f'<rect x="{n(bx0)}" y="{n(by0)}" width="{n(bx1 - bx0)}" height="{n(by1 - by0)}" '
+                f'rx="{n(radius * s)}" fill="{fill}"{extra}/>')
+
+    return "\n".join([
+        '<?xml version="1.0" encoding="UTF-8"?>',
+        '<svg xmlns="http://www.w3.org/2000/svg" width="256" height="256" viewBox="0 0 256 256">',
+        "  <title>Pictavo</title>",
+        "  <defs>",
+        f'    <linearGradient id="back" gradientUnits="userSpaceOnUse" x1="0" y1="{n(0.04 * s)}" '
+        f'x2="0" y2="{n(0.96 * s)}">',
+        f'      <stop offset="0" stop-color="{colour((59, 130, 246))}"/>',
+        f'      <stop offset="1" stop-color="{colour((139, 90, 236))}"/>',
+        "    </linearGradient>",
+        f'    <linearGradient id="sky" gradientUnits="userSpaceOnUse" x1="0" y1="{n(y0)}" x2="0" '
+        f'y2="{n(y1)}">',
+        f'      <stop offset="0" stop-color="{colour((120, 180, 255))}"/>',
+        f'      <stop offset="1" stop-color="{colour((210, 230, 255))}"/>',
+        "    </linearGradient>",
+        "  </defs>",
+        "  " + rect((0.04, 0.04, 0.96, 0.96), 0.2, "url(#back)"),
+        "  " + rect((0.22, 0.2, 0.78, 0.7), 0.04, "#ffffff", ' fill-opacity="0.43"'),
+        "  " + rect((0.18, 0.3, 0.82, 0.8), 0.04, "#ffffff"),
+        f'  <rect x="{n(x0)}" y="{n(y0)}" width="{n(w)}" height="{n(h)}" fill="url(#sky)"/>',
+        f'  <circle cx="{n(sun[0])}" cy="{n(sun[1])}" r="{n(sun[2])}" fill="{colour((255, 214, 64))}"/>',
+        f'  <polygon points="{points(hill1)}" fill="{colour((56, 142, 60))}"/>',
+        f'  <polygon points="{points(hill2)}" fill="{colour((102, 187, 106))}"/>',
+        "</svg>",
+        "",
+    ])
+
+
+def theme_icons():
+    """The program icon in the icon theme's folders: each size drawn on its own, and the SVG."""
+    for size in THEME_SIZES:
+        folder = os.path.join(HERE, "hicolor", f"{size}x{size}", "apps")
+        os.makedirs(folder, exist_ok=True)
+        program_icon(size).save(os.path.join(folder, "pictavo.png"), optimize=True)
+    folder = os.path.join(HERE, "hicolor", "scalable", "apps")
+    os.makedirs(folder, exist_ok=True)
+    with open(os.path.join(folder, "pictavo.svg"), "w", encoding="utf-8") as out:
+        out.write(program_icon_svg())
 
 
 def save_ico(path, images):
@@ -130,6 +203,7 @@ def main():
                  [type_icon(size, label, colour) for size in SIZES])
     save_ico(os.path.join(HERE, "icons", "icon.ico"), [program_icon(size) for size in SIZES])
     program_icon(256).save(os.path.join(HERE, "pictavo.png"))
+    theme_icons()
     splash().save(os.path.join(HERE, "viewer.spl"), format="PNG", optimize=True)
 
 
