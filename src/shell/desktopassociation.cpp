@@ -13,6 +13,8 @@
 
 #include <optional>
 
+#include <sys/stat.h>
+
 namespace qmt {
 namespace {
 
@@ -180,6 +182,80 @@ void runTool(const QString &tool, const QString &folder)
         launcher().run(tool, {folder}, kToolTimeoutMs);
 }
 
+// The same file, by device and inode: a launcher on PATH is often a link to the program.
+bool sameFile(const QString &a, const QString &b)
+{
+    struct stat sa {
+    };
+    struct stat sb {
+    };
+    return ::stat(QFile::encodeName(a).constData(), &sa) == 0 &&
+           ::stat(QFile::encodeName(b).constData(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+}
+
+// Whether the entry of our name that the desktop finds first outside the user's own folder (the
+// one a package installs) starts programFile.
+bool systemEntryStarts(const QString &programFile)
+{
+    const QString own = QDir::cleanPath(dataHome());
+    for (const QString &dir :
+         QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation)) {
+        if (QDir::cleanPath(dir) == own)
+            continue;
+        const QString path =
+            dir + QStringLiteral("/applications/") + DesktopAssociation::kDesktopId;
+        if (!QFileInfo::exists(path))
+            continue;
+        const std::optional<QByteArray> text = readSmallFile(path);
+        if (!text)
+            return false;
+        QString program = DesktopAssociation::execProgram(*text);
+        if (!program.isEmpty() && !program.contains(u'/'))
+            program = QStandardPaths::findExecutable(program);
+        return !program.isEmpty() && sameFile(program, programFile);
+    }
+    return false;
+}
+
+// Takes our entry out of the user's folder: the entry that was there before comes back, or the
+// file goes (with a folder that was made for it). True when something changed.
+bool takeBackEntry(RegistryStore &store, const QString &programFile)
+{
+    const QString entry = DesktopAssociation::desktopEntryPath();
+    const QString applications = QFileInfo(entry).absolutePath();
+    bool entryChanged = false;
+    if (const std::optional<QByteArray> current = readSmallFile(entry);
+        current && isOwnEntry(*current, programFile)) {
+        const auto before =
+            store.value(HKEY_CURRENT_USER, DesktopAssociation::kInstalledFilesKey, kEntryBefore);
+        if (before) {
+            entryChanged = bool(writeFileSafely(entry, before->toText().toUtf8()));
+            if (entryChanged)
+                store.deleteValue(HKEY_CURRENT_USER, DesktopAssociation::kInstalledFilesKey,
+                                  kEntryBefore);
+        } else {
+            entryChanged = QFile::remove(entry);
+        }
+    }
+    if (entryChanged) {
+        // A folder made for our entry holds at most the cache the desktop built for it.
+        QDir folder(applications);
+        const QStringList left =
+            folder.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+        if (folderWasMade(store, kApplicationsCreated) &&
+            (left.isEmpty() || left == QStringList{QStringLiteral("mimeinfo.cache")})) {
+            folder.remove(QStringLiteral("mimeinfo.cache"));
+            QDir().rmdir(applications);
+        } else {
+            runTool(QStringLiteral("update-desktop-database"), applications);
+        }
+    }
+    store.deleteValue(HKEY_CURRENT_USER, DesktopAssociation::kInstalledFilesKey,
+                      kApplicationsCreated);
+    return entryChanged;
+}
+
 } // namespace
 
 QString DesktopAssociation::desktopEntryPath()
@@ -316,10 +392,16 @@ void DesktopAssociation::install(const QString &programFile)
     RegistryStore store;
     const QString entry = desktopEntryPath();
     const QString applications = QFileInfo(entry).absolutePath();
-    noteFolderMade(store, applications, kApplicationsCreated);
-    if (mayWriteEntry(store, entry, programFile) &&
-        writeIfChanged(entry, desktopEntryText(programFile)))
-        runTool(QStringLiteral("update-desktop-database"), applications);
+    if (systemEntryStarts(programFile)) {
+        // Installed with the system's own entry (a package): a copy in the user's folder would
+        // outlive the package and leave the types opening with a program that is gone.
+        takeBackEntry(store, programFile);
+    } else {
+        noteFolderMade(store, applications, kApplicationsCreated);
+        if (mayWriteEntry(store, entry, programFile) &&
+            writeIfChanged(entry, desktopEntryText(programFile)))
+            runTool(QStringLiteral("update-desktop-database"), applications);
+    }
 
     const QByteArray package = mimePackageText();
     const QString mime = dataHome() + QStringLiteral("/mime");
@@ -341,34 +423,7 @@ void DesktopAssociation::uninstall(const QString &programFile)
         if (isDefault(mimeType))
             return;
     RegistryStore store;
-    const QString entry = desktopEntryPath();
-    const QString applications = QFileInfo(entry).absolutePath();
-    bool entryChanged = false;
-    if (const std::optional<QByteArray> current = readSmallFile(entry);
-        current && isOwnEntry(*current, programFile)) {
-        const auto before = store.value(HKEY_CURRENT_USER, kInstalledFilesKey, kEntryBefore);
-        if (before) {
-            entryChanged = bool(writeFileSafely(entry, before->toText().toUtf8()));
-            if (entryChanged)
-                store.deleteValue(HKEY_CURRENT_USER, kInstalledFilesKey, kEntryBefore);
-        } else {
-            entryChanged = QFile::remove(entry);
-        }
-    }
-    if (entryChanged) {
-        // A folder made for our entry holds at most the cache the desktop built for it.
-        QDir folder(applications);
-        const QStringList left =
-            folder.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-        if (folderWasMade(store, kApplicationsCreated) &&
-            (left.isEmpty() || left == QStringList{QStringLiteral("mimeinfo.cache")})) {
-            folder.remove(QStringLiteral("mimeinfo.cache"));
-            QDir().rmdir(applications);
-        } else {
-            runTool(QStringLiteral("update-desktop-database"), applications);
-        }
-    }
-    store.deleteValue(HKEY_CURRENT_USER, kInstalledFilesKey, kApplicationsCreated);
+    takeBackEntry(store, programFile);
 
     const QString mime = dataHome() + QStringLiteral("/mime");
     if (QFileInfo(mimePackagePath()).isFile() && QFile::remove(mimePackagePath())) {
@@ -404,7 +459,15 @@ bool DesktopAssociation::makeDefault(const QString &mimeType)
     if (store.setValue(HKEY_CURRENT_USER, kPreviousDefaultsKey, mimeType,
                        RegistryValue::string(previous)) != RegistryError::None)
         return false;
-    list->setValue(kDefaultGroup, mimeType, kDesktopId + u';');
+    // The previous defaults stay behind ours: the desktop takes the first one installed, so they
+    // open the type again by themselves when this program is removed.
+    QStringList ids{kDesktopId};
+    for (const QString &id : previous.split(u';', Qt::SkipEmptyParts)) {
+        const QString trimmed = id.trimmed();
+        if (!trimmed.isEmpty() && !ids.contains(trimmed))
+            ids.append(trimmed);
+    }
+    list->setValue(kDefaultGroup, mimeType, ids.join(u';') + u';');
     return list->save(path);
 }
 

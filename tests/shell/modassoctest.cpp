@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTest>
@@ -107,6 +108,9 @@ private Q_SLOTS:
     void execQuotesOnlyWhenNeeded();
     void deAssociatePutsBackTheDesktopFiles_data();
     void deAssociatePutsBackTheDesktopFiles();
+    void aPackagedEntryTakesThePlaceOfTheCopy_data();
+    void aPackagedEntryTakesThePlaceOfTheCopy();
+    void shippedFilesNameTheTypesOfTheEntry();
 
 private:
     std::unique_ptr<test::Sandbox> m_sandbox;
@@ -217,7 +221,10 @@ void ModAssocTest::firstStartRegistersEverythingWithoutAsking()
         QCOMPARE(reg(HKEY_CURRENT_USER, kFileExts + ext, QStringLiteral("ProgID")), progId);
         QCOMPARE(reg(HKEY_CURRENT_USER, kFileExts + ext, QStringLiteral("OldProgID")),
                  ext == QLatin1String(".png") ? QStringLiteral("PngViewer.png") : QString());
-        QCOMPARE(defaultOf(type.mimeType), QStringLiteral("pictavo.desktop;"));
+        QCOMPARE(defaultOf(type.mimeType),
+                 type.mimeType == QLatin1String("image/png")
+                     ? QStringLiteral("pictavo.desktop;org.other.Viewer.desktop;")
+                     : QStringLiteral("pictavo.desktop;"));
         QCOMPARE(IsAssociated(ext, progId), 1);
     }
     QCOMPARE(classKeys, expectedKeys); // written in the table's order
@@ -372,13 +379,15 @@ void ModAssocTest::deAssociateGivesBackWhatIsStillOurs()
                                 "image/png=broken.desktop;";
     QVERIFY(writeAll(MimeAppsList::userPath(), original));
     CheckAssociations();
-    QCOMPARE(defaultOf(QStringLiteral("image/jpeg")), QStringLiteral("pictavo.desktop;"));
+    // The previous default stays behind ours, for the desktop to fall back on when we are gone.
+    QCOMPARE(defaultOf(QStringLiteral("image/jpeg")),
+             QStringLiteral("pictavo.desktop;org.gnome.eog.desktop;"));
     const QString associated = QString::fromUtf8(readAll(MimeAppsList::userPath()));
     QVERIFY2(
         associated.startsWith(QLatin1String("# chosen by hand\r\n[Added Associations]\n"
                                             "image/jpeg=org.gnome.eog.desktop;gimp.desktop;\n\n"
                                             "[Default Applications]\n; keep me\n"
-                                            "image/jpeg=pictavo.desktop;\n"
+                                            "image/jpeg=pictavo.desktop;org.gnome.eog.desktop;\n"
                                             "text/plain=org.gnome.TextEditor.desktop;\n")),
         qPrintable(associated));
     QVERIFY(
@@ -623,6 +632,87 @@ void ModAssocTest::deAssociatePutsBackTheDesktopFiles()
             RegistryStore()
                 .valueNames(HKEY_CURRENT_USER, DesktopAssociation::kInstalledFilesKey)
                 ->isEmpty());
+}
+
+void ModAssocTest::aPackagedEntryTakesThePlaceOfTheCopy_data()
+{
+    QTest::addColumn<QString>("systemExec");
+    QTest::addColumn<bool>("copyKept");
+    QTest::newRow("package's entry starts the program") << "qmt %f" << false;
+    QTest::newRow("by its full path") << "LIB/qmt %f" << false;
+    QTest::newRow("another program of the same name") << "other-qmt %f" << true;
+}
+
+// Installed from a package, the system's entry starts the program: a copy in the user's folder
+// would outlive the package, so none is made and an older one is taken back.
+void ModAssocTest::aPackagedEntryTakesThePlaceOfTheCopy()
+{
+    QFETCH(QString, systemExec);
+    QFETCH(bool, copyKept);
+    const QString lib = m_sandbox->makeDir(QStringLiteral("usr/lib/pictavo"));
+    const QString bin = m_sandbox->makeDir(QStringLiteral("usr/bin"));
+    const QString share = m_sandbox->makeDir(QStringLiteral("usr/share"));
+    const QString program = lib + QStringLiteral("/qmt");
+    for (const QString &file : {program, bin + QStringLiteral("/other-qmt")}) {
+        QVERIFY(writeAll(file, "#!/bin/sh\n"));
+        QVERIFY(
+            QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    }
+    QVERIFY(QFile::link(program, bin + QStringLiteral("/qmt")));
+    const QByteArray path = qgetenv("PATH");
+    const QByteArray dataDirs = qgetenv("XDG_DATA_DIRS");
+    const auto restore = qScopeGuard([&] {
+        qputenv("PATH", path);
+        qputenv("XDG_DATA_DIRS", dataDirs);
+    });
+    qputenv("PATH", QFile::encodeName(bin) + ':' + path);
+    qputenv("XDG_DATA_DIRS", QFile::encodeName(share));
+
+    // Associated before the package was there: the user's copy.
+    DesktopAssociation().install(program);
+    const QString copy = DesktopAssociation::desktopEntryPath();
+    QVERIFY(readAll(copy).contains("Exec=" + QFile::encodeName(program)));
+
+    systemExec.replace(QStringLiteral("LIB"), lib);
+    QVERIFY(writeAll(
+        share + QStringLiteral("/applications/pictavo.desktop"),
+        "[Desktop Entry]\nType=Application\nName=Pictavo\nExec=" + systemExec.toUtf8() + "\n"));
+    DesktopAssociation().install(program);
+    QCOMPARE(QFile::exists(copy), copyKept);
+    QVERIFY(QFile::exists(share + QStringLiteral("/applications/pictavo.desktop")));
+}
+
+// The entry and the software-centre file installed with the program offer the same types as the
+// entry the association writes, under the name the association makes the default.
+void ModAssocTest::shippedFilesNameTheTypesOfTheEntry()
+{
+    const QString data = qEnvironmentVariable("QMT_TEST_DATA") + QStringLiteral("/../../data/");
+    auto typesOf = [](const QByteArray &entry) {
+        for (const QByteArray &line : entry.split('\n'))
+            if (line.startsWith("MimeType="))
+                return QString::fromUtf8(line.mid(9)).split(u';', Qt::SkipEmptyParts);
+        return QStringList();
+    };
+    QStringList written = typesOf(DesktopAssociation::desktopEntryText(QStringLiteral("/p/qmt")));
+    written.sort();
+    QVERIFY(written.contains(QStringLiteral("image/jpeg")));
+
+    const QByteArray shipped = readAll(data + DesktopAssociation::kDesktopId);
+    QStringList shippedTypes = typesOf(shipped);
+    shippedTypes.sort();
+    QCOMPARE(shippedTypes, written);
+    QCOMPARE(DesktopAssociation::execProgram(shipped), QStringLiteral("qmt"));
+
+    const QString metainfo =
+        QString::fromUtf8(readAll(data + QStringLiteral("io.github.pictavo.pictavo.metainfo.xml")));
+    QStringList offered;
+    static const QRegularExpression mediatype(QStringLiteral("<mediatype>([^<]+)</mediatype>"));
+    for (auto match = mediatype.globalMatch(metainfo); match.hasNext();)
+        offered << match.next().captured(1);
+    offered.sort();
+    QCOMPARE(offered, written);
+    QVERIFY(metainfo.contains(QStringLiteral("<launchable type=\"desktop-id\">") +
+                              DesktopAssociation::kDesktopId + QStringLiteral("</launchable>")));
 }
 
 QTEST_GUILESS_MAIN(ModAssocTest)
