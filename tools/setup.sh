@@ -4,8 +4,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools qt6-image-formats-plugins
-          qt6-gtk-platformtheme libgl-dev libsodium-dev libjpeg62-turbo-dev libxcb1-dev ccache fp-utils
-          scdoc dpkg-dev)
+          qt6-gtk-platformtheme libgl-dev libsodium-dev libjpeg62-turbo-dev libxcb1-dev libexiv2-dev
+          ccache fp-utils scdoc dpkg-dev)
 if [ "${QMT_WITH_TEST_TOOLS:-0}" = 1 ]; then
   packages+=(imagemagick libmagickcore-6.q16-6-extra python3-pil poppler-utils libjpeg-turbo-progs
             libimage-exiftool-perl libglib2.0-bin shared-mime-info clang libclang-rt-14-dev xvfb

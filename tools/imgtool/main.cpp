@@ -1,17 +1,20 @@
 // qmt-imgtool: the engine's reading and writing on the command line.
 //
 //   qmt-imgtool info FILE
-//       format=CODE pages=N width=W height=H bpp=B   (of the first page, as stored)
+//       what the viewer's Properties window shows, one "key: value" a line: file name, folder,
+//       size on disk, modification time, pixel size, bit depth (of the first page, as stored),
+//       format, pages, then the camera's metadata the file holds.
 //   qmt-imgtool decode FILE OUT.png [--page N] [--size W] [--time]
 //       page N (from 0) as an 8-bit RGBA PNG; --size decodes at a reduced size covering W x W
-//       where the format allows it; --time prints "decode_ms=T cpu_ms=C" (reading and decoding only,
-//       wall and processor time). OUT "-" writes nothing (for timing).
+//       where the format allows it; --time prints "decode_ms=T cpu_ms=C" (reading and decoding
+//       only, wall and processor time). OUT "-" writes nothing (for timing).
 //   qmt-imgtool convert FILE OUT CODE
 //       the first page saved with a save format code (1 JPEG ... 10 WBMP).
 //
 // On failure: one line "qmt-imgtool: FILE: reason" on stderr and exit status 1.
 
 #include "components/engine/imageio.h"
+#include "components/pictureinfo.h"
 
 #include <QGuiApplication>
 #include <QElapsedTimer>
@@ -52,9 +55,12 @@ int info(const QString &file)
     const qmt::Result<qmt::DecodedImage> decoded = qmt::readImageFile(file);
     if (!decoded)
         return failWith(file, decoded.error());
-    const QImage &first = decoded->pages.first();
-    std::printf("format=%d pages=%d width=%d height=%d bpp=%d\n", decoded->formatCode,
-                int(decoded->pages.size()), first.width(), first.height(), decoded->bitsPerPixel);
+    qmt::PictureFacts facts;
+    facts.pixelSize = decoded->pages.first().size();
+    facts.bitsPerPixel = decoded->bitsPerPixel;
+    facts.formatCode = decoded->formatCode;
+    facts.pages = int(decoded->pages.size());
+    std::fputs(qmt::describePicture(file, facts).toText().toUtf8().constData(), stdout);
     return 0;
 }
 
