@@ -2,11 +2,13 @@
 
 #include "components/engine/imagedocument.h"
 #include "components/engine/imageview.h"
+#include "components/pictureinfo.h"
 #include "components/prompts.h"
 #include "components/screenplacement.h"
 #include "components/skin.h"
 #include "components/twips.h"
 #include "viewer/imageprefetcher.h"
+#include "viewer/propertieswindow.h"
 #include "viewer/viewerformat.h"
 #include "viewer/viewericons.h"
 #include "viewer/viewersettings.h"
@@ -23,8 +25,10 @@
 #include <QMovie>
 #include <QPrinter>
 #include <QScreen>
+#include <QScrollBar>
 #include <QStatusBar>
 #include <QToolBar>
+#include <QWheelEvent>
 
 #include <cmath>
 
@@ -207,6 +211,17 @@ void frmViwer::buildMenus()
     image->menuAction()->setObjectName(QStringLiteral("mnuImage"));
     addMenuItem(image, "mnuNext", QStringLiteral("Next"), {}, &frmViwer::NextImage);
     addMenuItem(image, "mnuPrevious", QStringLiteral("Previous"), {}, &frmViwer::PreviousImage);
+    // Besides the window's own commands: the picture whole or at its own size, and its facts.
+    view->addSeparator();
+    addMenuItem(view, "mnuFit", QStringLiteral("Fit"), QKeySequence(Qt::CTRL | Qt::Key_0),
+                &frmViwer::FitToWindow)
+        ->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_0), QKeySequence(Qt::Key_0)});
+    addMenuItem(view, "mnuActualSize", QStringLiteral("Actual Size"),
+                QKeySequence(Qt::CTRL | Qt::Key_1), &frmViwer::ActualSize)
+        ->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_1), QKeySequence(Qt::Key_1)});
+    view->addSeparator();
+    addMenuItem(view, "mnuProperties", QStringLiteral("Properties"), QKeySequence(Qt::Key_I),
+                &frmViwer::ShowProperties);
 
     QMenu *tools = bar->addMenu(QStringLiteral("Tools"));
     tools->setObjectName(QStringLiteral("mnuTools"));
@@ -223,6 +238,9 @@ void frmViwer::buildMenus()
     addMenuItem(tools, "mnuRotate2", QStringLiteral("Rotate -90"), {}, &frmViwer::RotateLeft);
     addMenuItem(tools, "mnuSetAsWallpaper", QStringLiteral("Set As Wallpaper"), {},
                 &frmViwer::SetAsWallpaper);
+    tools->addSeparator();
+    addMenuItem(tools, "mnuEncrypt", QStringLiteral("Encrypt..."), {}, &frmViwer::Encrypt);
+    addMenuItem(tools, "mnuDecrypt", QStringLiteral("Decrypt..."), {}, &frmViwer::Decrypt);
 
     QMenu *help = bar->addMenu(QStringLiteral("Help"));
     help->setObjectName(QStringLiteral("mnuHelp"));
@@ -558,6 +576,40 @@ void frmViwer::ViewImage(const QStringList &list, int index)
     offerPrescaled(m_PathList.at(index));
     // The neighbours decode in the background while this one is drawn.
     prefetchAround(index);
+    refreshProperties();
+}
+
+void frmViwer::ShowProperties()
+{
+    if (!m_properties)
+        m_properties = new PropertiesWindow(this);
+    m_properties->show();
+    refreshProperties();
+    m_properties->raise();
+    m_properties->activateWindow();
+}
+
+PropertiesWindow *frmViwer::propertiesWindow() const
+{
+    return m_properties;
+}
+
+void frmViwer::refreshProperties()
+{
+    if (!m_properties || !m_properties->isVisible())
+        return;
+    // The file of the picture shown (a slide show shows another than the list's position).
+    QString path = m_document->ImageFileName();
+    if (path.isEmpty())
+        path = m_PathList.value(m_slideShowRunning ? m_SlideIndex - 1 : m_CurrentIndex);
+    PictureFacts facts;
+    if (m_document->PageCount() > 0) {
+        facts.pixelSize = m_document->image().size();
+        facts.bitsPerPixel = m_document->BitsPerPixel();
+        facts.formatCode = m_document->ImageFormatCode();
+        facts.pages = m_document->PageCount();
+    }
+    m_properties->showInfo(path.isEmpty() ? PictureInfo() : describePicture(path, facts));
 }
 
 void frmViwer::offerPrescaled(const QString &path)
@@ -750,6 +802,7 @@ bool frmViwer::LoadImage()
     m_document->SelectPage(0);
     setWindowTitle(viewer::windowCaption(chosen->files.first()));
     UpdateStatusBar();
+    refreshProperties();
     return true;
 }
 
@@ -798,8 +851,76 @@ void frmViwer::ZoomOut()
 {
     if (m_view->ZoomFactor() * 100 < 0.5)
         return;
-    m_view->setZoomFactor(m_view->ZoomFactor() * 0.75);
+    // The step back of Zoom In, so that in and out again comes back to the same percentage.
+    m_view->setZoomFactor(m_view->ZoomFactor() / 1.25);
     UpdateToolMode();
+}
+
+void frmViwer::FitToWindow()
+{
+    const int w = m_document->ImageWidthPx();
+    const int h = m_document->ImageHeightPx();
+    const QSize area = imageArea();
+    if (w <= 0 || h <= 0 || area.isEmpty())
+        return;
+    // The whole picture; a picture smaller than the area is not blown up.
+    m_view->setZoomFactor(qMin(1.0, qMin(double(area.width()) / w, double(area.height()) / h)));
+    UpdateToolMode();
+}
+
+void frmViwer::ActualSize()
+{
+    m_view->setZoomFactor(1.0);
+    UpdateToolMode();
+}
+
+void frmViwer::zoomAround(bool in, const QPoint &viewportPos)
+{
+    const QPointF anchor = m_view->imagePointAt(viewportPos);
+    if (in)
+        ZoomIn();
+    else
+        ZoomOut();
+    m_view->showImagePointAt(anchor, viewportPos);
+}
+
+bool frmViwer::handleWheel(QWheelEvent *event)
+{
+    const QPoint delta = event->angleDelta();
+    if (delta.isNull() || m_document->PageCount() == 0)
+        return false;
+    const QPoint pointer = event->position().toPoint(); // in the image area
+    // Wheels with finer steps than a notch add up to one.
+    auto notches = [](int &sum, int amount) {
+        sum += amount;
+        const int whole = sum / kWheelNotch;
+        sum -= whole * kWheelNotch;
+        return whole;
+    };
+    if (event->modifiers() & Qt::ControlModifier) {
+        for (int n = notches(m_wheelZoom, delta.y() != 0 ? delta.y() : delta.x()); n != 0;
+             n += n > 0 ? -1 : 1)
+            zoomAround(n > 0, pointer);
+        return true;
+    }
+    QScrollBar *horizontal = m_view->horizontalScrollBar();
+    QScrollBar *vertical = m_view->verticalScrollBar();
+    if (horizontal->maximum() > 0 || vertical->maximum() > 0) {
+        // A picture larger than its area: the wheel scrolls it, sideways with Shift.
+        const bool sideways = (event->modifiers() & Qt::ShiftModifier) || delta.y() == 0;
+        const int amount = delta.y() != 0 ? delta.y() : delta.x();
+        QScrollBar *bar = sideways ? horizontal : vertical;
+        bar->setValue(bar->value() - amount * kWheelScrollPixels / kWheelNotch);
+        return true;
+    }
+    // A picture shown whole: the wheel steps through the pictures, down for the next one.
+    for (int n = notches(m_wheelStep, delta.y()); n != 0; n += n > 0 ? -1 : 1) {
+        if (n > 0)
+            PreviousImage();
+        else
+            NextImage();
+    }
+    return true;
 }
 
 void frmViwer::RotateRight()
@@ -824,9 +945,8 @@ void frmViwer::ToggleAntiAlias()
 // ---------------------------------------------------------------------------------------------
 // Keys, mouse, context menu
 
-bool frmViwer::handleKey(int key, Qt::KeyboardModifiers modifiers)
+bool frmViwer::handleKey(int key, Qt::KeyboardModifiers)
 {
-    const bool keypad = modifiers & Qt::KeypadModifier;
     switch (key) {
     case Qt::Key_Escape:
         CloseViewer();
@@ -859,8 +979,8 @@ bool frmViwer::handleKey(int key, Qt::KeyboardModifiers modifiers)
         ZoomIn();
         return true;
     case Qt::Key_Minus:
-        if (keypad)
-            ZoomOut();
+        // The numeric pad's and the main keyboard's minus alike.
+        ZoomOut();
         return true;
     case Qt::Key_Left:
     case Qt::Key_Right:
@@ -896,6 +1016,9 @@ bool frmViwer::eventFilter(QObject *watched, QEvent *event)
         if (handleKey(key->key(), key->modifiers()))
             return true;
     }
+    if (watched == m_view->viewport() && event->type() == QEvent::Wheel &&
+        handleWheel(static_cast<QWheelEvent *>(event)))
+        return true;
     return QMainWindow::eventFilter(watched, event);
 }
 
@@ -933,6 +1056,8 @@ QMenu *frmViwer::buildViewerMenu(QWidget *parent)
     item(QStringLiteral("Zoom Out"), &frmViwer::ZoomOut);
     menu->addSeparator();
     item(QStringLiteral("Set As Wallpaper"), &frmViwer::SetAsWallpaper);
+    menu->addSeparator();
+    item(QStringLiteral("Properties"), &frmViwer::ShowProperties);
     return menu;
 }
 
@@ -1044,6 +1169,7 @@ void frmViwer::SlideStep(bool tick)
     FitZoomIfLarger();
     offerPrescaled(m_PathList.value(m_SlideIndex - 1));
     prefetchAround(m_SlideIndex - 1);
+    refreshProperties();
     m_SlideTickPending = false;
 }
 

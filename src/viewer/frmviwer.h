@@ -16,6 +16,7 @@ class QMenu;
 class QMovie;
 class QPrinter;
 class QToolBar;
+class QWheelEvent;
 
 namespace qmt {
 
@@ -24,6 +25,7 @@ class ImagePrefetcher;
 struct DisplayTarget;
 class frmDialog;
 class ImageView;
+class PropertiesWindow;
 
 // The viewer window. It exists once, is created on first use through instance() and unloaded
 // at shutdown through unload().
@@ -90,6 +92,11 @@ public:
     void CloseViewer();
     void ZoomIn();
     void ZoomOut();
+    // The whole picture in the image area (never enlarged), and the picture at 100 %.
+    void FitToWindow();
+    void ActualSize();
+    // The Properties window of the shown picture (it follows the pictures shown while open).
+    void ShowProperties();
     void RotateRight();
     void RotateLeft();
     void ToggleAntiAlias();
@@ -105,6 +112,12 @@ public:
     void UpdateStatusBar();
     // The window's key handler (it sees keys before the image area); true when handled.
     bool handleKey(int key, Qt::KeyboardModifiers modifiers);
+    // The wheel over the image area: scrolls a picture larger than the area (sideways with
+    // Shift), zooms around the pointer with Ctrl, and otherwise steps to the next picture (down)
+    // or the previous one (up). True when handled.
+    bool handleWheel(QWheelEvent *event);
+    // The Properties window while it exists (tests).
+    PropertiesWindow *propertiesWindow() const;
     // Files dropped on the image area become the list.
     void dropFiles(const QStringList &paths);
     // The context menu as ShowViewerMenu shows it (caller owns it).
@@ -152,6 +165,10 @@ private:
     void offerPrescaled(const QString &path);
     void onImageChanged();
     void onMouseDown(Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y);
+    // The Properties window, while open, shows the picture now shown.
+    void refreshProperties();
+    // One Zoom In or Zoom Out step that keeps the picture's point under the pointer in place.
+    void zoomAround(bool in, const QPoint &viewportPos);
     void saveFullScreenSetting();
     // Saves one setting; the first failure of a run is told to the user.
     void saveSetting(const char *name, const QString &value);
@@ -186,6 +203,7 @@ private:
     QLabel *m_panels[5] = {};
     QTimer m_tmrSlideShow;
     QPointer<QMovie> m_movie;
+    QPointer<PropertiesWindow> m_properties;
     std::unique_ptr<QPrinter> m_printer;
 
     QStringList m_PathList;
@@ -200,6 +218,11 @@ private:
     bool m_ResizeSuppressed = false;
     // The last SizeWindowToImage kept the window smaller than the picture needed.
     bool m_windowCapped = false;
+    // Wheel turns not yet making a whole notch, for zooming and for stepping.
+    int m_wheelZoom = 0;
+    int m_wheelStep = 0;
+    static constexpr int kWheelNotch = 120;
+    static constexpr int kWheelScrollPixels = 60;
     bool m_slideShowRunning = false;
     bool m_slideTimerEnabled = false;
     int m_slideDelay = 1000;

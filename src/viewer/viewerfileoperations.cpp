@@ -94,6 +94,7 @@ void frmViwer::DoFileOperation(int opType)
         m_document->fileRenamed(pathTO);
         setWindowTitle(viewer::windowCaption(pathTO));
         UpdateStatusBar();
+        refreshProperties();
         return;
     }
 

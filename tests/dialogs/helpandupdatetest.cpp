@@ -176,7 +176,15 @@ private Q_SLOTS:
                                    "Page Down",
                                    "Page Up",
                                    "<kbd>F</kbd>",
-                                   "Shift</kbd>+<kbd>Delete"};
+                                   "Shift</kbd>+<kbd>Delete",
+                                   "Encrypt...",
+                                   "Decrypt...",
+                                   "Actual Size",
+                                   "Properties",
+                                   "<kbd>I</kbd>",
+                                   "Ctrl</kbd>+<kbd>0",
+                                   "Ctrl</kbd>+<kbd>1",
+                                   "wheel"};
         for (const QString &term : terms)
             QVERIFY2(all.contains(term), qPrintable(term));
         // The page list of the compiled help names every page.

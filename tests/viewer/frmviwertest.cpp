@@ -3,10 +3,14 @@
 #include "components/engine/imageview.h"
 #include "components/skin.h"
 #include "components/twips.h"
+#include "dialogs/frmdialog.h"
 #include "shell/cregister.h"
+#include "support/modaldriver.h"
+#include "support/recordinglauncher.h"
 #include "support/sandbox.h"
 #include "support/scriptedprompts.h"
 #include "viewer/imageprefetcher.h"
+#include "viewer/propertieswindow.h"
 #include "viewer/viewerformat.h"
 #include "viewer/viewersettings.h"
 
@@ -14,10 +18,13 @@
 #include <QClipboard>
 #include <QFile>
 #include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPrinter>
 #include <QProcess>
+#include <QPushButton>
 #include <QScopeGuard>
 #include <QScreen>
 #include <QScrollBar>
@@ -25,6 +32,7 @@
 #include <QStatusBar>
 #include <QTest>
 #include <QToolBar>
+#include <QWheelEvent>
 
 #include <cmath>
 #include <memory>
@@ -60,6 +68,17 @@ QImage pattern(int w, int h, QColor colour = QColor(200, 30, 30))
         for (int x = 0; x < qMin(w, 4); ++x)
             image.setPixel(x, y, qRgb(0, 0, 255));
     return image;
+}
+
+// A turn of the wheel over the image area: `angle` in eighths of a degree (120 a notch; down is
+// negative).
+void turnWheel(frmViwer *window, QPoint angle, Qt::KeyboardModifiers modifiers = Qt::NoModifier,
+               QPoint at = QPoint(10, 10))
+{
+    QWidget *viewport = window->ImgX()->viewport();
+    QWheelEvent event(at, viewport->mapToGlobal(at), QPoint(), angle, Qt::NoButton, modifiers,
+                      Qt::NoScrollPhase, false);
+    QApplication::sendEvent(viewport, &event);
 }
 
 bool samePixels(const QImage &a, const QImage &b)
@@ -565,12 +584,42 @@ private Q_SLOTS:
         QCOMPARE(window->ImgX()->ZoomFactor(), 20.0);
         window->ZoomIn();
         QCOMPARE(window->ImgX()->ZoomFactor(), 20.0);
+        // Zoom Out takes back one Zoom In step: it is refused only below 0.5 %, which 1.25^-24
+        // (0.47 %) is.
         window->ImgX()->setZoomFactor(1.0);
-        for (int i = 0; i < 19; ++i)
+        for (int i = 0; i < 24; ++i)
             window->ZoomOut();
-        QVERIFY(std::fabs(window->ImgX()->ZoomFactor() - std::pow(0.75, 19)) < 1e-12);
+        QVERIFY(std::fabs(window->ImgX()->ZoomFactor() - std::pow(1.25, -24)) < 1e-12);
         window->ZoomOut();
-        QVERIFY(std::fabs(window->ImgX()->ZoomFactor() - std::pow(0.75, 19)) < 1e-12);
+        QVERIFY(std::fabs(window->ImgX()->ZoomFactor() - std::pow(1.25, -24)) < 1e-12);
+    }
+
+    void zoomInThenOutComesBack_data()
+    {
+        QTest::addColumn<double>("start");
+        QTest::addColumn<int>("steps");
+        QTest::newRow("100 %, one step") << 1.0 << 1;
+        QTest::newRow("100 %, five steps") << 1.0 << 5;
+        QTest::newRow("a fitted 29 %, three steps") << 0.2924 << 3;
+        QTest::newRow("3 %, ten steps") << 0.03 << 10;
+    }
+    void zoomInThenOutComesBack()
+    {
+        QFETCH(double, start);
+        QFETCH(int, steps);
+        frmViwer *window = viewer();
+        window->ViewImage({image("a.png", 40, 30)}, 0);
+        window->ImgX()->setZoomFactor(start);
+        const QString before = window->statusPanel(5);
+        for (int i = 0; i < steps; ++i)
+            QTest::keyClick(window->ImgX(), Qt::Key_Plus);
+        QVERIFY(window->statusPanel(5) != before);
+        // The main keyboard's minus zooms out as the numeric pad's does.
+        for (int i = 0; i < steps; ++i)
+            QTest::keyClick(window->ImgX(), Qt::Key_Minus,
+                            i % 2 ? Qt::KeypadModifier : Qt::NoModifier);
+        QCOMPARE(window->statusPanel(5), before);
+        QVERIFY(std::fabs(window->ImgX()->ZoomFactor() - start) < 1e-12);
     }
 
     void keyboardScrollsOnlyWhenPanning()
@@ -647,7 +696,7 @@ private Q_SLOTS:
         QCOMPARE(states(),
                  (QStringList{"Full Screen", "Next", "Previous", "-", "Slide Show",
                               "Antialias Display checked", "-", "Rotate +90", "Rotate -90", "-",
-                              "Zoom In", "Zoom Out", "-", "Set As Wallpaper"}));
+                              "Zoom In", "Zoom Out", "-", "Set As Wallpaper", "-", "Properties"}));
         window->ToggleSlideShow();
         window->ToggleAntiAlias();
         QVERIFY(states().contains("Slide Show checked"));
@@ -1069,6 +1118,226 @@ private Q_SLOTS:
         QVERIFY(!QFile::exists(pdf));
         window->PageSetup();
         QCOMPARE(m_prompts->asked(ScriptedPrompts::Kind::PageSetup).size(), 1);
+    }
+
+    // ------------------------------------------------------------------ encryption, wheel, fit
+    void encryptAndDecryptFromTheToolsMenu()
+    {
+        frmViwer *window = viewer();
+        window->ViewImage({image("p.png", 40, 30)}, 0);
+        QStringList tools;
+        for (QAction *item : window->findChild<QMenu *>("mnuTools")->actions())
+            tools.append(item->isSeparator() ? QStringLiteral("-") : item->text());
+        QCOMPARE(tools.mid(tools.indexOf("Set As Wallpaper")),
+                 (QStringList{"Set As Wallpaper", "-", "Encrypt...", "Decrypt..."}));
+
+        ImageDocument *document = window->ImgX()->document();
+        const QImage shown = document->image();
+        // The key typed into the real prompt, then OK or Cancel.
+        auto withKey = [window, this](const char *command, const QString &key, bool ok) {
+            test::ModalDriver driver;
+            driver.then<frmDialog>([key, ok](frmDialog *dialog) {
+                QTest::keyClicks(dialog->txtText(0), key);
+                (ok ? dialog->cmdOK() : dialog->cmdCancel())->click();
+            });
+            action(window, command)->trigger();
+            QVERIFY2(driver.finished(), qPrintable(driver.failures().join("; ")));
+        };
+        withKey("mnuEncrypt", QStringLiteral("secret"), false);
+        QVERIFY(samePixels(document->image(), shown));
+        withKey("mnuEncrypt", QStringLiteral("secret"), true);
+        QVERIFY(!samePixels(document->image(), shown));
+
+        // Kept in a PNG and opened again: a wrong key gives noise, the right one the picture.
+        const QString kept = m_sandbox->file("kept.png");
+        m_prompts->answerSave(FileDialogResult{{kept}, 2});
+        window->SaveAs();
+        window->ViewImage({kept}, 0);
+        QVERIFY(!samePixels(document->image(), shown));
+        withKey("mnuDecrypt", QStringLiteral("wrong"), true);
+        QVERIFY(!samePixels(document->image(), shown));
+        window->ViewImage({kept}, 0);
+        withKey("mnuDecrypt", QStringLiteral("secret"), true);
+        QVERIFY(samePixels(document->image(), shown));
+    }
+
+    void wheelStepsThroughPicturesThatFit()
+    {
+        frmViwer *window = viewer();
+        window->ViewImage({image("a.png", 40, 30), image("b.png", 41, 30), image("c.png", 42, 30)},
+                          1);
+        turnWheel(window, QPoint(0, -120));
+        QCOMPARE(window->CurrentIndex(), 2);
+        turnWheel(window, QPoint(0, 120));
+        QCOMPARE(window->CurrentIndex(), 1);
+        // A fine wheel's small turns add up to one notch.
+        for (int i = 0; i < 3; ++i)
+            turnWheel(window, QPoint(0, -40));
+        QCOMPARE(window->CurrentIndex(), 2);
+        turnWheel(window, QPoint(0, -120)); // the last picture: no wrap
+        QCOMPARE(window->CurrentIndex(), 2);
+    }
+
+    void wheelScrollsAPictureLargerThanItsArea()
+    {
+        frmViwer *window = viewer();
+        window->ViewImage({image("a.png", 300, 200), image("b.png", 30, 20)}, 0);
+        for (int i = 0; i < 6; ++i)
+            window->ZoomIn();
+        QScrollBar *down = window->ImgX()->verticalScrollBar();
+        QScrollBar *across = window->ImgX()->horizontalScrollBar();
+        QVERIFY(down->maximum() > 200 && across->maximum() > 200);
+        down->setValue(100);
+        across->setValue(100);
+        turnWheel(window, QPoint(0, -120));
+        QCOMPARE(down->value(), 160);
+        turnWheel(window, QPoint(0, 120), Qt::ShiftModifier);
+        QCOMPARE(across->value(), 40);
+        QCOMPARE(down->value(), 160);
+        QCOMPARE(window->CurrentIndex(), 0);
+    }
+
+    void ctrlWheelZoomsAroundThePointer()
+    {
+        frmViwer *window = viewer();
+        window->ViewImage({image("a.png", 600, 400)}, 0);
+        ImageView *view = window->ImgX();
+        const QPoint pointer = view->imageRect().topLeft() + QPoint(200, 150);
+        const QPointF under = view->imagePointAt(pointer);
+        for (int i = 1; i <= 3; ++i) {
+            turnWheel(window, QPoint(0, 120), Qt::ControlModifier, pointer);
+            QVERIFY(std::fabs(view->ZoomFactor() - std::pow(1.25, i)) < 1e-12);
+            const QPointF now = view->imagePointAt(pointer);
+            QVERIFY2(std::fabs(now.x() - under.x()) <= 1 && std::fabs(now.y() - under.y()) <= 1,
+                     qPrintable(QStringLiteral("%1,%2").arg(now.x()).arg(now.y())));
+        }
+        for (int i = 0; i < 3; ++i)
+            turnWheel(window, QPoint(0, -120), Qt::ControlModifier, pointer);
+        QCOMPARE(window->statusPanel(5), QStringLiteral("100 %"));
+        QCOMPARE(window->CurrentIndex(), 0);
+    }
+
+    void fitAndActualSize_data()
+    {
+        QTest::addColumn<bool>("fullScreen");
+        QTest::addColumn<QSize>("picture");
+        QTest::newRow("landscape in a window") << false << QSize(900, 400);
+        QTest::newRow("portrait in a window") << false << QSize(300, 650);
+        QTest::newRow("tiny in a window") << false << QSize(24, 16);
+        QTest::newRow("landscape in full screen") << true << QSize(3000, 900);
+        QTest::newRow("portrait in full screen") << true << QSize(700, 2400);
+        QTest::newRow("tiny in full screen") << true << QSize(24, 16);
+    }
+    void fitAndActualSize()
+    {
+        QFETCH(bool, fullScreen);
+        QFETCH(QSize, picture);
+        store("FullScreen", fullScreen ? "1" : "0");
+        frmViwer *window = frmViwer::instance();
+        window->ImgX()->setZoomFactor(1.0);
+        window->ViewImage({image("p.png", picture.width(), picture.height())}, 0);
+        window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        ImageView *view = window->ImgX();
+        auto checkWhole = [&] {
+            const QRect area = view->viewport()->rect();
+            const QRect shown = view->imageRect();
+            QVERIFY(area.contains(shown));
+            // As large as the area allows, but never blown up.
+            const double fit = qMin(1.0, qMin(double(area.width()) / picture.width(),
+                                              double(area.height()) / picture.height()));
+            QVERIFY(std::fabs(view->ZoomFactor() - fit) < 1e-9);
+            QCOMPARE(view->verticalScrollBar()->maximum(), 0);
+            QCOMPARE(view->horizontalScrollBar()->maximum(), 0);
+        };
+        // Keys 0 and Ctrl+0, and the View menu's Fit; 1 and Ctrl+1, and Actual Size.
+        for (const QKeyCombination key :
+             {QKeyCombination(Qt::Key_0), QKeyCombination(Qt::ControlModifier, Qt::Key_0)}) {
+            for (int i = 0; i < 5; ++i)
+                window->ZoomIn();
+            QTest::keyClick(view, key.key(), key.keyboardModifiers());
+            checkWhole();
+        }
+        window->ZoomIn();
+        action(window, "mnuFit")->trigger();
+        checkWhole();
+        for (const QKeyCombination key :
+             {QKeyCombination(Qt::Key_1), QKeyCombination(Qt::ControlModifier, Qt::Key_1)}) {
+            window->ZoomOut();
+            QTest::keyClick(view, key.key(), key.keyboardModifiers());
+            QCOMPARE(view->ZoomFactor(), 1.0);
+            QCOMPARE(view->imageRect().size(), picture);
+        }
+        window->ZoomOut();
+        action(window, "mnuActualSize")->trigger();
+        QCOMPARE(window->statusPanel(5), QStringLiteral("100 %"));
+        QCOMPARE(action(window, "mnuFit")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_0));
+        QCOMPARE(action(window, "mnuActualSize")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_1));
+    }
+
+    // ------------------------------------------------------------------ Properties
+    void propertiesWindowShowsEveryFieldAndFollows()
+    {
+        test::RecordingLauncher launcher;
+        const QString photo = image("photo.jpg", 320, 240);
+        QProcess exiftool;
+        exiftool.start("exiftool", {"-q", "-overwrite_original", "-Make=Nikon", "-Model=Z 6",
+                                    "-LensModel=NIKKOR Z 24-70mm f/4 S", "-ExposureTime=1/60",
+                                    "-FNumber=8", "-ISO=400", "-FocalLength=24", "-Orientation#=1",
+                                    "-DateTimeOriginal=2022:01:02 03:04:05", "-GPSLatitude=33.8568",
+                                    "-GPSLatitudeRef=S", "-GPSLongitude=151.2153",
+                                    "-GPSLongitudeRef=E", "-Comment=Harbour", photo});
+        QVERIFY(exiftool.waitForFinished(60000) && exiftool.exitCode() == 0);
+        const QString plain = image("plain.png", 30, 20);
+        frmViwer *window = viewer();
+        window->ViewImage({photo, plain}, 0);
+        window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window));
+
+        QTest::keyClick(window->ImgX(), Qt::Key_I);
+        PropertiesWindow *properties = window->propertiesWindow();
+        QVERIFY(properties && properties->isVisible());
+        QCOMPARE(properties->windowTitle(), QStringLiteral("Properties"));
+        const QList<std::pair<QString, QString>> expected{
+            {"File name", "photo.jpg"},
+            {"Pixel size", "320 x 240"},
+            {"Format", "JPEG"},
+            {"Pages", "1"},
+            {"Date taken", "2022-01-02 03:04:05"},
+            {"Camera make", "Nikon"},
+            {"Camera model", "Z 6"},
+            {"Lens", "NIKKOR Z 24-70mm f/4 S"},
+            {"Exposure time", "1/60 s"},
+            {"F-number", "f/8"},
+            {"ISO", "400"},
+            {"Focal length", "24 mm"},
+            {"Orientation", "Horizontal (normal)"},
+            {"GPS position", QString::fromUtf8("33.856800\u00b0 S, 151.215300\u00b0 E")},
+            {"Comment", "Harbour"}};
+        for (const auto &[key, value] : expected)
+            QCOMPARE(properties->shownValue(key), value);
+
+        // The link opens a map of the place in the browser.
+        QLabel *link = properties->mapLink();
+        QVERIFY(link);
+        QTest::mouseClick(link, Qt::LeftButton, {}, QPoint(8, link->height() / 2));
+        QCOMPARE(launcher.calls().size(), 1);
+        QVERIFY(launcher.calls().first().program.contains("mlat=-33.856800&mlon=151.215300"));
+
+        // It follows Next: a picture without metadata has its file's facts only.
+        window->NextImage();
+        QCOMPARE(properties->shownValue("File name"), QStringLiteral("plain.png"));
+        QCOMPARE(properties->shownValue("Pixel size"), QStringLiteral("30 x 20"));
+        QCOMPARE(properties->shownValue("Camera make"), QString());
+        QVERIFY(!properties->mapLink());
+
+        // The context menu opens it too.
+        properties->close();
+        std::unique_ptr<QMenu> menu(window->buildViewerMenu(window));
+        QCOMPARE(menu->actions().last()->text(), QStringLiteral("Properties"));
+        menu->actions().last()->trigger();
+        QVERIFY(properties->isVisible());
+        QCOMPARE(action(window, "mnuProperties")->shortcut(), QKeySequence(Qt::Key_I));
     }
 
     void copyImageFullSize()

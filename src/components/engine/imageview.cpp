@@ -213,6 +213,27 @@ QRect ImageView::imageRect() const
     return QRect(QPoint(x, y), size);
 }
 
+QPointF ImageView::imagePointAt(const QPoint &viewportPos) const
+{
+    const QRect shown = imageRect();
+    const QImage &image = m_document->image();
+    if (shown.isEmpty() || image.isNull())
+        return {};
+    const double scale = double(shown.width()) / image.width();
+    return QPointF((viewportPos.x() - shown.x()) / scale, (viewportPos.y() - shown.y()) / scale);
+}
+
+void ImageView::showImagePointAt(const QPointF &imagePoint, const QPoint &viewportPos)
+{
+    const QSize size = scaledSize();
+    const QImage &image = m_document->image();
+    if (size.isEmpty() || image.isNull())
+        return;
+    const double scale = double(size.width()) / image.width();
+    setScrollX(int(std::lround(imagePoint.x() * scale - viewportPos.x())));
+    setScrollY(int(std::lround(imagePoint.y() * scale - viewportPos.y())));
+}
+
 const QPixmap &ImageView::scaledPixmap()
 {
     const QSize size = scaledSize();

@@ -46,6 +46,12 @@ public:
     double fitZoom(bool allowEnlarge = false) const;
     // Where the page lies in viewport coordinates.
     QRect imageRect() const;
+    // The page's pixel under a point of the viewport (it may lie outside the page); the origin
+    // when nothing is shown.
+    QPointF imagePointAt(const QPoint &viewportPos) const;
+    // Scrolls so that the page's pixel `imagePoint` lies under `viewportPos`, as far as the
+    // scroll range allows.
+    void showImagePointAt(const QPointF &imagePoint, const QPoint &viewportPos);
 
     // A text drawn in the middle of the view while no image is shown (why a file could not be
     // shown, for instance); "" draws nothing.
