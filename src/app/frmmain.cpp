@@ -6,6 +6,7 @@
 #include "components/engine/imagedocument.h"
 #include "components/engine/imageio.h"
 #include "components/engine/imageview.h"
+#include "components/nativefile.h"
 #include "components/screenplacement.h"
 #include "components/splash.h"
 #include "components/twips.h"
@@ -20,6 +21,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QGuiApplication>
@@ -99,7 +101,10 @@ QString extensionOf(const QString &path)
 // header goes through the engine's own reader.
 QImage decodePicture(const QString &path)
 {
-    QImageReader reader(path);
+    QFile file;
+    if (!openRegularFile(file, path))
+        return QImage(); // not a picture file (missing, a pipe, a device)
+    QImageReader reader(&file);
     reader.setDecideFormatFromContent(true);
     QImage picture = reader.read();
     if (picture.isNull()) {

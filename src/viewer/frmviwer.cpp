@@ -2,6 +2,7 @@
 
 #include "components/engine/imagedocument.h"
 #include "components/engine/imageview.h"
+#include "components/nativefile.h"
 #include "components/pictureinfo.h"
 #include "components/prompts.h"
 #include "components/screenplacement.h"
@@ -15,6 +16,7 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QImageReader>
@@ -480,7 +482,14 @@ void frmViwer::startAnimationIfAny(const QString &path)
 {
     if (m_document->ImageFormatCode() != FormatGif || m_document->PageCount() < 2)
         return;
-    auto *movie = new QMovie(path, QByteArray(), this);
+    // The file is opened as the picture was: only a regular file, by its bytes.
+    auto *file = new QFile;
+    if (!openRegularFile(*file, path)) {
+        delete file;
+        return;
+    }
+    auto *movie = new QMovie(file, QByteArray(), this);
+    file->setParent(movie);
     if (!movie->isValid()) {
         delete movie;
         return;
@@ -497,8 +506,8 @@ void frmViwer::showLoadFailure(const QString &path, const QString &why)
 {
     m_lastLoadError = why.isEmpty() ? QStringLiteral("The file could not be read.") : why;
     m_document->ClearImage();
-    m_view->setPlaceholderText(
-        QStringLiteral("%1 cannot be shown.\n%2").arg(QFileInfo(path).fileName(), m_lastLoadError));
+    m_view->setPlaceholderText(QStringLiteral("%1 cannot be shown.\n%2")
+                                   .arg(displayName(QFileInfo(path).fileName()), m_lastLoadError));
 }
 
 Status frmViwer::LoadPictureFile(const QString &path)
@@ -1205,28 +1214,29 @@ void frmViwer::UpdateStatusBar()
     const QString extension = QFileInfo(entry).suffix().toLower();
     if (QStringLiteral("ico dib").contains(extension) && !entry.isEmpty()) {
         // Icons and headerless bitmaps: name and size of the file only.
-        const QFileInfo info(entry);
-        m_panels[1]->setText(info.fileName());
-        if (!info.exists())
+        const PathStatus file = statPath(entry);
+        m_panels[1]->setText(displayName(QFileInfo(entry).fileName()));
+        if (!file.exists())
             return;
-        m_panels[2]->setText(viewer::FormatSize(double(info.size())));
+        m_panels[2]->setText(viewer::FormatSize(double(file.size)));
         m_panels[3]->setText(QString());
     } else {
         // The list's entry names a picture that carries no file name in the engine.
         const QString fileName =
             m_document->ImageFileName().isEmpty() ? entry : m_document->ImageFileName();
-        const QFileInfo info(fileName);
-        m_panels[1]->setText(m_document->ImageFileName().isEmpty() ? info.fileName()
-                                                                   : m_document->ImageFileTitle());
-        if (!info.exists())
+        const PathStatus file = statPath(fileName);
+        m_panels[1]->setText(displayName(m_document->ImageFileName().isEmpty()
+                                             ? QFileInfo(fileName).fileName()
+                                             : m_document->ImageFileTitle()));
+        if (!file.exists())
             return;
-        m_panels[2]->setText(viewer::FormatSize(double(info.size())));
+        m_panels[2]->setText(viewer::FormatSize(double(file.size)));
         m_panels[3]->setText(m_document->PageCount() == 0 ? QString()
                                                           : QStringLiteral("%1x%2x%3b %4")
                                                                 .arg(m_document->ImageWidthPx())
                                                                 .arg(m_document->ImageHeightPx())
                                                                 .arg(m_document->BitsPerPixel())
-                                                                .arg(info.suffix()));
+                                                                .arg(QFileInfo(fileName).suffix()));
     }
     m_panels[4]->setText(QStringLiteral("%1 %").arg(std::llround(m_view->ZoomFactor() * 100)));
 }

@@ -1,5 +1,6 @@
 #include "viewer/viewerformat.h"
 
+#include "components/nativefile.h"
 #include "components/programversion.h"
 #include "shell/modmain.h"
 
@@ -127,7 +128,8 @@ std::optional<qint64> delayFromAnswer(const QString &text)
 
 QString windowCaption(const QString &path)
 {
-    return QFileInfo(path).fileName() + QStringLiteral("- Pictavo ") + programMajorMinor();
+    return displayName(QFileInfo(path).fileName()) + QStringLiteral("- Pictavo ") +
+           programMajorMinor();
 }
 
 } // namespace qmt::viewer

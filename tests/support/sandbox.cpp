@@ -4,6 +4,8 @@
 #include <QFile>
 #include <QStandardPaths>
 
+#include <filesystem>
+
 namespace qmt::test {
 
 Sandbox::Sandbox()
@@ -26,6 +28,10 @@ Sandbox::~Sandbox()
         else
             qunsetenv(it.key().constData());
     }
+    // By the bytes of the names: Qt's own removal skips names that are not valid UTF-8.
+    std::error_code ignored;
+    std::filesystem::remove_all(
+        std::filesystem::path(QFile::encodeName(m_dir.path()).toStdString()), ignored);
 }
 
 QString Sandbox::makeDir(const QString &relative) const
@@ -38,7 +44,8 @@ QString Sandbox::makeDir(const QString &relative) const
 void Sandbox::setEnv(const char *name, const QString &value)
 {
     if (!m_saved.contains(name))
-        m_saved.insert(name, qEnvironmentVariableIsSet(name) ? std::optional(qgetenv(name)) : std::nullopt);
+        m_saved.insert(name, qEnvironmentVariableIsSet(name) ? std::optional(qgetenv(name))
+                                                             : std::nullopt);
     qputenv(name, value.toLocal8Bit());
 }
 

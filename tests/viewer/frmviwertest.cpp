@@ -1,10 +1,12 @@
 #include "viewer/frmviwer.h"
 #include "components/engine/imagedocument.h"
 #include "components/engine/imageview.h"
+#include "components/nativefile.h"
 #include "components/skin.h"
 #include "components/twips.h"
 #include "dialogs/frmdialog.h"
 #include "shell/cregister.h"
+#include "support/fifowatchdog.h"
 #include "support/modaldriver.h"
 #include "support/recordinglauncher.h"
 #include "support/sandbox.h"
@@ -35,6 +37,7 @@
 #include <QWheelEvent>
 
 #include <cmath>
+#include <cstdio>
 #include <memory>
 
 using namespace qmt;
@@ -522,6 +525,28 @@ private Q_SLOTS:
         QCOMPARE(window->ImgX()->document()->ImageWidthPx(), 30);
     }
 
+    // A pipe named like a picture is refused at once, by the viewer and by its look-ahead,
+    // instead of waiting for a writer for ever.
+    void nextOntoAPipe()
+    {
+        test::FifoWatchdog watchdog(10000);
+        frmViwer *window = viewer();
+        const QString pipe = m_sandbox->file("x.jpg");
+        QVERIFY(watchdog.make(pipe));
+        const QString a = image("a.png", 30, 30);
+        const QString b = image("b.png", 40, 30);
+        window->ViewImage({a, pipe, b}, 0);
+        window->NextImage();
+        QCOMPARE(window->CurrentIndex(), 1);
+        QVERIFY2(window->lastLoadError().contains("not a regular file"),
+                 qPrintable(window->lastLoadError()));
+        window->NextImage();
+        QCOMPARE(window->ImgX()->document()->ImageWidthPx(), 40);
+        frmViwer::unload();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(!watchdog.tripped());
+    }
+
     void dropsKeepOnlyImages()
     {
         frmViwer *window = viewer();
@@ -817,6 +842,21 @@ private Q_SLOTS:
         QCOMPARE(window->statusPanel(3), viewer::FormatSize(QFileInfo(path).size()));
         QTEST(window->statusPanel(4), "panel4");
         QCOMPARE(window->statusPanel(5), QStringLiteral("100 %"));
+    }
+
+    // A name that is not valid UTF-8 is shown, read and named readably.
+    void undecodableName()
+    {
+        frmViwer *window = viewer();
+        const QString png = image("plain.png", 16, 12);
+        const QByteArray native = QFile::encodeName(m_sandbox->path()) + "/caf\xe9.png";
+        QCOMPARE(::rename(QFile::encodeName(png).constData(), native.constData()), 0);
+        window->ViewImage({pathFromNative(native)}, 0);
+        QCOMPARE(window->ImgX()->document()->ImageWidthPx(), 16);
+        const QString shown = QString::fromUtf8("caf\xef\xbf\xbd.png");
+        QCOMPARE(window->windowTitle(), shown + kCaptionTail);
+        QCOMPARE(window->statusPanel(2), shown);
+        QCOMPARE(window->statusPanel(4), QStringLiteral("16x12x24b png"));
     }
 
     void neighboursArePrefetched()

@@ -2,6 +2,7 @@
 
 #include "components/codecs/codecregistry.h"
 #include "components/codecs/iconpages.h"
+#include "components/nativefile.h"
 
 #include <QBuffer>
 #include <QColorSpace>
@@ -219,12 +220,10 @@ Result<DecodedImage> readImageDevice(QIODevice *device, const QString &nameHint,
 
 Result<DecodedImage> readImageFile(const QString &path, const ReadOptions &options)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        if (!QFileInfo::exists(path))
-            return Result<DecodedImage>::fail(QStringLiteral("The file does not exist."));
-        return Result<DecodedImage>::fail(QStringLiteral("The file cannot be opened: %1").arg(file.errorString()));
-    }
+    // Only regular files are read: a FIFO or a device named like a picture would never end.
+    QFile file;
+    if (const Status opened = openRegularFile(file, path); !opened)
+        return Result<DecodedImage>::fail(opened.error());
     if (file.size() == 0)
         return Result<DecodedImage>::fail(QStringLiteral("The file is empty."));
     return readImageDevice(&file, path, options);
