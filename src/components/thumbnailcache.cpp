@@ -1,5 +1,8 @@
 #include "components/thumbnailcache.h"
 
+#include "components/nativefile.h"
+
+#include <QBuffer>
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
@@ -7,8 +10,13 @@
 #include <QFileInfo>
 #include <QImageReader>
 #include <QImageWriter>
-#include <QSaveFile>
 #include <QUrl>
+
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace qmt {
 namespace {
@@ -38,38 +46,89 @@ const QStringList &allFolders()
     return folders;
 }
 
+// A folder of the cache: a real folder of ours, made 0700 when missing. A link or a folder of
+// someone else planted there is not written into.
 bool makePrivateDir(const QString &dir)
 {
-    if (QFileInfo(dir).isDir())
-        return true;
-    if (!QDir().mkpath(dir))
+    const QByteArray native = nativePath(dir);
+    if (::mkdir(native.constData(), 0700) != 0 && errno != EEXIST)
         return false;
-    // The thumbnails show what the user's files contain: only the user may read them.
-    QFile::setPermissions(dir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    struct stat st {
+    };
+    return ::lstat(native.constData(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid();
+}
+
+// The cache's root may itself be a link (a cache kept on another disk); its sub-folders, where
+// the files go, may not.
+bool makeCacheFolders(const QString &root, const QString &relative)
+{
+    if (!QFileInfo(root).isDir()) {
+        if (!QDir().mkpath(root))
+            return false;
+        ::chmod(nativePath(root).constData(), 0700);
+    }
+    QString dir = root;
+    for (const QString &part : relative.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
+        dir += QLatin1Char('/') + part;
+        if (!makePrivateDir(dir))
+            return false;
+    }
     return true;
 }
 
-Status writePng(const QString &target, const QImage &image)
+QByteArray encodePng(const QImage &image)
 {
-    if (!makePrivateDir(QFileInfo(target).absolutePath()))
-        return Status::fail(QStringLiteral("The thumbnail folder cannot be made."));
-    QSaveFile file(target);
-    if (!file.open(QIODevice::WriteOnly))
-        return Status::fail(
-            QStringLiteral("The thumbnail cannot be written: %1").arg(file.errorString()));
-    file.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
-    QImageWriter writer(&file, "png");
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "png");
     // Light compression: thumbnails are written while a folder is listed.
     writer.setQuality(70);
-    if (!writer.write(image)) {
-        file.cancelWriting();
+    if (!writer.write(image))
+        return QByteArray();
+    return bytes;
+}
+
+// Writes the file under a fresh name in the same folder (created, never opened through a link)
+// and renames it over `target`: a link planted at `target` is replaced, never followed.
+Status writeAtomically(const QString &target, const QByteArray &bytes)
+{
+    const QFileInfo info(target);
+    QByteArray temp = nativePath(info.absolutePath() + QStringLiteral("/.") + info.fileName() +
+                                 QStringLiteral(".XXXXXX"));
+    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0)
         return Status::fail(
-            QStringLiteral("The thumbnail cannot be written: %1").arg(writer.errorString()));
+            QStringLiteral("The thumbnail cannot be written: %1").arg(errnoText(errno)));
+    qsizetype written = 0;
+    int error = 0;
+    while (written < bytes.size() && error == 0) {
+        const ssize_t n = ::write(fd, bytes.constData() + written, size_t(bytes.size() - written));
+        if (n > 0)
+            written += n;
+        else if (n == 0 || errno != EINTR)
+            error = n == 0 ? EIO : errno;
     }
-    if (!file.commit())
+    ::fchmod(fd, 0600);
+    if (::close(fd) != 0 || error != 0 ||
+        ::rename(temp.constData(), nativePath(target).constData()) != 0) {
+        const int failure = error ? error : errno;
+        ::unlink(temp.constData());
         return Status::fail(
-            QStringLiteral("The thumbnail cannot be written: %1").arg(file.errorString()));
+            QStringLiteral("The thumbnail cannot be written: %1").arg(errnoText(failure)));
+    }
     return {};
+}
+
+Status writePng(const QString &root, const QString &folder, const QString &name,
+                const QImage &image)
+{
+    if (!makeCacheFolders(root, folder))
+        return Status::fail(QStringLiteral("The thumbnail folder cannot be made."));
+    const QByteArray png = encodePng(image);
+    if (png.isEmpty())
+        return Status::fail(QStringLiteral("The thumbnail cannot be encoded."));
+    return writeAtomically(root + QLatin1Char('/') + folder + QLatin1Char('/') + name, png);
 }
 
 // Whether the text keys of a stored thumbnail describe `path` in the state `stamp`. The keys
@@ -88,15 +147,32 @@ bool describes(const QImage &stored, const QString &uri, const ThumbnailCache::F
     return true;
 }
 
-QImage readStored(const QString &file)
+// A thumbnail is small; anything claiming to be large is not one of them.
+constexpr qint64 kMaxStoredBytes = 4 << 20;
+
+QImage readStored(QIODevice *device)
 {
-    QImageReader reader(file, "png");
-    // A thumbnail is small; anything claiming to be large is not one of them.
+    if (device->size() > kMaxStoredBytes)
+        return QImage();
+    QImageReader reader(device, "png");
+    reader.setDecideFormatFromContent(false);
     const QSize size = reader.size();
     if (!size.isValid() || size.width() > 4 * ThumbnailCache::kLargeSize ||
         size.height() > 4 * ThumbnailCache::kLargeSize)
         return QImage();
     return reader.read();
+}
+
+// Reads `path` as a stored thumbnail and hands it to `parse`, or gives nothing.
+template <class Parse>
+auto readEntryFile(const QString &path, Parse parse) -> decltype(parse(nullptr))
+{
+    // Only a regular file, not through a link: a FIFO planted in the cache would stop the
+    // listing, a link would show another file's contents.
+    QFile file;
+    if (!openRegularFile(file, path, false))
+        return std::nullopt;
+    return parse(&file);
 }
 
 } // namespace
@@ -117,6 +193,11 @@ QString ThumbnailCache::defaultRoot()
 QString ThumbnailCache::uriFor(const QString &path)
 {
     const QString absolute = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+    if (hasUndecodableBytes(absolute)) {
+        // The URI carries the name's own bytes, percent-encoded, as other programs write it.
+        return QStringLiteral("file://") +
+               QString::fromLatin1(nativePath(absolute).toPercentEncoding("/!$&'()*+,;=:@"));
+    }
     return QString::fromLatin1(QUrl::fromLocalFile(absolute).toEncoded());
 }
 
@@ -138,10 +219,10 @@ QString ThumbnailCache::failurePath(const QString &path) const
 
 std::optional<ThumbnailCache::FileStamp> ThumbnailCache::stampOf(const QString &path)
 {
-    const QFileInfo info(path);
-    if (!info.exists())
-        return std::nullopt;
-    return FileStamp{info.lastModified().toSecsSinceEpoch(), info.size()};
+    const PathStatus status = statPath(path);
+    if (!status.isRegular())
+        return std::nullopt; // only regular files have thumbnails
+    return FileStamp{status.mtime, status.size};
 }
 
 std::optional<ThumbnailCache::Entry> ThumbnailCache::lookup(const QString &path) const
@@ -149,9 +230,27 @@ std::optional<ThumbnailCache::Entry> ThumbnailCache::lookup(const QString &path)
     const auto stamp = stampOf(path);
     if (!stamp)
         return std::nullopt;
+    const QString uri = uriFor(path);
+    return readEntryFile(largePath(path),
+                         [&](QIODevice *device) { return readEntry(device, uri, *stamp); });
+}
+
+std::optional<QString> ThumbnailCache::failure(const QString &path) const
+{
+    const auto stamp = stampOf(path);
+    if (!stamp)
+        return std::nullopt;
+    const QString uri = uriFor(path);
+    return readEntryFile(failurePath(path),
+                         [&](QIODevice *device) { return readFailure(device, uri, *stamp); });
+}
+
+std::optional<ThumbnailCache::Entry>
+ThumbnailCache::readEntry(QIODevice *device, const QString &uri, const FileStamp &stamp)
+{
     Entry entry;
-    entry.image = readStored(largePath(path));
-    if (!describes(entry.image, uriFor(path), *stamp))
+    entry.image = readStored(device);
+    if (!describes(entry.image, uri, stamp))
         return std::nullopt;
     const int width = entry.image.text(QString::fromLatin1(kWidthKey)).toInt();
     const int height = entry.image.text(QString::fromLatin1(kHeightKey)).toInt();
@@ -162,13 +261,11 @@ std::optional<ThumbnailCache::Entry> ThumbnailCache::lookup(const QString &path)
     return entry;
 }
 
-std::optional<QString> ThumbnailCache::failure(const QString &path) const
+std::optional<QString> ThumbnailCache::readFailure(QIODevice *device, const QString &uri,
+                                                   const FileStamp &stamp)
 {
-    const auto stamp = stampOf(path);
-    if (!stamp)
-        return std::nullopt;
-    const QImage marker = readStored(failurePath(path));
-    if (!describes(marker, uriFor(path), *stamp))
+    const QImage marker = readStored(device);
+    if (!describes(marker, uri, stamp))
         return std::nullopt;
     const QString reason = marker.text(QString::fromLatin1(kReasonKey));
     return reason.isEmpty() ? QStringLiteral("The file cannot be read as an image.") : reason;
@@ -191,7 +288,7 @@ Status ThumbnailCache::store(const QString &path, const FileStamp &stamp, const 
         tagged.setText(QString::fromLatin1(kHeightKey), QString::number(originalSize.height()));
     }
     tagged.setText(QStringLiteral("Software"), QStringLiteral("Pictavo " QMT_VERSION));
-    return writePng(largePath(path), tagged);
+    return writePng(m_root, QStringLiteral("large"), fileNameFor(path), tagged);
 }
 
 Status ThumbnailCache::storeFailure(const QString &path, const FileStamp &stamp,
@@ -207,7 +304,7 @@ Status ThumbnailCache::storeFailure(const QString &path, const FileStamp &stamp,
     marker.setText(QString::fromLatin1(kSizeKey), QString::number(stamp.size));
     marker.setText(QString::fromLatin1(kReasonKey), reason);
     marker.setText(QStringLiteral("Software"), QStringLiteral("Pictavo " QMT_VERSION));
-    return writePng(failurePath(path), marker);
+    return writePng(m_root, failureFolderName(), fileNameFor(path), marker);
 }
 
 Status ThumbnailCache::move(const QString &from, const QString &to) const
@@ -218,18 +315,21 @@ Status ThumbnailCache::move(const QString &from, const QString &to) const
         return {};
     Status result;
     for (const QString &folder : allFolders()) {
-        const QString dir = m_root + QLatin1Char('/') + folder + QLatin1Char('/');
-        const QString oldPath = dir + oldName;
-        if (!QFileInfo::exists(oldPath))
+        const QString oldPath = m_root + QLatin1Char('/') + folder + QLatin1Char('/') + oldName;
+        if (!statPath(oldPath, false).exists())
             continue;
-        QImage image = readStored(oldPath);
+        QFile file;
+        QImage image;
+        if (openRegularFile(file, oldPath, false))
+            image = readStored(&file);
         if (!image.isNull()) {
             image.setText(QString::fromLatin1(kUriKey), uriFor(to));
-            const Status written = writePng(dir + newName, image);
+            const Status written = writePng(m_root, folder, newName, image);
             if (!written && result)
                 result = written;
         }
-        QFile::remove(oldPath);
+        // Removes the entry itself, whatever it is; a link's target is left alone.
+        ::unlink(nativePath(oldPath).constData());
     }
     return result;
 }
@@ -238,7 +338,8 @@ void ThumbnailCache::remove(const QString &path) const
 {
     const QString name = fileNameFor(path);
     for (const QString &folder : allFolders())
-        QFile::remove(m_root + QLatin1Char('/') + folder + QLatin1Char('/') + name);
+        ::unlink(
+            nativePath(m_root + QLatin1Char('/') + folder + QLatin1Char('/') + name).constData());
 }
 
 bool ThumbnailCache::isInsideCache(const QString &path) const

@@ -8,13 +8,18 @@
 
 #include <optional>
 
+class QIODevice;
+
 namespace qmt {
 
 // The thumbnail cache shared with the desktop's file managers and viewers
 // ($XDG_CACHE_HOME/thumbnails, freedesktop Thumbnail Managing Standard). The program keeps its
 // thumbnails in the "large" size: PNGs of at most 256 pixels named by the MD5 of the file's
 // URI, carrying the URI and the file's modification time so that a changed file is noticed.
-// Files that cannot be thumbnailed are recorded under fail/pictavo-<version>/.
+// Files that cannot be thumbnailed are recorded under fail/pictavo-<version>/. Entries are
+// written under a fresh name and renamed into place, so a link planted at an entry's name is
+// replaced, never written through; only regular files are read, never through a link; the
+// cache's folders are made 0700 and must be real folders of the user.
 // Every member may be called from any thread.
 class ThumbnailCache
 {
@@ -49,6 +54,14 @@ public:
     std::optional<Entry> lookup(const QString &path) const;
     // The reason recorded for a file that could not be thumbnailed as it is now.
     std::optional<QString> failure(const QString &path) const;
+
+    // What a stored thumbnail, or failure record, read from `device` says about the file `uri`
+    // in the state `stamp`: nothing unless it describes that file as it is. Any bytes may come
+    // in; only small PNGs are decoded.
+    static std::optional<Entry> readEntry(QIODevice *device, const QString &uri,
+                                          const FileStamp &stamp);
+    static std::optional<QString> readFailure(QIODevice *device, const QString &uri,
+                                              const FileStamp &stamp);
 
     // Stores a thumbnail of at most 256 pixels made from the file in the state `stamp` (taken
     // before it was read, so that a change made meanwhile is noticed next time).

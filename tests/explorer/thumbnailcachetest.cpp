@@ -1,7 +1,10 @@
 #include "components/thumbnailcache.h"
+#include "components/nativefile.h"
 #include "explorer/thumbnailer.h"
+#include "support/fifowatchdog.h"
 #include "support/sandbox.h"
 
+#include <QBuffer>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -9,6 +12,10 @@
 #include <QImageReader>
 #include <QSignalSpy>
 #include <QTest>
+#include <QUrl>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 using namespace qmt;
 
@@ -174,6 +181,149 @@ private Q_SLOTS:
         QVERIFY(
             !cache.store(inside, *ThumbnailCache::stampOf(inside), QImage(inside), QSize(40, 40)));
         QVERIFY(!cache.isInsideCache(sandbox.file("cache/thumbnailsX/y.png")));
+    }
+
+    // A link planted at an entry's name is replaced by the new entry, never written through.
+    void plantedLinksAreNotFollowed_data()
+    {
+        QTest::addColumn<bool>("failure");
+        QTest::newRow("large thumbnail") << false;
+        QTest::newRow("failure record") << true;
+    }
+    void plantedLinksAreNotFollowed()
+    {
+        QFETCH(bool, failure);
+        test::Sandbox sandbox;
+        const QString photo = makeImage(sandbox.file("photo.png"), QSize(300, 200));
+        const QString victim = sandbox.file("victim.txt");
+        {
+            QFile file(victim);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("precious");
+        }
+        QFile::setPermissions(victim, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
+        const ThumbnailCache cache;
+        const QString entry = failure ? cache.failurePath(photo) : cache.largePath(photo);
+        QDir().mkpath(QFileInfo(entry).path());
+        QVERIFY(QFile::link(victim, entry));
+        const QString dangling = sandbox.file("created-by-link.png");
+
+        const auto stamp = ThumbnailCache::stampOf(photo);
+        QVERIFY(stamp);
+        QImage large(256, 171, QImage::Format_RGB32);
+        large.fill(Qt::blue);
+        QVERIFY(failure ? cache.storeFailure(photo, *stamp, "broken")
+                        : cache.store(photo, *stamp, large, QSize(300, 200)));
+        QFile file(victim);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), QByteArray("precious"));
+        QCOMPARE(QFileInfo(victim).permissions() & QFile::ReadOther, QFile::ReadOther);
+        QVERIFY(!QFileInfo(entry).isSymLink());
+        QVERIFY(failure ? bool(cache.failure(photo)) : bool(cache.lookup(photo)));
+
+        // A link pointing nowhere does not create its target either.
+        QFile::remove(entry);
+        QVERIFY(QFile::link(dangling, entry));
+        QVERIFY(failure ? cache.storeFailure(photo, *stamp, "broken")
+                        : cache.store(photo, *stamp, large, QSize(300, 200)));
+        QVERIFY(!QFileInfo::exists(dangling));
+        QVERIFY(!QFileInfo(entry).isSymLink());
+    }
+
+    // The cache's folders are the user's alone; a linked folder planted there gets nothing.
+    void foldersArePrivateAndNotLinks()
+    {
+        test::Sandbox sandbox;
+        const QString photo = makeImage(sandbox.file("photo.png"), QSize(300, 200));
+        const ThumbnailCache cache;
+        QImage large(256, 171, QImage::Format_RGB32);
+        large.fill(Qt::blue);
+        QVERIFY(cache.store(photo, *ThumbnailCache::stampOf(photo), large, QSize(300, 200)));
+        const auto others = QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup |
+                            QFile::ReadOther | QFile::WriteOther | QFile::ExeOther;
+        for (const QString &dir : {cache.root(), cache.root() + "/large"})
+            QCOMPARE(QFileInfo(dir).permissions() & others, QFile::Permissions());
+
+        const QString elsewhere = sandbox.makeDir("elsewhere");
+        QVERIFY(QDir(cache.root() + "/large").removeRecursively());
+        QVERIFY(QFile::link(elsewhere, cache.root() + "/large"));
+        QVERIFY(!cache.store(photo, *ThumbnailCache::stampOf(photo), large, QSize(300, 200)));
+        QVERIFY(QDir(elsewhere).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
+    }
+
+    // Only regular files in the cache are read: a FIFO would stop the reader for good, a link
+    // would show another file.
+    void entriesThatAreNotFilesAreIgnored_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("fifo") << "fifo";
+        QTest::newRow("link to a good thumbnail") << "link";
+        QTest::newRow("folder") << "folder";
+        QTest::newRow("oversized file") << "huge";
+    }
+    void entriesThatAreNotFilesAreIgnored()
+    {
+        QFETCH(QString, kind);
+        test::Sandbox sandbox;
+        test::FifoWatchdog watchdog(5000);
+        const QString photo = makeImage(sandbox.file("photo.png"), QSize(300, 200));
+        const ThumbnailCache cache;
+        const QString entry = cache.largePath(photo);
+        const QString failureEntry = cache.failurePath(photo);
+        QDir().mkpath(QFileInfo(entry).path());
+        QDir().mkpath(QFileInfo(failureEntry).path());
+        // A genuine thumbnail elsewhere, as a link target.
+        QImage good(256, 171, QImage::Format_RGB32);
+        good.fill(Qt::yellow);
+        good.setText("Thumb::URI", ThumbnailCache::uriFor(photo));
+        good.setText("Thumb::MTime",
+                     QString::number(QFileInfo(photo).lastModified().toSecsSinceEpoch()));
+        const QString genuine = sandbox.file("genuine.png");
+        QVERIFY(good.save(genuine));
+        for (const QString &path : {entry, failureEntry}) {
+            if (kind == "fifo") {
+                QVERIFY(watchdog.make(path));
+            } else if (kind == "link") {
+                QVERIFY(QFile::link(genuine, path));
+            } else if (kind == "folder") {
+                QVERIFY(QDir().mkpath(path));
+            } else {
+                QFile::copy(genuine, path);
+                QFile file(path);
+                QVERIFY(file.open(QIODevice::Append));
+                file.write(QByteArray(5 << 20, '\0'));
+            }
+        }
+        QVERIFY(!cache.lookup(photo));
+        QVERIFY(!cache.failure(photo));
+        const auto outcome = Thumbnailer::makeOne({photo, false}, &cache);
+        QVERIFY(!watchdog.tripped());
+        QVERIFY(!outcome.fromCache);
+        QCOMPARE(outcome.thumbnail.size(), QSize(140, 93));
+    }
+
+    void undecodableNamesGetTheirBytesInTheUri()
+    {
+        test::Sandbox sandbox;
+        const QString photo = pathFromNative(QFile::encodeName(sandbox.path()) + "/caf\xe9.png");
+        QCOMPARE(ThumbnailCache::uriFor(photo),
+                 QStringLiteral("file://") +
+                     QString::fromLatin1(QFile::encodeName(sandbox.path()).toPercentEncoding("/")) +
+                     QStringLiteral("/caf%E9.png"));
+        QImage image(300, 200, QImage::Format_RGB32);
+        image.fill(Qt::green);
+        QBuffer buffer;
+        buffer.open(QIODevice::WriteOnly);
+        QVERIFY(image.save(&buffer, "png"));
+        const int fd = ::open(nativePath(photo).constData(), O_WRONLY | O_CREAT, 0644);
+        QVERIFY(fd >= 0);
+        QCOMPARE(::write(fd, buffer.data().constData(), size_t(buffer.size())), buffer.size());
+        ::close(fd);
+        const ThumbnailCache cache;
+        const auto made = Thumbnailer::makeOne({photo, false}, &cache);
+        QVERIFY2(made.error.isEmpty(), qPrintable(made.error));
+        QCOMPARE(made.thumbnail.size(), QSize(140, 93));
+        QVERIFY(Thumbnailer::makeOne({photo, false}, &cache).fromCache);
     }
 
     void deliversInOrderAndDropsOlderBatches()
