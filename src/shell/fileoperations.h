@@ -30,15 +30,23 @@ struct FileOperationResult {
     QStringList copied;                       // targets written by a copy
     QStringList removed;                      // sources deleted or trashed
     QStringList skipped;                      // sources the user chose not to act on
+    // Pipes, devices and sockets inside copied or moved folders: they hold no file contents
+    // and are not copied (a move leaves them where they were).
+    QStringList leftOut;
 
     bool ok() const { return !cancelled && errors.isEmpty(); }
 };
 
 // Copy, move, rename and delete for the explorer and the viewer, with the questions a desktop
 // asks (delete to the trash? delete for good? replace?) put through the prompts, a progress
-// dialog for long runs and plain-word errors. A copy is written under a temporary name in the
-// destination folder and renamed when complete; a move to another file system copies, checks
-// size and content, and only then removes the source. Whatever fails or is cancelled leaves the
+// dialog for long runs and plain-word errors. Every question of a copy or move is asked before
+// any byte moves, and the progress dialog comes up only while bytes move. A copy is written
+// under a temporary name (".NAME.XXXXXX.part", locked while written) in the destination folder
+// and renamed when complete; partial copies left by a copy that was killed are removed when
+// found. A move to another file system copies, checks size and content, and only then removes
+// the source. Files are compared by device and inode: a copy or move of a file onto itself
+// through another path is refused. Names are handled as the bytes they are (see nativefile.h),
+// so folders keep names that are not valid UTF-8. Whatever fails or is cancelled leaves the
 // source as it was and nothing half-written at the destination. Thumbnails in the shared cache
 // follow renamed and moved files and go with deleted ones.
 class FileOperations
@@ -70,9 +78,16 @@ public:
     // The folder path with one trailing "/" (a typed destination often lacks it).
     static QString withTrailingSeparator(const QString &folder);
 
+    // Removes the partial copies in `folder` that no copy is writing any more.
+    static void removeStaleParts(const QString &folder);
+
 private:
     struct Run;
+    struct Step;
     FileOperationResult transfer(const QList<std::pair<QString, QString>> &pairs, bool move);
+    static bool plan(Run &run, const QList<std::pair<QString, QString>> &pairs, bool move,
+                     QList<Step> *steps);
+    static bool execute(Run &run, const Step &step, bool move);
 };
 
 } // namespace qmt

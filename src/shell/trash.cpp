@@ -1,5 +1,7 @@
 #include "shell/trash.h"
 
+#include "components/nativefile.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
@@ -22,8 +24,7 @@ bool sameDevice(const QString &a, const QString &b)
     };
     struct stat sb {
     };
-    if (::lstat(QFile::encodeName(a).constData(), &sa) != 0 ||
-        ::stat(QFile::encodeName(b).constData(), &sb) != 0)
+    if (::lstat(nativePath(a).constData(), &sa) != 0 || ::stat(nativePath(b).constData(), &sb) != 0)
         return false;
     return sa.st_dev == sb.st_dev;
 }
@@ -90,14 +91,16 @@ QString Trash::trashFor(const QString &path)
 Result<QString> Trash::moveToTrash(const QString &path)
 {
     const QFileInfo info(path);
-    if (!info.exists() && !info.isSymLink())
-        return Result<QString>::fail(QStringLiteral("\"%1\" does not exist.").arg(path));
+    const PathStatus status = statPath(path, false);
+    if (!status.exists())
+        return Result<QString>::fail(
+            QStringLiteral("\"%1\" does not exist.").arg(displayName(path)));
     const QString absolute = QDir::cleanPath(info.absoluteFilePath());
     const QString trash = trashFor(absolute);
     if (trash.isEmpty())
         return Result<QString>::fail(
             QStringLiteral("There is no trash on the drive that holds \"%1\".")
-                .arg(info.fileName()));
+                .arg(displayName(info.fileName())));
 
     // The recorded path: absolute for the home trash, relative to the mount for a mount's own.
     QString recorded = absolute;
@@ -109,11 +112,13 @@ Result<QString> Trash::moveToTrash(const QString &path)
     }
 
     const QString name = info.fileName();
-    const QString base = info.isDir() ? name : info.completeBaseName();
+    const bool folder = status.isDirectory();
+    const QString base = folder ? name : info.completeBaseName();
     const QString suffix =
-        info.isDir() || info.suffix().isEmpty() ? QString() : QLatin1Char('.') + info.suffix();
+        folder || info.suffix().isEmpty() ? QString() : QLatin1Char('.') + info.suffix();
+    // The recorded path is the name's own bytes, percent-encoded.
     const QByteArray contents =
-        "[Trash Info]\nPath=" + QUrl::toPercentEncoding(recorded, "/") + "\nDeletionDate=" +
+        "[Trash Info]\nPath=" + nativePath(recorded).toPercentEncoding("/") + "\nDeletionDate=" +
         QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")).toLatin1() +
         "\n";
 
@@ -124,38 +129,35 @@ Result<QString> Trash::moveToTrash(const QString &path)
             trash + QStringLiteral("/info/") + candidate + QStringLiteral(".trashinfo");
         const QString target = trash + QStringLiteral("/files/") + candidate;
         // Claiming the info file first reserves the name against other programs trashing now.
-        const int fd =
-            ::open(QFile::encodeName(infoPath).constData(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+        const int fd = ::open(nativePath(infoPath).constData(), O_WRONLY | O_CREAT | O_EXCL, 0600);
         if (fd < 0) {
             if (errno == EEXIST)
                 continue;
             return Result<QString>::fail(QStringLiteral("The trash cannot be written: %1.")
                                              .arg(QString::fromLocal8Bit(std::strerror(errno))));
         }
-        if (QFileInfo::exists(target) || QFileInfo(target).isSymLink()) {
+        if (statPath(target, false).exists()) {
             ::close(fd);
-            ::unlink(QFile::encodeName(infoPath).constData());
+            ::unlink(nativePath(infoPath).constData());
             continue;
         }
         const bool written =
             ::write(fd, contents.constData(), size_t(contents.size())) == contents.size();
         ::close(fd);
         if (!written) {
-            ::unlink(QFile::encodeName(infoPath).constData());
+            ::unlink(nativePath(infoPath).constData());
             return Result<QString>::fail(QStringLiteral("The trash cannot be written."));
         }
-        if (::rename(QFile::encodeName(absolute).constData(),
-                     QFile::encodeName(target).constData()) != 0) {
+        if (::rename(nativePath(absolute).constData(), nativePath(target).constData()) != 0) {
             const int err = errno;
-            ::unlink(QFile::encodeName(infoPath).constData());
-            return Result<QString>::fail(
-                QStringLiteral("\"%1\" cannot be moved to the trash: %2.")
-                    .arg(name, QString::fromLocal8Bit(std::strerror(err))));
+            ::unlink(nativePath(infoPath).constData());
+            return Result<QString>::fail(QStringLiteral("\"%1\" cannot be moved to the trash: %2.")
+                                             .arg(displayName(name), errnoText(err)));
         }
         return target;
     }
     return Result<QString>::fail(
-        QStringLiteral("The trash has no free name for \"%1\".").arg(name));
+        QStringLiteral("The trash has no free name for \"%1\".").arg(displayName(name)));
 }
 
 } // namespace qmt

@@ -4,6 +4,7 @@
 
 #include "components/engine/imagedocument.h"
 #include "components/engine/imageview.h"
+#include "components/nativefile.h"
 #include "components/prompts.h"
 #include "dialogs/frmabout.h"
 #include "dialogs/frmfile.h"
@@ -22,8 +23,7 @@ namespace {
 
 bool fileStillThere(const QString &path)
 {
-    const QFileInfo info(path);
-    return info.exists() || info.isSymLink();
+    return statPath(path, false).exists();
 }
 
 } // namespace

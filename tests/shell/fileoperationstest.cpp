@@ -1,6 +1,9 @@
 #include "shell/fileoperations.h"
 
+#include "components/nativefile.h"
 #include "components/thumbnailcache.h"
+#include "support/fifowatchdog.h"
+#include "support/filesystemuser.h"
 #include "support/sandbox.h"
 #include "support/scriptedprompts.h"
 
@@ -9,12 +12,19 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
+#include <QMap>
 #include <QStorageInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <csignal>
+#include <dirent.h>
+#include <fcntl.h>
+#include <functional>
+#include <sys/file.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace qmt;
@@ -91,6 +101,81 @@ QStringList entries(const QString &folder)
     return names;
 }
 
+// Every entry below the folder as the bytes of its relative path, with the contents of files.
+QMap<QByteArray, QByteArray> treeBytes(const QString &folder)
+{
+    QMap<QByteArray, QByteArray> tree;
+    std::function<void(const QByteArray &, const QByteArray &)> walk =
+        [&](const QByteArray &dir, const QByteArray &relative) {
+            DIR *handle = ::opendir(dir.constData());
+            if (!handle)
+                return;
+            while (const dirent *entry = ::readdir(handle)) {
+                const QByteArray name(entry->d_name);
+                if (name == "." || name == "..")
+                    continue;
+                const QByteArray path = dir + '/' + name;
+                const QByteArray rel = relative.isEmpty() ? name : relative + '/' + name;
+                struct stat st {
+                };
+                ::lstat(path.constData(), &st);
+                if (S_ISDIR(st.st_mode)) {
+                    tree.insert(rel + '/', QByteArray());
+                    walk(path, rel);
+                } else if (S_ISREG(st.st_mode)) {
+                    QFile in;
+                    tree.insert(rel, openRegularFile(in, pathFromNative(path)) ? in.readAll()
+                                                                               : QByteArray("?"));
+                } else {
+                    tree.insert(rel, S_ISFIFO(st.st_mode) ? "<fifo>" : "<other>");
+                }
+            }
+            ::closedir(handle);
+        };
+    walk(QFile::encodeName(folder), QByteArray());
+    return tree;
+}
+
+void writeNative(const QByteArray &path, const QByteArray &data)
+{
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    QVERIFY(fd >= 0);
+    QCOMPARE(::write(fd, data.constData(), size_t(data.size())), ssize_t(data.size()));
+    ::close(fd);
+}
+
+// A mount of its own for a test (a second file system, a second path to a folder), when the
+// test may mount: as the superuser with the right to. Unmounted when it goes.
+class TestMount
+{
+public:
+    static std::unique_ptr<TestMount> tmpfs(const QString &at, const char *options)
+    {
+        return make(at, "tmpfs", "tmpfs", 0, options);
+    }
+    static std::unique_ptr<TestMount> bind(const QString &from, const QString &at)
+    {
+        return make(at, QFile::encodeName(from), nullptr, MS_BIND, nullptr);
+    }
+    ~TestMount() { ::umount2(m_at.constData(), MNT_DETACH); }
+
+private:
+    static std::unique_ptr<TestMount> make(const QString &at, const QByteArray &source,
+                                           const char *type, unsigned long flags,
+                                           const char *options)
+    {
+        QDir().mkpath(at);
+        const QByteArray target = QFile::encodeName(at);
+        if (::geteuid() != 0 ||
+            ::mount(source.constData(), target.constData(), type, flags, options) != 0)
+            return nullptr;
+        auto mount = std::unique_ptr<TestMount>(new TestMount);
+        mount->m_at = target;
+        return mount;
+    }
+    QByteArray m_at;
+};
+
 } // namespace
 
 class FileOperationsTest : public QObject
@@ -101,6 +186,7 @@ class FileOperationsTest : public QObject
     ScriptedProgress m_script;
     ScriptedProgress *m_progress = nullptr; // the script, once an operation asked for one
     int m_cancelAfter = -1;
+    int m_questionsBeforeProgress = -1; // questions asked when the progress display was made
     QString src, dst;
 
 private Q_SLOTS:
@@ -112,7 +198,10 @@ private Q_SLOTS:
         m_cancelAfter = -1;
         m_script = ScriptedProgress();
         m_progress = nullptr;
+        m_questionsBeforeProgress = -1;
         FileOperations::setProgressFactory([this]() -> std::unique_ptr<FileProgress> {
+            if (auto *scripted = dynamic_cast<ScriptedPrompts *>(&prompts()))
+                m_questionsBeforeProgress = int(scripted->asked().size());
             m_script.cancelAfter = m_cancelAfter;
             m_progress = &m_script;
             return std::make_unique<Forwarder>(&m_script);
@@ -324,13 +413,17 @@ private Q_SLOTS:
 
     void unwritableDestination()
     {
-        if (::geteuid() == 0)
-            QSKIP("permissions do not bind the superuser");
         ScriptedPrompts prompts;
+        ::chmod(QFile::encodeName(m_sandbox->path()).constData(), 0755);
         writeFile(src + "/a.jpg", "data");
-        QFile::setPermissions(dst, QFile::ReadOwner | QFile::ExeOwner);
-        FileOperations ops;
-        const auto result = ops.moveTo({src + "/a.jpg"}, dst);
+        QFile::setPermissions(dst, QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther |
+                                       QFile::ExeOther);
+        FileOperationResult result;
+        {
+            test::FileSystemUser user; // permissions bind the superuser too
+            FileOperations ops;
+            result = ops.moveTo({src + "/a.jpg"}, dst);
+        }
         QFile::setPermissions(dst, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         QVERIFY(!result.ok());
         QCOMPARE(readFile(src + "/a.jpg"), QByteArray("data"));
@@ -371,6 +464,285 @@ private Q_SLOTS:
         QCOMPARE(prompts.asked(ScriptedPrompts::Kind::Message).size(), 1);
         QCOMPARE(readFile(src + "/a.jpg"), QByteArray("keep"));
         QCOMPARE(entries(dst), QStringList({"sub"}));
+    }
+
+    // Every question of a copy comes before the progress display, which comes only when bytes
+    // move (a rename moves none).
+    void questionsComeBeforeProgress_data()
+    {
+        QTest::addColumn<bool>("move");
+        QTest::addColumn<bool>("progressShown");
+        QTest::newRow("copy") << false << true;
+        QTest::newRow("move by rename") << true << false;
+    }
+    void questionsComeBeforeProgress()
+    {
+        QFETCH(bool, move);
+        QFETCH(bool, progressShown);
+        ScriptedPrompts prompts;
+        prompts.answerReplace(ReplaceAnswer::Replace);
+        prompts.answerReplace(ReplaceAnswer::Replace);
+        writeFile(src + "/a.jpg", "new a");
+        writeFile(src + "/b.jpg", "new b");
+        writeFile(dst + "/a.jpg", "old a");
+        writeFile(dst + "/b.jpg", "old b");
+        FileOperations ops;
+        const auto result = move ? ops.moveTo({src + "/a.jpg", src + "/b.jpg"}, dst)
+                                 : ops.copyTo({src + "/a.jpg", src + "/b.jpg"}, dst);
+        QVERIFY(result.ok());
+        QCOMPARE(prompts.asked(ScriptedPrompts::Kind::Replace).size(), 2);
+        QCOMPARE(m_questionsBeforeProgress, progressShown ? 2 : -1);
+        QCOMPARE(readFile(dst + "/b.jpg"), QByteArray("new b"));
+    }
+
+    // A file reached through a second path (a linked folder, a hard link, a second mount of its
+    // folder) is the same file: a copy or move onto it is refused and it stays as it was.
+    void sameFileThroughAnotherPath_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<bool>("move");
+        QTest::addColumn<bool>("forceCopy");
+        QTest::newRow("linked folder, move") << "link" << true << false;
+        QTest::newRow("linked folder, move by copy") << "link" << true << true;
+        QTest::newRow("linked folder, copy") << "link" << false << false;
+        QTest::newRow("hard link, move by copy") << "hard" << true << true;
+        QTest::newRow("hard link, copy") << "hard" << false << false;
+        QTest::newRow("bind mount, move") << "bind" << true << false;
+        QTest::newRow("bind mount, copy") << "bind" << false << false;
+    }
+    void sameFileThroughAnotherPath()
+    {
+        QFETCH(QString, how);
+        QFETCH(bool, move);
+        QFETCH(bool, forceCopy);
+        ScriptedPrompts prompts;
+        prompts.answerReplace(ReplaceAnswer::Replace);
+        FileOperations::setForceCopyForMoves(forceCopy);
+        writeFile(src + "/a.jpg", "precious");
+        QString folder;
+        std::unique_ptr<TestMount> mount;
+        if (how == "link") {
+            folder = m_sandbox->file("tree/alias");
+            QVERIFY(QFile::link(src, folder));
+        } else if (how == "hard") {
+            folder = dst;
+            QCOMPARE(::link(QFile::encodeName(src + "/a.jpg").constData(),
+                            QFile::encodeName(dst + "/a.jpg").constData()),
+                     0);
+        } else {
+            folder = dst + "/bound";
+            mount = TestMount::bind(src, folder);
+            if (!mount)
+                QSKIP("no bind mount here (needs the superuser)");
+        }
+        FileOperations ops;
+        const auto result = move ? ops.moveFile(src + "/a.jpg", folder + "/a.jpg")
+                                 : ops.copyFile(src + "/a.jpg", folder + "/a.jpg");
+        QVERIFY(!result.ok());
+        QVERIFY(result.moved.isEmpty() && result.copied.isEmpty());
+        QCOMPARE(result.errors.size(), 1);
+        QVERIFY2(result.errors.first().contains("same file"), qPrintable(result.errors.first()));
+        QVERIFY(prompts.asked(ScriptedPrompts::Kind::Replace).isEmpty());
+        QCOMPARE(readFile(src + "/a.jpg"), QByteArray("precious"));
+        QCOMPARE(entries(src), QStringList{"a.jpg"});
+    }
+
+    void folderIntoItselfThroughALink()
+    {
+        ScriptedPrompts prompts;
+        writeFile(src + "/album/a.jpg", "A");
+        QVERIFY(QFile::link(src + "/album", dst + "/alias"));
+        FileOperations ops;
+        const auto result = ops.moveFile(src + "/album", dst + "/alias/album");
+        QCOMPARE(result.errors.size(), 1);
+        QCOMPARE(readFile(src + "/album/a.jpg"), QByteArray("A"));
+    }
+
+    // Names that are not valid UTF-8 are files like any other: folders are copied and moved
+    // with them, by their bytes.
+    void undecodableNamesTravel_data()
+    {
+        QTest::addColumn<bool>("move");
+        QTest::addColumn<bool>("forceCopy");
+        QTest::addColumn<bool>("otherFileSystem");
+        QTest::newRow("copy") << false << false << false;
+        QTest::newRow("move") << true << false << false;
+        QTest::newRow("move by copy") << true << true << false;
+        QTest::newRow("move to another file system") << true << false << true;
+    }
+    void undecodableNamesTravel()
+    {
+        QFETCH(bool, move);
+        QFETCH(bool, forceCopy);
+        QFETCH(bool, otherFileSystem);
+        ScriptedPrompts prompts;
+        FileOperations::setForceCopyForMoves(forceCopy);
+        std::unique_ptr<TestMount> mount;
+        QString destination = dst;
+        if (otherFileSystem) {
+            destination = m_sandbox->file("tree/other");
+            mount = TestMount::tmpfs(destination, "size=4m");
+            if (!mount)
+                QSKIP("no second file system here (needs the superuser)");
+        }
+        const QByteArray album = QFile::encodeName(src) + "/album\xe9";
+        QCOMPARE(::mkdir(album.constData(), 0755), 0);
+        QCOMPARE(::mkdir((album + "/sub\xff").constData(), 0755), 0);
+        writeNative(album + "/caf\xe9.jpg", "latin-1 name");
+        writeNative(album + "/plain.jpg", "plain name");
+        writeNative(album + "/sub\xff/n\xfe.png", "deep");
+        const QMap<QByteArray, QByteArray> before = treeBytes(src);
+
+        const QString source = pathFromNative(album);
+        FileOperations ops;
+        const auto result =
+            move ? ops.moveTo({source}, destination) : ops.copyTo({source}, destination);
+        QVERIFY2(result.ok(), qPrintable(result.errors.join('\n')));
+        QCOMPARE(treeBytes(destination), before);
+        QCOMPARE(treeBytes(src).isEmpty(), move);
+        if (move)
+            QCOMPARE(result.moved.first().second,
+                     pathFromNative(QFile::encodeName(destination) + "/album\xe9"));
+    }
+
+    // Pipes, devices and sockets in a folder are not copied (reading a pipe would never end);
+    // the user is told, and a move leaves them where they were.
+    void pipesAndDevicesInFolders_data()
+    {
+        QTest::addColumn<bool>("move");
+        QTest::newRow("copy") << false;
+        QTest::newRow("move by copy") << true;
+    }
+    void pipesAndDevicesInFolders()
+    {
+        QFETCH(bool, move);
+        ScriptedPrompts prompts;
+        test::FifoWatchdog watchdog(5000);
+        FileOperations::setForceCopyForMoves(true);
+        writeFile(src + "/album/a.jpg", "A");
+        writeFile(src + "/album/sub/b.jpg", "B");
+        QVERIFY(watchdog.make(src + "/album/sub/pipe.jpg"));
+        FileOperations ops;
+        const auto result =
+            move ? ops.moveTo({src + "/album"}, dst) : ops.copyTo({src + "/album"}, dst);
+        QVERIFY(!watchdog.tripped());
+        QVERIFY2(result.ok(), qPrintable(result.errors.join('\n')));
+        QCOMPARE(result.leftOut, QStringList{src + "/album/sub/pipe.jpg"});
+        const auto told = prompts.asked(ScriptedPrompts::Kind::Message);
+        QCOMPARE(told.size(), 1);
+        QVERIFY(told.first().text.contains(src + "/album/sub/pipe.jpg"));
+        QCOMPARE(treeBytes(dst).keys(),
+                 QList<QByteArray>({"album/", "album/a.jpg", "album/sub/", "album/sub/b.jpg"}));
+        QCOMPARE(treeBytes(src).keys(),
+                 move ? QList<QByteArray>({"album/", "album/sub/", "album/sub/pipe.jpg"})
+                      : QList<QByteArray>({"album/", "album/a.jpg", "album/sub/", "album/sub/b.jpg",
+                                           "album/sub/pipe.jpg"}));
+    }
+
+    void copyOfAPipeIsRefused()
+    {
+        ScriptedPrompts prompts;
+        test::FifoWatchdog watchdog(5000);
+        QVERIFY(watchdog.make(src + "/x.jpg"));
+        FileOperations ops;
+        const auto result = ops.copyTo({src + "/x.jpg"}, dst);
+        QVERIFY(!watchdog.tripped());
+        QCOMPARE(result.errors.size(), 1);
+        QVERIFY(result.errors.first().contains("not a regular file"));
+        QCOMPARE(entries(dst), QStringList());
+    }
+
+    // Partial copies left by a copy that was killed are removed when found; a partial copy that
+    // a running copy holds, a recent one, and names not of that pattern stay.
+    void staleParts()
+    {
+        ScriptedPrompts prompts;
+        writeFile(src + "/new.jpg", "new");
+        // An hour old, as a copy killed long ago leaves it.
+        auto age = [](const QString &path) {
+            const timespec old{QDateTime::currentSecsSinceEpoch() - 3600, 0};
+            const timespec times[2] = {old, old};
+            QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times,
+                                 AT_SYMLINK_NOFOLLOW),
+                     0);
+        };
+        auto plant = [&](const QString &name, bool aged) {
+            writeFile(dst + "/" + name, pattern(1000, 3));
+            if (aged)
+                age(dst + "/" + name);
+        };
+        plant(".a.jpg.Ab12Cd.part", true);                 // left by a killed copy
+        plant(".b.jpg.Xy34Zw.part", true);                 // held by a running copy
+        plant(".c.jpg.Qw56Er.part", false);                // being written just now
+        plant("keep.part", true);                          // not ours
+        plant(".d.jpg.part", true);                        // not ours
+        writeFile(dst + "/.e.Zz99Yy.part/inner.jpg", "x"); // a killed folder copy
+        age(dst + "/.e.Zz99Yy.part");
+        writeFile(m_sandbox->file("victim.jpg"), "victim");
+        QVERIFY(QFile::link(m_sandbox->file("victim.jpg"), dst + "/.f.jpg.Ab12Cd.part"));
+        age(dst + "/.f.jpg.Ab12Cd.part");
+        const int held =
+            ::open(QFile::encodeName(dst + "/.b.jpg.Xy34Zw.part").constData(), O_RDONLY);
+        QVERIFY(held >= 0);
+        QCOMPARE(::flock(held, LOCK_EX), 0);
+
+        FileOperations ops;
+        QVERIFY(ops.copyTo({src + "/new.jpg"}, dst).ok());
+        ::close(held);
+        QCOMPARE(entries(dst),
+                 QStringList({".b.jpg.Xy34Zw.part", ".c.jpg.Qw56Er.part", ".d.jpg.part",
+                              ".f.jpg.Ab12Cd.part", "keep.part", "new.jpg"}));
+        QCOMPARE(readFile(m_sandbox->file("victim.jpg")), QByteArray("victim"));
+    }
+
+    // A full disk is named as such, and leaves nothing half-written behind.
+    void noSpaceLeftOnDevice()
+    {
+        const QString small = m_sandbox->file("tree/small");
+        const auto mount = TestMount::tmpfs(small, "size=64k");
+        if (!mount)
+            QSKIP("no small file system here (needs the superuser)");
+        ScriptedPrompts prompts;
+        writeFile(src + "/big.jpg", pattern(512 << 10, 4));
+        FileOperations ops;
+        const auto result = ops.moveTo({src + "/big.jpg"}, small);
+        QCOMPARE(result.errors.size(), 1);
+        QVERIFY2(result.errors.first().contains("No space left on device"),
+                 qPrintable(result.errors.first()));
+        QCOMPARE(entries(small), QStringList());
+        QCOMPARE(readFile(src + "/big.jpg"), pattern(512 << 10, 4));
+    }
+
+    // Folders that may not be entered or read give a message that says so.
+    void closedFolders_data()
+    {
+        QTest::addColumn<QString>("closed");
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("source folder read, not entered") << "src" << 0444 << "no permission";
+        QTest::newRow("source folder chmod 000") << "src" << 0 << "no permission";
+        QTest::newRow("destination chmod 000") << "dst" << 0 << "Permission denied";
+    }
+    void closedFolders()
+    {
+        QFETCH(QString, closed);
+        QFETCH(int, mode);
+        QFETCH(QString, reason);
+        ScriptedPrompts prompts;
+        ::chmod(QFile::encodeName(m_sandbox->path()).constData(), 0755);
+        writeFile(src + "/a.jpg", "A");
+        const QString folder = closed == "src" ? src : dst;
+        ::chmod(QFile::encodeName(folder).constData(), mode_t(mode));
+        FileOperationResult result;
+        {
+            test::FileSystemUser user;
+            FileOperations ops;
+            result = ops.copyTo({src + "/a.jpg"}, dst);
+        }
+        ::chmod(QFile::encodeName(folder).constData(), 0755);
+        QCOMPARE(result.errors.size(), 1);
+        QVERIFY2(result.errors.first().contains(reason), qPrintable(result.errors.first()));
+        QCOMPARE(entries(dst), QStringList());
     }
 
     void rename_data()

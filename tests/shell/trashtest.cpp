@@ -1,6 +1,7 @@
 #include "shell/trash.h"
 #include "shell/fileoperations.h"
 
+#include "components/nativefile.h"
 #include "support/sandbox.h"
 #include "support/scriptedprompts.h"
 
@@ -11,6 +12,9 @@
 #include <QSettings>
 #include <QTest>
 #include <QUrl>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 using namespace qmt;
 using test::Sandbox;
@@ -102,6 +106,27 @@ private Q_SLOTS:
         QFile raw(trash + "/info/my holiday #1.jpg.trashinfo");
         QVERIFY(raw.open(QIODevice::ReadOnly));
         QVERIFY(raw.readAll().contains("Path=" + QUrl::toPercentEncoding(first, "/")));
+    }
+
+    // A name that is not valid UTF-8 goes to the trash by its bytes, recorded as they are.
+    void undecodableNameGoesToTheTrash()
+    {
+        Sandbox sandbox;
+        const QByteArray native = QFile::encodeName(sandbox.makeDir("pics")) + "/caf\xe9.jpg";
+        const int fd = ::open(native.constData(), O_WRONLY | O_CREAT, 0644);
+        QVERIFY(fd >= 0);
+        QCOMPARE(::write(fd, "latin", 5), ssize_t(5));
+        ::close(fd);
+
+        const auto trashed = Trash::moveToTrash(pathFromNative(native));
+        QVERIFY2(trashed, qPrintable(trashed.error()));
+        QVERIFY(!statPath(pathFromNative(native), false).exists());
+        const QString trash = sandbox.file("data/Trash");
+        QCOMPARE(nativePath(*trashed), QFile::encodeName(trash) + "/files/caf\xe9.jpg");
+        QFile raw;
+        QVERIFY(openRegularFile(
+            raw, pathFromNative(QFile::encodeName(trash) + "/info/caf\xe9.jpg.trashinfo")));
+        QVERIFY(raw.readAll().contains("Path=" + native.toPercentEncoding("/") + "\n"));
     }
 
     void deleteAsksFirst_data()
