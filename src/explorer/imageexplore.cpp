@@ -3,6 +3,7 @@
 #include "components/engine/imagedocument.h"
 #include "components/engine/imageio.h"
 #include "components/memorypolicy.h"
+#include "components/nativefile.h"
 #include "components/prompts.h"
 #include "components/twips.h"
 #include "dialogs/frmfile.h"
@@ -26,6 +27,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPixmap>
+#include <QRegularExpression>
 #include <QTimer>
 
 #include <algorithm>
@@ -35,6 +37,10 @@ namespace {
 
 const QString kFolderKey = QStringLiteral("Folder");
 const QString kLoadingKey = QStringLiteral("A");
+const QString kNoItemsText = QStringLiteral("there are no items to show.");
+
+// A folder may hold more entries than the list shows; reading stops well past that.
+constexpr qsizetype kMaxScannedEntries = qsizetype(1) << 20;
 
 // Icons, cursors and bitmaps go through the platform picture path.
 bool usesPictureLoader(const QString &path)
@@ -79,7 +85,8 @@ ImageExplore::ImageExplore(QWidget *parent) : QWidget(parent)
     m_lv->installEventFilter(this);
     m_lv->viewport()->installEventFilter(this);
 
-    m_text1 = new QLabel(QStringLiteral("there are no items to show."), this);
+    m_text1 = new QLabel(kNoItemsText, this);
+    m_text1->setWordWrap(true);
     m_text1->setObjectName(QStringLiteral("Text1"));
     m_text1->hide();
 
@@ -203,21 +210,28 @@ bool ImageExplore::IsListedImage(const QString &path) const
 
 // ---- Listing --------------------------------------------------------------------------------
 
-QList<ImageExplore::Entry> ImageExplore::readFolder(const QString &folder) const
+QList<ImageExplore::Entry> ImageExplore::readFolder(const QString &folder, QString *problem) const
 {
+    // Names are read as the bytes they are, so that a name that is not valid UTF-8 is listed too.
+    const auto read = readFolderEntries(folder, kMaxScannedEntries);
+    if (!read) {
+        // A folder that is not there shows the plain empty list; one that is there but closed
+        // to the user says so.
+        if (statPath(folder).exists())
+            *problem = read.error();
+        return {};
+    }
     QList<Entry> folders;
     QList<Entry> images;
-    const QDir dir(folder);
-    const QFileInfoList infos =
-        dir.entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDir::NoSort);
-    for (const QFileInfo &info : infos) {
-        const QString name = info.fileName();
+    for (const FolderEntry &entry : *read) {
+        const QString &name = entry.name;
         if (name.isEmpty() || name.startsWith(QLatin1Char('.')))
             continue; // hidden
-        // An entry whose attributes cannot be read (a dangling link) counts as a folder.
-        if (info.isDir() || !info.exists())
+        // An entry whose attributes cannot be read (a dangling link) counts as a folder. Only
+        // regular files are pictures: a pipe or a device named like one is left out.
+        if (entry.status.isDirectory() || !entry.status.exists())
             folders.append(Entry{name, true});
-        else if (info.isFile() && IsListedImage(folder + name))
+        else if (entry.status.isRegular() && IsListedImage(folder + name))
             images.append(Entry{name, false});
     }
     auto byName = [](const Entry &a, const Entry &b) { return listingLessThan(a.name, b.name); };
@@ -263,7 +277,8 @@ void ImageExplore::ExplorePath(const QString &path)
     // One reading of the folder serves both passes, so entries that come or go meanwhile
     // cannot upset the listing.
     const QString folder = withSeparator(path);
-    const QList<Entry> entries = readFolder(folder);
+    QString problem;
+    const QList<Entry> entries = readFolder(folder, &problem);
 
     // Count pass: a placeholder with the loading picture for every entry at once.
     m_imagePaths.clear();
@@ -323,8 +338,12 @@ void ImageExplore::ExplorePath(const QString &path)
         releaseFreeMemory();
     }
 
-    if (m_itemCount == 0)
+    if (m_itemCount == 0) {
+        // An empty list says why when the folder could not be read.
+        m_text1->setText(problem.isEmpty() ? kNoItemsText : problem);
+        layoutChildren();
         m_text1->show();
+    }
     m_stopFlag = true;
     if (m_itemCount > 0)
         SelectItem(1, true);
@@ -352,7 +371,7 @@ void ImageExplore::fillItem(int number, const QString &path, bool isFolder, cons
         return;
     ExplorerModel::Item item;
     item.tag = path;
-    item.text = path.section(QLatin1Char('/'), -1);
+    item.text = displayName(path.section(QLatin1Char('/'), -1));
     if (isFolder) {
         item.iconKey = kFolderKey;
     } else {
@@ -388,14 +407,17 @@ QStringList ImageExplore::GetImageList(const QString &path, const QString &Searc
     // "*.*" meant every file, with an extension or without.
     if (pattern.isEmpty() || pattern == QLatin1String("*.*"))
         pattern = QStringLiteral("*");
-    const QFileInfoList infos = QDir(folder).entryInfoList(
-        {pattern}, QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDir::NoSort);
+    const QRegularExpression matches(QRegularExpression::wildcardToRegularExpression(pattern),
+                                     QRegularExpression::CaseInsensitiveOption);
+    const auto read = readFolderEntries(folder, kMaxScannedEntries);
     QStringList names;
-    for (const QFileInfo &info : infos) {
-        const QString name = info.fileName();
-        if (name.startsWith(QLatin1Char('.')) || info.isDir())
+    for (const FolderEntry &entry : read ? *read : QList<FolderEntry>()) {
+        const QString &name = entry.name;
+        // Only regular files are pictures the viewer may open: a pipe named like one would
+        // stop it for good.
+        if (name.startsWith(QLatin1Char('.')) || !entry.status.isRegular())
             continue;
-        if (IsListedImage(folder + name))
+        if (matches.match(displayName(name)).hasMatch() && IsListedImage(folder + name))
             names.append(name);
     }
     std::sort(names.begin(), names.end(), listingLessThan);
@@ -441,10 +463,30 @@ int ImageExplore::FindItem(const QString &path) const
     if (path.isEmpty())
         return -1;
     for (int row = 0; row < m_model->rowCount(); ++row) {
-        if (m_model->item(row).tag.compare(path, Qt::CaseInsensitive) == 0)
+        if (m_model->item(row).tag == path)
             return row + 1;
     }
+    // Names that differ only in case are different files here. Another spelling is taken
+    // only when one item alone has it and that item's own path names nothing any more (the
+    // file was known under that spelling, as on a case-insensitive file system); otherwise the
+    // item of another file would be changed.
+    const int other = FindSpelling(path);
+    if (other > 0 && !statPath(m_model->item(other - 1).tag, false).exists())
+        return other;
     return -1;
+}
+
+int ImageExplore::FindSpelling(const QString &path) const
+{
+    int found = -1;
+    for (int row = 0; row < m_model->rowCount(); ++row) {
+        if (m_model->item(row).tag.compare(path, Qt::CaseInsensitive) == 0) {
+            if (found > 0)
+                return -1; // several: none is meant more than another
+            found = row + 1;
+        }
+    }
+    return found;
 }
 
 void ImageExplore::SelectItem(int n, bool raise)
@@ -519,7 +561,10 @@ void ImageExplore::PrevItem()
 
 void ImageExplore::SetSelectedFocus(const QString &sPath)
 {
-    const int n = FindItem(sPath);
+    // Selecting changes nothing on disk: a path given in another case finds its item.
+    int n = FindItem(sPath);
+    if (n <= 0)
+        n = FindSpelling(sPath);
     SetAllSelected(false);
     if (n > 0)
         m_lv->selectionModel()->setCurrentIndex(m_model->index(n - 1),
@@ -747,7 +792,7 @@ void ImageExplore::FileOperation(int code, const QString &target)
             const int i = ImageIndexAt(n - 1);
             ExplorerModel::Item item = m_model->item(n - 1);
             item.tag = QDir::cleanPath(to);
-            item.text = item.tag.section(QLatin1Char('/'), -1);
+            item.text = displayName(item.tag.section(QLatin1Char('/'), -1));
             m_model->setItem(n - 1, item); // the thumbnail keeps its old key
             if (i >= 0)
                 m_imagePaths[i] = item.tag;
@@ -762,11 +807,11 @@ void ImageExplore::FileOperation(int code, const QString &target)
         gone.append(from);
     for (const QString &path : std::as_const(gone)) {
         const int n = FindItem(path);
-        if (n > 0 && n - 1 != SelectedPosition() && !QFileInfo::exists(path))
+        if (n > 0 && n - 1 != SelectedPosition() && !statPath(path, false).exists())
             UpdateAfterOperation(path, QString());
     }
     // A copy, or an operation that left the selected entry in place, changes nothing more.
-    if (QFileInfo::exists(selected) || QFileInfo(selected).isSymLink())
+    if (statPath(selected, false).exists())
         return;
     if (code == 2 || code == 3 || code == 4)
         RemoveItemAt(SelectedPosition());
@@ -802,7 +847,7 @@ void ImageExplore::UpdateAfterOperation(const QString &path, const QString &path
             if (i >= 0)
                 m_imagePaths[i] = pathTO;
             ExplorerModel::Item item = m_model->item(position);
-            item.text = pathTO.section(QLatin1Char('/'), -1);
+            item.text = displayName(pathTO.section(QLatin1Char('/'), -1));
             item.tag = pathTO;
             m_model->setItem(position, item); // the thumbnail keeps its old key
         } else {

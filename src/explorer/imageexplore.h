@@ -80,7 +80,9 @@ private:
     };
 
     bool IsListedImage(const QString &path) const;
-    QList<Entry> readFolder(const QString &folder) const;
+    // The folder's sub-folders and pictures in listing order; `problem` says why a folder that
+    // cannot be read gives none.
+    QList<Entry> readFolder(const QString &folder, QString *problem) const;
     void fillItem(int number, const QString &path, bool isFolder, const QImage &thumbnail,
                   const QString &error);
     void onThumbnail(quint64 generation, int index, const QImage &thumbnail, const QString &error);
@@ -90,7 +92,10 @@ private:
     // Selection helpers; item numbers count from 1, positions from 0.
     int SelectedPosition() const;
     int ImageIndexAt(int position) const;
+    // The item of exactly that path (see the .cpp for another spelling), or -1.
     int FindItem(const QString &path) const;
+    // The one item whose path is `path` ignoring case, or -1 (none, or several).
+    int FindSpelling(const QString &path) const;
     void SelectItem(int n, bool raise);
     void SetAllSelected(bool flag);
     void StepSelectionLater(int step);

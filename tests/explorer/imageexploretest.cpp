@@ -1,9 +1,13 @@
 #include "explorer/imageexplore.h"
+#include "components/nativefile.h"
 #include "components/skin.h"
+#include "components/thumbnailcache.h"
 #include "components/twips.h"
 #include "dialogs/frmfile.h"
 #include "explorer/explorermodel.h"
 #include "explorer/thumbnaildelegate.h"
+#include "support/fifowatchdog.h"
+#include "support/filesystemuser.h"
 #include "support/sandbox.h"
 #include "support/scriptedprompts.h"
 
@@ -23,6 +27,9 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace qmt;
 using qmt::test::Sandbox;
@@ -919,6 +926,8 @@ private Q_SLOTS:
         QSignalSpy selected(&f.explorer, &ImageExplore::ItemSelected);
         const int countBefore = f.explorer.itemCount();
 
+        // Known under another spelling (as on a case-insensitive file system) and gone.
+        QVERIFY(QFile::rename(dir + "/a.png", dir + "/x.png"));
         f.explorer.UpdateAfterOperation(dir.toUpper() + "/A.PNG", dir + "/x.png");
         QCOMPARE(tags(f.explorer), (QStringList{dir + "/x.png", dir + "/b.png", dir + "/c.png"}));
         QCOMPARE(f.explorer.model()->item(0).text, QStringLiteral("x.png"));
@@ -945,6 +954,110 @@ private Q_SLOTS:
     }
 
     // Last of all: once the application has been told to quit, no event loop runs again.
+    // Names that differ only in case are two files: each operation changes its own item.
+    void sameNameInAnotherCase()
+    {
+        Fixture f;
+        const QString dir = f.folder("case");
+        makeImage(dir + "/CASE.JPG", QSize(60, 40), Qt::blue);
+        makeImage(dir + "/case.jpg", QSize(60, 40), Qt::red);
+        makeImage(dir + "/z.jpg");
+        f.explorer.ExplorePath(dir);
+        QCOMPARE(tags(f.explorer),
+                 (QStringList{dir + "/CASE.JPG", dir + "/case.jpg", dir + "/z.jpg"}));
+
+        f.explorer.SetSelectedFocus(dir + "/case.jpg");
+        f.prompts.answerInput(QStringLiteral("x.jpg"));
+        f.explorer.contextMenu()->actions().at(6)->trigger(); // Rename
+        QVERIFY(QFileInfo::exists(dir + "/x.jpg"));
+        QCOMPARE(tags(f.explorer),
+                 (QStringList{dir + "/CASE.JPG", dir + "/x.jpg", dir + "/z.jpg"}));
+
+        // Delete on the renamed item deletes the renamed file, never the other one.
+        f.explorer.SetSelectedFocus(dir + "/x.jpg");
+        f.prompts.answerMessage(PromptAnswer::Yes);
+        QTest::keyClick(f.explorer.listView(), Qt::Key_Delete, Qt::ShiftModifier);
+        QVERIFY(!QFileInfo::exists(dir + "/x.jpg"));
+        QVERIFY(QFileInfo::exists(dir + "/CASE.JPG"));
+        QCOMPARE(tags(f.explorer), (QStringList{dir + "/CASE.JPG", dir + "/z.jpg"}));
+
+        // The viewer reports a file by its exact path; a spelling whose own file is still
+        // there is another file and changes nothing.
+        f.explorer.UpdateAfterOperation(dir + "/case.jpg", QString());
+        f.explorer.UpdateAfterOperation(dir + "/z.JPG", QString());
+        QCOMPARE(tags(f.explorer), (QStringList{dir + "/CASE.JPG", dir + "/z.jpg"}));
+    }
+
+    // Pipes named like pictures, pipes planted in the thumbnail cache and names that are not
+    // valid UTF-8: the listing completes and shows every picture with a readable name.
+    void listingWithPipesAndOddNames()
+    {
+        Fixture f;
+        test::FifoWatchdog watchdog(10000);
+        const QString dir = f.folder("odd");
+        makeImage(dir + "/a.png");
+        makeImage(dir + "/b.png");
+        QVERIFY(watchdog.make(dir + "/pipe.jpg"));
+        const QByteArray latin = QFile::encodeName(dir) + "/caf\xe9.png";
+        QVERIFY(QFile::copy(dir + "/a.png", dir + "/tmp.png"));
+        QCOMPARE(::rename(QFile::encodeName(dir + "/tmp.png").constData(), latin.constData()), 0);
+        QCOMPARE(::mkdir((QFile::encodeName(dir) + "/sub\xff").constData(), 0755), 0);
+        // The cached thumbnail of b.png and its failure record are pipes.
+        const ThumbnailCache cache(f.explorer.thumbnailCacheRoot());
+        QDir().mkpath(QFileInfo(cache.largePath(dir + "/b.png")).path());
+        QDir().mkpath(QFileInfo(cache.failurePath(dir + "/b.png")).path());
+        QVERIFY(watchdog.make(cache.largePath(dir + "/b.png")));
+        QVERIFY(watchdog.make(cache.failurePath(dir + "/b.png")));
+
+        f.explorer.ExplorePath(dir);
+        QVERIFY(!watchdog.tripped());
+        const QString oddFolder = pathFromNative(QFile::encodeName(dir) + "/sub\xff");
+        const QString oddPicture = pathFromNative(latin);
+        QCOMPARE(tags(f.explorer),
+                 (QStringList{oddFolder, dir + "/a.png", dir + "/b.png", oddPicture}));
+        QCOMPARE(f.explorer.model()->item(0).text, QString::fromUtf8("sub\xef\xbf\xbd"));
+        QCOMPARE(f.explorer.model()->item(3).text, QString::fromUtf8("caf\xef\xbf\xbd.png"));
+        QCOMPARE(pictureSize(f.explorer, 2), QSize(140, 93));
+        QCOMPARE(pictureSize(f.explorer, 3), QSize(140, 93));
+        QCOMPARE(f.explorer.imagePaths(),
+                 (QStringList{dir + "/a.png", dir + "/b.png", oddPicture}));
+        QCOMPARE(f.explorer.GetImageList(dir, "*.*"),
+                 (QStringList{dir + "/a.png", dir + "/b.png", oddPicture}));
+        QVERIFY(f.prompts.asked().isEmpty());
+    }
+
+    // A folder the user may not read, or may read but not enter, says so in the empty list.
+    void closedFolderSaysSo_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("chmod 000") << 0 << "no permission to open the folder";
+        QTest::newRow("read, not enter") << 0444 << "can be read but not entered";
+    }
+    void closedFolderSaysSo()
+    {
+        QFETCH(int, mode);
+        QFETCH(QString, reason);
+        Fixture f;
+        ::chmod(QFile::encodeName(f.sandbox.path()).constData(), 0755);
+        const QString dir = f.folder("closed");
+        makeImage(dir + "/a.png");
+        ::chmod(QFile::encodeName(dir).constData(), mode_t(mode));
+        {
+            test::FileSystemUser user;
+            f.explorer.ExplorePath(dir);
+        }
+        ::chmod(QFile::encodeName(dir).constData(), 0755);
+        QCOMPARE(f.explorer.model()->rowCount(), 0);
+        QVERIFY(f.explorer.noticeLabel()->isVisible());
+        QVERIFY2(f.explorer.noticeLabel()->text().contains(reason),
+                 qPrintable(f.explorer.noticeLabel()->text()));
+
+        // The next folder that is merely empty shows the usual words again.
+        f.explorer.ExplorePath(f.folder("empty"));
+        QCOMPARE(f.explorer.noticeLabel()->text(), QStringLiteral("there are no items to show."));
+    }
+
     void applicationQuittingEndsTheListing()
     {
         Fixture f;
