@@ -150,11 +150,35 @@ bool describes(const QImage &stored, const QString &uri, const ThumbnailCache::F
 // A thumbnail is small; anything claiming to be large is not one of them.
 constexpr qint64 kMaxStoredBytes = 4 << 20;
 
+// Whether the bytes are a PNG whose chunks all lie inside it. The PNG reader trusts a chunk's
+// length and would allocate gigabytes for a lying one in a file of a few hundred bytes.
+bool chunksFit(const QByteArray &png)
+{
+    static const QByteArray signature("\x89PNG\r\n\x1a\n", 8);
+    if (!png.startsWith(signature))
+        return false;
+    const auto byte = [&png](qsizetype i) { return quint32(uchar(png.at(i))); };
+    qsizetype at = signature.size();
+    while (at + 12 <= png.size()) {
+        const quint32 length =
+            byte(at) << 24 | byte(at + 1) << 16 | byte(at + 2) << 8 | byte(at + 3);
+        if (qint64(length) > png.size() - at - 12)
+            return false;
+        if (png.mid(at + 4, 4) == "IEND")
+            return true;
+        at += 12 + qsizetype(length);
+    }
+    return false;
+}
+
 QImage readStored(QIODevice *device)
 {
-    if (device->size() > kMaxStoredBytes)
+    QByteArray bytes = device->read(kMaxStoredBytes + 1);
+    if (bytes.size() > kMaxStoredBytes || !chunksFit(bytes))
         return QImage();
-    QImageReader reader(device, "png");
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer, "png");
     reader.setDecideFormatFromContent(false);
     const QSize size = reader.size();
     if (!size.isValid() || size.width() > 4 * ThumbnailCache::kLargeSize ||

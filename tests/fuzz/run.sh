@@ -24,3 +24,11 @@ echo "== registry"
 build-fuzz/fuzz-registry -max_total_time="$seconds" -max_len=65536 -rss_limit_mb=2048 \
     -artifact_prefix=tests/data/registry/ build-fuzz/corpus-registry tests/data/registry 2>&1 |
   grep -E "^#[0-9]+[[:space:]]+DONE|ERROR|SUMMARY" || true
+
+# The thumbnail cache's reader: its seed is a stored thumbnail that describes the fuzzer's file.
+cmake --build build-fuzz --target fuzz-thumbnailcache -j2 >/dev/null
+mkdir -p tests/data/thumbnailcache build-fuzz/corpus-thumbnailcache
+echo "== thumbnailcache"
+build-fuzz/fuzz-thumbnailcache -max_total_time="$seconds" -max_len=65536 -rss_limit_mb=2048 \
+    -artifact_prefix=tests/data/thumbnailcache/ build-fuzz/corpus-thumbnailcache \
+    tests/data/thumbnailcache 2>&1 | grep -E "^#[0-9]+[[:space:]]+DONE|ERROR|SUMMARY" || true
