@@ -5,11 +5,12 @@ cd "$(dirname "$0")/.."
 
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools qt6-image-formats-plugins
           qt6-gtk-platformtheme libgl-dev libsodium-dev libjpeg62-turbo-dev libxcb1-dev libexiv2-dev
-          ccache fp-utils scdoc dpkg-dev)
+          ccache fp-utils scdoc dpkg-dev libwebp-dev libheif-dev libavif-dev libjxl-dev)
 if [ "${QMT_WITH_TEST_TOOLS:-0}" = 1 ]; then
   packages+=(imagemagick libmagickcore-6.q16-6-extra python3-pil poppler-utils libjpeg-turbo-progs
             libimage-exiftool-perl libglib2.0-bin shared-mime-info clang libclang-rt-14-dev xvfb
-            desktop-file-utils xdg-utils openbox xdotool)
+            desktop-file-utils xdg-utils openbox xdotool
+            webp libheif-examples heif-thumbnailer libavif-bin libjxl-tools)
 fi
 # The checks a distribution runs on the package (tools/package-check.sh).
 if [ "${QMT_WITH_PACKAGE_TOOLS:-0}" = 1 ]; then

@@ -44,9 +44,10 @@ namespace qmt {
 namespace {
 
 // The extensions the browser lists. ".jpeg" and ".tiff" are associated with the program and
-// offered by its Open dialog, so they are listed too; so are cursors, which the viewer shows.
-constexpr auto kBrowserExtensions =
-    "JPG JPEG GIF BMP PNG PSD TIF TIFF PCX TGA WBMP PCD WMF EMF ICO CUR DIB";
+// offered by its Open dialog, so they are listed too; so are cursors, which the viewer shows, and
+// the newer formats of phones, cameras and the web.
+constexpr auto kBrowserExtensions = "JPG JPEG GIF BMP PNG PSD TIF TIFF PCX TGA WBMP PCD WMF EMF "
+                                    "ICO CUR DIB WEBP AVIF HEIC HEIF JXL";
 // Types the platform's picture loader decodes for the preview.
 constexpr auto kPictureTypes = "ico cur dib";
 

@@ -271,9 +271,10 @@ QString DesktopAssociation::mimePackagePath()
 QByteArray DesktopAssociation::desktopEntryText(const QString &programFile)
 {
     // Photo CD and cursor files are opened too, though they are no association of ours.
-    const QStringList types =
-        programMimeTypes() +
-        QStringList{QStringLiteral("image/x-photo-cd"), QStringLiteral("image/x-win-bitmap")};
+    QStringList types = programMimeTypes() + QStringList{QStringLiteral("image/x-photo-cd"),
+                                                         QStringLiteral("image/x-win-bitmap")};
+    for (const QLatin1String &modern : kModernMimeTypes)
+        types.append(modern);
     QString text = QStringLiteral("[Desktop Entry]\n"
                                   "Type=Application\n"
                                   "Name=Pictavo\n"
@@ -443,6 +444,11 @@ bool DesktopAssociation::isDefault(const QString &mimeType) const
 {
     const auto list = MimeAppsList::load(MimeAppsList::userPath());
     return list && list->firstEntry(kDefaultGroup, mimeType) == kDesktopId;
+}
+
+bool DesktopAssociation::hasKeptDefault(const QString &mimeType) const
+{
+    return RegistryStore().value(HKEY_CURRENT_USER, kPreviousDefaultsKey, mimeType).has_value();
 }
 
 bool DesktopAssociation::makeDefault(const QString &mimeType)

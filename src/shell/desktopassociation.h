@@ -56,6 +56,9 @@ public:
 
     // True when the user's mimeapps.list makes this program the type's default.
     bool isDefault(const QString &mimeType) const;
+    // Whether a previous default is kept for the type: this program made itself its default and
+    // has not given it back since.
+    bool hasKeptDefault(const QString &mimeType) const;
     // Makes this program the default, keeping the previous default. False when nothing changed
     // (the list could not be read or written, or the previous default could not be kept).
     bool makeDefault(const QString &mimeType);

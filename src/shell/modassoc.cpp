@@ -42,6 +42,20 @@ void registerAndAssociateAll()
                          ProgramFolder() + type.iconFile);
     for (const AssociationType &type : kAssociationTypes)
         AssociateExtension(type.extension, type.progId);
+    for (const QLatin1String &mimeType : kModernMimeTypes)
+        DesktopAssociation().makeDefault(mimeType);
+}
+
+// With all fifteen types still ours, the newer types that the program has never taken (an older
+// version associated the fifteen without them) follow. One the program took and another
+// application took since keeps its new owner.
+void associateNewerTypes()
+{
+    DesktopAssociation desktop;
+    for (const QLatin1String &mimeType : kModernMimeTypes) {
+        if (!desktop.isDefault(mimeType) && !desktop.hasKeptDefault(mimeType))
+            desktop.makeDefault(mimeType);
+    }
 }
 
 } // namespace
@@ -200,8 +214,10 @@ void CheckAssociations()
         if (IsAssociated(type.extension, type.progId) != 1)
             lost += u' ' + QString(type.extension).mid(1) + u' ';
     }
-    if (lost.isEmpty())
+    if (lost.isEmpty()) {
+        associateNewerTypes();
         return;
+    }
     const PromptAnswer answer =
         prompts().message(kQuestion + QStringLiteral("\r\n") + lost, PromptIcon::Question,
                           PromptButtons::YesNo, kQuestionTitle);
@@ -215,6 +231,8 @@ void RemoveAssociations()
     RegistryBatch batch;
     for (const AssociationType &type : kAssociationTypes)
         UnassociateExtension(type.extension, type.progId);
+    for (const QLatin1String &mimeType : kModernMimeTypes)
+        DesktopAssociation().restoreDefault(mimeType);
     // The desktop is left as it was before: the entry and the definitions we added go too.
     DesktopAssociation().uninstall(ProgramFolder() + kProgramFile);
 }

@@ -50,6 +50,18 @@ inline constexpr std::array<AssociationType, 15> kAssociationTypes{{
      QLatin1String("icons/icon.ico"), QLatin1String("image/x-tla")},
 }};
 
+// The newer picture types the program opens beside the fifteen. They have no registry layout and
+// are not part of the start-up question: the desktop opens them with the program whenever the
+// fifteen are associated, and they are given back with them. ".heic" files are "image/heif" to
+// the shared MIME database, which knows "image/heic" as another name for it; both are claimed.
+inline constexpr std::array<QLatin1String, 5> kModernMimeTypes{{
+    QLatin1String("image/webp"),
+    QLatin1String("image/avif"),
+    QLatin1String("image/heif"),
+    QLatin1String("image/heic"),
+    QLatin1String("image/jxl"),
+}};
+
 // The MIME type of an extension of the table (with its dot, any case); empty for others.
 inline QLatin1String associationMimeType(QStringView extension)
 {

@@ -7,7 +7,8 @@
 namespace qmt {
 namespace {
 
-constexpr auto kImageTypes = "JPG GIF BMP PNG PSD TIF PCX TGA WBMP PCD WMF EMF ICO CUR DIB";
+constexpr auto kImageTypes =
+    "JPG GIF BMP PNG PSD TIF PCX TGA WBMP PCD WMF EMF ICO CUR DIB WEBP AVIF HEIC HEIF JXL";
 
 struct SaveFormat {
     const char *extension;
@@ -16,7 +17,7 @@ struct SaveFormat {
 
 // Position in the Save As filter -> extension and engine format code.
 constexpr SaveFormat kSaveFormats[] = {
-    {"jpg", 1}, {"png", 2}, {"psd", 9}, {"tif", 3}, {"pcx", 4},
+    {"jpg", 1}, {"png", 2},   {"psd", 9}, {"tif", 3}, {"pcx", 4},
     {"tga", 5}, {"wbmp", 10}, {"bmp", 6}, {"wmf", 7}, {"emf", 8},
 };
 

@@ -118,6 +118,7 @@ frmViwer::frmViwer(QWidget *parent) : QMainWindow(parent)
     connect(m_view, &ImageView::doubleClicked, this, &frmViwer::ReturnToBrowser);
     connect(m_view, &ImageView::mouseDown, this, &frmViwer::onMouseDown);
     connect(m_view, &ImageView::filesDropped, this, &frmViwer::dropFiles);
+    connect(&m_frameTimer, &QTimer::timeout, this, &frmViwer::showNextFrame);
 
     LoadSettings();
     m_PathList.clear();
@@ -476,10 +477,40 @@ void frmViwer::stopAnimation()
         m_movie->stop();
         delete m_movie;
     }
+    m_frameTimer.stop();
+    m_frames.clear();
+    m_frameDelays.clear();
+}
+
+// Frames shown for no time at all (or for less than a screen refresh or two) are drawn for a
+// tenth of a second, as browsers do with such GIF frames.
+static int shownDelay(int milliseconds)
+{
+    return milliseconds < 20 ? 100 : milliseconds;
+}
+
+void frmViwer::showNextFrame()
+{
+    if (m_frames.size() < 2 || m_document->PageCount() == 0) {
+        stopAnimation();
+        return;
+    }
+    m_frameIndex = (m_frameIndex + 1) % int(m_frames.size());
+    m_document->replaceCurrentPage(m_frames.at(m_frameIndex));
+    m_frameTimer.start(shownDelay(m_frameDelays.value(m_frameIndex)));
 }
 
 void frmViwer::startAnimationIfAny(const QString &path)
 {
+    const QList<int> &delays = m_document->frameDelays();
+    if (delays.size() >= 2 && delays.size() == m_document->PageCount()) {
+        m_frames = m_document->pages();
+        m_frameDelays = delays;
+        m_frameIndex = 0;
+        m_frameTimer.setSingleShot(true);
+        m_frameTimer.start(shownDelay(m_frameDelays.first()));
+        return;
+    }
     if (m_document->ImageFormatCode() != FormatGif || m_document->PageCount() < 2)
         return;
     // The file is opened as the picture was: only a regular file, by its bytes.

@@ -154,6 +154,7 @@ private:
     void showLoadFailure(const QString &path, const QString &why);
     void startAnimationIfAny(const QString &path);
     void stopAnimation();
+    void showNextFrame();
     void SizeWindowToImage();
     void FitZoomIfLarger();
     void ReloadCurrent();
@@ -204,6 +205,12 @@ private:
     QTimer m_tmrSlideShow;
     QPointer<QMovie> m_movie;
     QPointer<PropertiesWindow> m_properties;
+    // Animations the reader composed itself (WebP, AVIF, JPEG XL): their frames, the one shown
+    // and the timer that moves on.
+    QList<QImage> m_frames;
+    QList<int> m_frameDelays;
+    int m_frameIndex = 0;
+    QTimer m_frameTimer;
     std::unique_ptr<QPrinter> m_printer;
 
     QStringList m_PathList;

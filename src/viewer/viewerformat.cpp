@@ -15,7 +15,8 @@ namespace qmt::viewer {
 const char *const kOpenFilter =
     "All "
     "Images|*.jpg;*.jpeg;*.gif;*.bmp;*.dib;*.png;*.psd;*.tif;*.pcx;*.tga;*.wbmp;*.wmf;*.ico;*.cur;"
-    "*.emf;*.tla|Joint Photographic Experts Group  <JPG,JPEG>|*.jpg;*.jpeg|Graphics Interchange "
+    "*.emf;*.tla;*.webp;*.avif;*.heic;*.heif;*.jxl|Joint Photographic Experts Group  "
+    "<JPG,JPEG>|*.jpg;*.jpeg|Graphics Interchange "
     "Format  "
     "<GIF>|*.gif|Windows Bitmap  <BMP,DIB>|*.bmp;*.dib|Portable Network Graphics  "
     "<PNG>|*.png|Photoshop  "

@@ -16,10 +16,12 @@
 #include <QFile>
 #include <QListView>
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
 #include <QScreen>
 #include <QSignalSpy>
 #include <QSplitter>
+#include <QStandardPaths>
 #include <QTest>
 
 using namespace qmt;
@@ -189,6 +191,55 @@ private Q_SLOTS:
         const QModelIndex first = window->TV1->model()->index(0, 0);
         QCOMPARE(first.data().toString() == QLatin1String("Desktop"), desktop);
         QCOMPARE(m_ended, 0);
+    }
+
+    // Phone, camera and web pictures, their extensions in any case, made by each format's own
+    // encoder: the browser lists them with thumbnails, and a viewer started on one of them gets
+    // the whole folder as its list.
+    void modernPicturesListedInAnyCase()
+    {
+        const QString dir = m_sandbox->makeDir(QStringLiteral("home/Phone"));
+        const QString source = dir + QStringLiteral("/.source.png");
+        picture(source, 40, 30);
+        const QList<QStringList> encodes{
+            {"cwebp", "-q", "80", source, "-o", dir + "/a.WEBP"},
+            {"avifenc", source, dir + "/b.Avif"},
+            {"heif-enc", "-q", "60", source, "-o", dir + "/c.HEIC"},
+            {"heif-enc", "-q", "60", source, "-o", dir + "/d.heif"},
+            {"cjxl", source, dir + "/e.JXL"},
+        };
+        for (const QStringList &encode : encodes) {
+            if (QStandardPaths::findExecutable(encode.first()).isEmpty())
+                QSKIP(qPrintable(encode.first() + " is missing (tools/setup.sh installs it)"));
+            QProcess process;
+            process.start(encode.first(), encode.mid(1));
+            QVERIFY(process.waitForFinished(60000) && process.exitCode() == 0);
+        }
+        picture(dir + QStringLiteral("/notes.txt"));
+        const QStringList expected{dir + "/a.WEBP", dir + "/b.Avif", dir + "/c.HEIC",
+                                   dir + "/d.heif", dir + "/e.JXL"};
+
+        auto window = loaded(dir);
+        QTRY_COMPARE(window->ImageExplore1->imagePaths(), expected);
+        const auto centreOf = [&window](int row) {
+            const QImage thumbnail =
+                window->ImageExplore1->model()
+                    ->data(window->ImageExplore1->model()->index(row), ExplorerModel::PictureRole)
+                    .value<QImage>();
+            return thumbnail.isNull()
+                       ? QRgb(0)
+                       : thumbnail.pixel(thumbnail.width() / 2, thumbnail.height() / 2);
+        };
+        // Each thumbnail shows the picture's blue, not a broken-file icon.
+        for (int row = 0; row < expected.size(); ++row)
+            QTRY_VERIFY2_WITH_TIMEOUT(qBlue(centreOf(row)) > 150 && qRed(centreOf(row)) < 90,
+                                      qPrintable(expected.at(row)), 20000);
+        window.reset();
+
+        auto viewing = loaded(dir + QStringLiteral("/c.HEIC"));
+        QVERIFY(frmViwer::isLoaded());
+        QCOMPARE(frmViwer::instance()->PathList(), expected);
+        QCOMPARE(frmViwer::instance()->CurrentIndex(), 2);
     }
 
     void rootOnTheCommandLine()

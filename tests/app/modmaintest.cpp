@@ -57,6 +57,12 @@ private Q_SLOTS:
         QTest::newRow("trailing dot") << "/p/a." << false;
         QTest::newRow("dot in folder only") << "/p.jpg/readme" << false;
         QTest::newRow("wbmp") << "/p/a.WBMP" << true;
+        QTest::newRow("webp") << "/p/a.webp" << true;
+        QTest::newRow("AVIF") << "/p/a.AVIF" << true;
+        QTest::newRow("Heic") << "/p/a.Heic" << true;
+        QTest::newRow("heif") << "/p/a.heif" << true;
+        QTest::newRow("JXL") << "/p/a.JXL" << true;
+        QTest::newRow("a.jpx") << "/p/a.jpx" << false;
     }
     void imageFile()
     {

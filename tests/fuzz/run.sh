@@ -7,7 +7,7 @@ cd "$(dirname "$0")/../.."
 seconds=${1:-120}
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER=clang++-14 -DQMT_FUZZ=ON \
       -DQMT_BUILD_TESTS=ON >/dev/null
-for codec in psd pcx tga bmp jpeg gif wmf emf pcd; do
+for codec in psd pcx tga bmp jpeg gif wmf emf pcd webp heif avif jxl; do
   cmake --build build-fuzz --target fuzz-$codec -j2 >/dev/null
   corpus=tests/data/codecs/$codec
   work=build-fuzz/corpus-$codec

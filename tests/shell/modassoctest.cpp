@@ -111,6 +111,8 @@ private Q_SLOTS:
     void aPackagedEntryTakesThePlaceOfTheCopy_data();
     void aPackagedEntryTakesThePlaceOfTheCopy();
     void shippedFilesNameTheTypesOfTheEntry();
+    void newerTypesFollowTheFifteen();
+    void desktopEntriesDeclareTheNewerTypes();
 
 private:
     std::unique_ptr<test::Sandbox> m_sandbox;
@@ -429,6 +431,70 @@ void ModAssocTest::deAssociateGivesBackWhatIsStillOurs()
     CheckAssociations();
     QCOMPARE(m_prompts->asked().size(), 1);
     QVERIFY(m_prompts->asked().first().text.endsWith(QStringLiteral("\r\n") + kAllFifteen));
+}
+
+void ModAssocTest::newerTypesFollowTheFifteen()
+{
+    QVERIFY(writeAll(MimeAppsList::userPath(), "[Default Applications]\n"
+                                               "image/webp=org.gnome.Loupe.desktop;\n"));
+    CheckAssociations();
+    for (const QLatin1String &type : kModernMimeTypes)
+        QCOMPARE(defaultOf(type), QStringLiteral("pictavo.desktop;"));
+    QCOMPARE(reg(HKEY_CURRENT_USER, DesktopAssociation::kPreviousDefaultsKey,
+                 QStringLiteral("image/webp")),
+             QStringLiteral("org.gnome.Loupe.desktop;"));
+
+    // Another viewer takes AVIF: it keeps it, and nothing is asked about it.
+    auto list = MimeAppsList::load(MimeAppsList::userPath());
+    list->setValue(kDefaults, QStringLiteral("image/avif"), QStringLiteral("other.desktop;"));
+    QVERIFY(list->save(MimeAppsList::userPath()));
+    CheckAssociations();
+    QVERIFY(m_prompts->asked().isEmpty());
+    QCOMPARE(defaultOf(QStringLiteral("image/avif")), QStringLiteral("other.desktop;"));
+
+    // "/DeAssociate" gives back what is still ours, with the fifteen.
+    RemoveAssociations();
+    QCOMPARE(defaultOf(QStringLiteral("image/webp")), QStringLiteral("org.gnome.Loupe.desktop;"));
+    QCOMPARE(defaultOf(QStringLiteral("image/avif")), QStringLiteral("other.desktop;"));
+    for (const char *type : {"image/heif", "image/heic", "image/jxl"})
+        QCOMPARE(defaultOf(QString::fromLatin1(type)), kMissing);
+
+    // Associated again, then the newer types given back alone, as an older version that knew
+    // only the fifteen left things: the next start takes them without asking.
+    m_prompts->answerMessage(PromptAnswer::Yes);
+    CheckAssociations();
+    QCOMPARE(defaultOf(QStringLiteral("image/jxl")), QStringLiteral("pictavo.desktop;"));
+    for (const QLatin1String &type : kModernMimeTypes)
+        DesktopAssociation().restoreDefault(type);
+    QCOMPARE(defaultOf(QStringLiteral("image/jxl")), kMissing);
+    const qsizetype asked = m_prompts->asked().size();
+    CheckAssociations();
+    QCOMPARE(m_prompts->asked().size(), asked);
+    QCOMPARE(defaultOf(QStringLiteral("image/jxl")), QStringLiteral("pictavo.desktop;"));
+    QCOMPARE(defaultOf(QStringLiteral("image/webp")), QStringLiteral("pictavo.desktop;"));
+}
+
+void ModAssocTest::desktopEntriesDeclareTheNewerTypes()
+{
+    const QString installed =
+        QString::fromUtf8(DesktopAssociation::desktopEntryText(QStringLiteral("/opt/qmt")));
+    QFile shipped(QString::fromLocal8Bit(qgetenv("QMT_TEST_DATA")) + "/../../data/pictavo.desktop");
+    QVERIFY2(shipped.open(QIODevice::ReadOnly), qPrintable(shipped.fileName()));
+    const QString shippedText = QString::fromUtf8(shipped.readAll());
+    for (const QString &entry : {installed, shippedText}) {
+        const QRegularExpressionMatch line =
+            QRegularExpression(QStringLiteral("\\nMimeType=([^\\n]*)\\n")).match(entry);
+        QVERIFY2(line.hasMatch(), qPrintable(entry));
+        const QStringList types = line.captured(1).split(u';', Qt::SkipEmptyParts);
+        for (const QLatin1String &type : kModernMimeTypes)
+            QVERIFY2(types.contains(type), qPrintable(QString(type) + " in " + line.captured(1)));
+        for (const AssociationType &type : kAssociationTypes)
+            QVERIFY2(types.contains(type.mimeType), qPrintable(QString(type.mimeType)));
+    }
+    // The newer types are the system's own: the program defines none of them.
+    const QByteArray package = DesktopAssociation::mimePackageText();
+    for (const QLatin1String &type : kModernMimeTypes)
+        QVERIFY2(!package.contains(QByteArray(type.data(), type.size())), package.constData());
 }
 
 void ModAssocTest::registerFileTypeRemovesAnOldClassKeyOnlyWhenOurs()

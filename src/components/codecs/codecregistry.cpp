@@ -1,15 +1,19 @@
 #include "components/codecs/codecregistry.h"
 
+#include "components/codecs/avifhandler.h"
 #include "components/codecs/bmphandler.h"
 #include "components/codecs/codechandler.h"
 #include "components/codecs/emfhandler.h"
 #include "components/codecs/gifguard.h"
+#include "components/codecs/heifhandler.h"
 #include "components/codecs/jpeghandler.h"
+#include "components/codecs/jxlhandler.h"
 #include "components/codecs/pcdhandler.h"
 #include "components/codecs/pcxhandler.h"
 #include "components/codecs/psdhandler.h"
 #include "components/codecs/tgahandler.h"
 #include "components/codecs/wbmpwriter.h"
+#include "components/codecs/webphandler.h"
 #include "components/codecs/wmfhandler.h"
 
 #include <QIODevice>
@@ -28,6 +32,10 @@ const CodecReader kReaders[] = {
     {"EMF", "emf", FormatEmf, false, &EmfHandler::canRead, &EmfHandler::read},
     {"WMF", "wmf", FormatWmf, false, &WmfHandler::canRead, &WmfHandler::read},
     {"PCD", "pcd", FormatPcd, false, &PcdHandler::canRead, &PcdHandler::read},
+    {"WebP", "webp", FormatWebp, false, &WebpHandler::canRead, &WebpHandler::read},
+    {"AVIF", "avif", FormatAvif, false, &AvifHandler::canRead, &AvifHandler::read},
+    {"HEIF", "heic heif", FormatHeif, false, &HeifHandler::canRead, &HeifHandler::read},
+    {"JPEG XL", "jxl", FormatJxl, false, &JxlHandler::canRead, &JxlHandler::read},
     {"TGA", "tga", FormatTarga, true, &TgaHandler::canRead, &readWithHandler<TgaHandler>},
     {"PCX", "pcx", FormatPcx, true, &PcxHandler::canRead, &readWithHandler<PcxHandler>},
     {"DIB", "dib", FormatBmp, true, &BmpHandler::canReadHeaderless, &readWithHandler<BmpHandler>},
@@ -35,12 +43,9 @@ const CodecReader kReaders[] = {
 
 // The own writers; the other save formats go through Qt's writers.
 const CodecWriter kWriters[] = {
-    {FormatPcx, &PcxHandler::writePages},
-    {FormatTarga, &TgaHandler::writePages},
-    {FormatPsd, &PsdHandler::writePages},
-    {FormatWbmp, &WbmpWriter::writePages},
-    {FormatWmf, &WmfHandler::writePages},
-    {FormatEmf, &EmfHandler::writePages},
+    {FormatPcx, &PcxHandler::writePages}, {FormatTarga, &TgaHandler::writePages},
+    {FormatPsd, &PsdHandler::writePages}, {FormatWbmp, &WbmpWriter::writePages},
+    {FormatWmf, &WmfHandler::writePages}, {FormatEmf, &EmfHandler::writePages},
 };
 
 bool namesSuffix(const CodecReader &reader, const QString &suffix)

@@ -1,11 +1,11 @@
 #include "components/codecs/jpeghandler.h"
 
 #include "components/codecs/decodebudget.h"
+#include "components/codecs/orientation.h"
 
 #include <QBuffer>
 #include <QColorSpace>
 #include <QIODevice>
-#include <QTransform>
 
 #include <csetjmp>
 #include <cstdio>
@@ -93,63 +93,6 @@ extern "C" void skipInput(j_decompress_ptr info, long count)
 }
 
 extern "C" void termSource(j_decompress_ptr) {}
-
-// The EXIF orientation (1..8) from an APP1 "Exif" segment, or 1. Every offset is checked
-// against the segment.
-int exifOrientation(const uchar *data, unsigned length)
-{
-    if (length < 14 || memcmp(data, "Exif\0\0", 6) != 0)
-        return 1;
-    const uchar *tiff = data + 6;
-    const quint32 size = length - 6;
-    const bool little = tiff[0] == 'I' && tiff[1] == 'I';
-    if (!little && !(tiff[0] == 'M' && tiff[1] == 'M'))
-        return 1;
-    const auto u16 = [&](quint32 at) -> quint32 {
-        return little ? quint32(tiff[at] | tiff[at + 1] << 8)
-                      : quint32(tiff[at] << 8 | tiff[at + 1]);
-    };
-    const auto u32 = [&](quint32 at) -> quint32 {
-        return little ? u16(at) | u16(at + 2) << 16 : u16(at) << 16 | u16(at + 2);
-    };
-    const quint32 ifd = u32(4);
-    if (ifd > size - 2 || ifd < 8)
-        return 1;
-    const quint32 entries = u16(ifd);
-    for (quint32 i = 0; i < entries; ++i) {
-        const quint64 at = quint64(ifd) + 2 + quint64(i) * 12;
-        if (at + 12 > size)
-            break;
-        if (u16(quint32(at)) == 0x0112) {
-            const quint32 value = u16(quint32(at) + 8);
-            return value >= 1 && value <= 8 ? int(value) : 1;
-        }
-    }
-    return 1;
-}
-
-// Turns the decoded pixels upright according to the EXIF orientation.
-QImage orient(const QImage &image, int orientation)
-{
-    switch (orientation) {
-    case 2:
-        return image.mirrored(true, false);
-    case 3:
-        return image.mirrored(true, true);
-    case 4:
-        return image.mirrored(false, true);
-    case 5:
-        return image.transformed(QTransform().rotate(90)).mirrored(true, false);
-    case 6:
-        return image.transformed(QTransform().rotate(90));
-    case 7:
-        return image.transformed(QTransform().rotate(-90)).mirrored(true, false);
-    case 8:
-        return image.transformed(QTransform().rotate(-90));
-    default:
-        return image;
-    }
-}
 
 } // namespace
 
@@ -306,7 +249,7 @@ bool JpegHandler::decodeDevice(QIODevice *device, QImage *image)
     std::free(icc);
     if (orientation >= 5)
         m_fullSize.transpose();
-    *image = orient(result, orientation);
+    *image = orientImage(result, orientation);
     return true;
 }
 

@@ -22,9 +22,16 @@ enum FormatCode : int {
     FormatIco = 12,
     FormatCur = 13,
     FormatPcd = 14,
+    FormatWebp = 15,
+    FormatAvif = 16,
+    FormatHeif = 17,
+    FormatJxl = 18,
 };
 
-inline bool isSaveFormat(int code) { return code >= FormatJpeg && code <= FormatWbmp; }
+inline bool isSaveFormat(int code)
+{
+    return code >= FormatJpeg && code <= FormatWbmp;
+}
 
 // The format a file name's extension announces (case-insensitive); FormatUnknown for others.
 FormatCode formatCodeForSuffix(const QString &suffix);

@@ -33,6 +33,8 @@ Status ImageDocument::LoadImageFile(const QString &path)
 void ImageDocument::adoptDecoded(DecodedImage decoded, const QString &path)
 {
     m_pages = std::move(decoded.pages);
+    m_frameDelays = decoded.frameDelays.size() == m_pages.size() ? std::move(decoded.frameDelays)
+                                                                 : QList<int>();
     m_current = 0;
     m_bitsPerPixel = decoded.bitsPerPixel;
     m_formatCode = decoded.formatCode;
@@ -46,6 +48,7 @@ Status ImageDocument::LoadFromPicture(const QImage &picture, const QString &sour
     if (picture.isNull())
         return Status::fail(QStringLiteral("The picture is empty."));
     m_pages = {picture};
+    m_frameDelays.clear();
     m_current = 0;
     m_bitsPerPixel =
         picture.depth() == 32 ? (picture.hasAlphaChannel() ? 32 : 24) : picture.depth();
@@ -59,6 +62,7 @@ Status ImageDocument::LoadFromPicture(const QImage &picture, const QString &sour
 void ImageDocument::ClearImage()
 {
     m_pages.clear();
+    m_frameDelays.clear();
     m_current = 0;
     m_bitsPerPixel = 0;
     m_formatCode = FormatUnknown;

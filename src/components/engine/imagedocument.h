@@ -72,6 +72,9 @@ public:
     // The current page; a null image when nothing is loaded.
     const QImage &image() const;
     const QList<QImage> &pages() const { return m_pages; }
+    // How long each page of an animation the reader composed (WebP, AVIF, JPEG XL) is shown,
+    // in milliseconds; empty for other pictures.
+    const QList<int> &frameDelays() const { return m_frameDelays; }
 
     bool LoadSourceFlag = false;
 
@@ -82,6 +85,7 @@ Q_SIGNALS:
 private:
     Status applyCipher(const QString &key, bool encrypted, const QString &noImage);
     QList<QImage> m_pages;
+    QList<int> m_frameDelays;
     int m_current = 0;
     int m_bitsPerPixel = 0;
     int m_formatCode = FormatUnknown;

@@ -20,9 +20,9 @@ namespace {
 int formatCodeForQtFormat(const QByteArray &format)
 {
     static const QHash<QByteArray, int> codes = {
-        {"jpeg", FormatJpeg}, {"jpg", FormatJpeg}, {"png", FormatPng},  {"tiff", FormatTiff},
+        {"jpeg", FormatJpeg}, {"jpg", FormatJpeg},  {"png", FormatPng}, {"tiff", FormatTiff},
         {"tif", FormatTiff},  {"tga", FormatTarga}, {"bmp", FormatBmp}, {"dib", FormatBmp},
-        {"wbmp", FormatWbmp}, {"gif", FormatGif},  {"ico", FormatIco},  {"cur", FormatCur},
+        {"wbmp", FormatWbmp}, {"gif", FormatGif},   {"ico", FormatIco}, {"cur", FormatCur},
     };
     return codes.value(format.toLower(), FormatUnknown);
 }
@@ -65,15 +65,13 @@ QByteArray qtFormatForContent(QIODevice *device, bool includeWeak)
         return "png";
     if (starts("II*\0", 4) || starts("MM\0*", 4))
         return "tiff";
-    if (starts("RIFF", 4) && head.size() >= 12 && head.mid(8, 4) == "WEBP")
-        return "webp";
     if (starts("\0\0\1\0", 4) && head.size() >= 6 && (head[4] || head[5]))
         return "ico";
     if (starts("\0\0\2\0", 4) && head.size() >= 6 && (head[4] || head[5]))
         return "cur";
-    if (includeWeak && head.size() >= 4 && head[0] == 0 && head[1] == 0
-        && (uchar(head[2]) & 0x80) == 0 && (head[2] || (uchar(head[3]) & 0x80) == 0) && head[2] != 0
-        && head[3] != 0)
+    if (includeWeak && head.size() >= 4 && head[0] == 0 && head[1] == 0 &&
+        (uchar(head[2]) & 0x80) == 0 && (head[2] || (uchar(head[3]) & 0x80) == 0) && head[2] != 0 &&
+        head[3] != 0)
         return "wbmp";
     return {};
 }
@@ -81,8 +79,8 @@ QByteArray qtFormatForContent(QIODevice *device, bool includeWeak)
 QByteArray qtFormatForSuffix(const QString &suffix)
 {
     static const QHash<QString, QByteArray> formats = {
-        {"png", "png"},   {"tif", "tiff"},
-        {"tiff", "tiff"}, {"ico", "ico"},  {"cur", "cur"},  {"wbmp", "wbmp"}, {"webp", "webp"},
+        {"png", "png"}, {"tif", "tiff"}, {"tiff", "tiff"},
+        {"ico", "ico"}, {"cur", "cur"},  {"wbmp", "wbmp"},
     };
     return formats.value(suffix);
 }
@@ -105,7 +103,8 @@ bool pngHasIccProfile(QIODevice *device)
     qint64 at = 8;
     while (at + 8 <= head.size()) {
         const uchar *p = reinterpret_cast<const uchar *>(head.constData()) + at;
-        const quint32 length = quint32(p[0]) << 24 | quint32(p[1]) << 16 | quint32(p[2]) << 8 | p[3];
+        const quint32 length =
+            quint32(p[0]) << 24 | quint32(p[1]) << 16 | quint32(p[2]) << 8 | p[3];
         const QByteArray type = head.mid(at + 4, 4);
         if (type == "iCCP")
             return true;
@@ -145,10 +144,12 @@ Result<DecodedImage> readWithQt(QIODevice *device, const QByteArray &format,
 
     const QSize size = reader.size();
     if (size.isValid()) {
-        if (size.width() > kMaxImageSide || size.height() > kMaxImageSide
-            || qint64(size.width()) * size.height() > kMaxImagePixels)
+        if (size.width() > kMaxImageSide || size.height() > kMaxImageSide ||
+            qint64(size.width()) * size.height() > kMaxImagePixels)
             return Result<DecodedImage>::fail(
-                QStringLiteral("The image is too large (%1 x %2 pixels).").arg(size.width()).arg(size.height()));
+                QStringLiteral("The image is too large (%1 x %2 pixels).")
+                    .arg(size.width())
+                    .arg(size.height()));
     }
 
     DecodedImage decoded;
@@ -176,8 +177,8 @@ Result<DecodedImage> readWithQt(QIODevice *device, const QByteArray &format,
                                        : (pageCount <= 1 || !reader.jumpToNextImage()))
             break;
     }
-    if (reader.transformation().testFlag(QImageIOHandler::TransformationRotate90)
-        && decoded.fullSize.isValid())
+    if (reader.transformation().testFlag(QImageIOHandler::TransformationRotate90) &&
+        decoded.fullSize.isValid())
         decoded.fullSize.transpose();
     return decoded;
 }
@@ -239,7 +240,7 @@ Status writeImageDevice(const QList<QImage> &pages, QIODevice *device, int forma
         return *own;
 
     static const QHash<int, QByteArray> qtFormats = {
-        {FormatJpeg, "jpeg"}, {FormatPng, "png"}, {FormatTiff, "tiff"},
+        {FormatJpeg, "jpeg"}, {FormatPng, "png"},   {FormatTiff, "tiff"},
         {FormatBmp, "bmp"},   {FormatWbmp, "wbmp"},
     };
     const QByteArray format = qtFormats.value(formatCode);
@@ -260,11 +261,13 @@ Status writeImageFile(const QList<QImage> &pages, const QString &path, int forma
 {
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return Status::fail(QStringLiteral("The file cannot be written: %1").arg(file.errorString()));
+        return Status::fail(
+            QStringLiteral("The file cannot be written: %1").arg(file.errorString()));
     Status status = writeImageDevice(pages, &file, formatCode);
     file.close();
     if (status && file.error() != QFileDevice::NoError)
-        return Status::fail(QStringLiteral("The file cannot be written: %1").arg(file.errorString()));
+        return Status::fail(
+            QStringLiteral("The file cannot be written: %1").arg(file.errorString()));
     return status;
 }
 

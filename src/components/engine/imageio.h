@@ -34,8 +34,11 @@ struct ReadOptions {
 struct DecodedImage {
     QList<QImage> pages;
     int formatCode = FormatUnknown;
-    int bitsPerPixel = 0;    // of the file's first page as stored
-    QSize fullSize;          // of the first page before any reduction
+    int bitsPerPixel = 0; // of the file's first page as stored
+    QSize fullSize;       // of the first page before any reduction
+    // For animations the reader composes itself (WebP, AVIF, JPEG XL): how long each page is
+    // shown, in milliseconds, one entry a page. Empty for still pictures and multi-page files.
+    QList<int> frameDelays;
 };
 
 // Reads every page of an image file. Failures carry a description fit for the status bar.
