@@ -37,7 +37,7 @@ fi
 
 # Camera photos of 12 to 24 megapixels, in name order.
 mapfile -t sources < <(
-  for f in "$DIR"/photos/*.jpg; do
+  find "$DIR/photos" -maxdepth 1 -type f -iname '*.jp*g' | sort | while read -r f; do
     read -r w h < <(identify -format '%w %h\n' "$f" 2>/dev/null | head -n1)
     px=$((w * h))
     ((px >= 12000000 && px <= 24500000)) && echo "$f"

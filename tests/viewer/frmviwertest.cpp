@@ -31,6 +31,7 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QStatusBar>
 #include <QTest>
 #include <QToolBar>
@@ -980,6 +981,57 @@ private Q_SLOTS:
         QVERIFY(window->ImgX()->document()->PageCount() >= 2);
         const QRgb first = window->ImgX()->document()->image().pixel(4, 4);
         QTRY_VERIFY_WITH_TIMEOUT(window->ImgX()->document()->image().pixel(4, 4) != first, 3000);
+    }
+
+    // Animated WebP and AVIF files, made by their own encoders, play like GIFs; the status bar
+    // and the caption name the format, and a frame can be saved in a classic format.
+    void animatedModernPicturesPlay_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QStringList>("command"); // %1 first frame, %2 second, %3 the file
+        QTest::newRow("webp") << "moving.webp"
+                              << QStringList{"img2webp", "-lossless", "-d", "80", "%1",
+                                             "-d",       "80",        "%2", "-o", "%3"};
+        QTest::newRow("avif") << "moving.avif"
+                              << QStringList{"avifenc", "--timescale", "10", "%1", "%2", "%3"};
+    }
+    void animatedModernPicturesPlay()
+    {
+        QFETCH(QString, name);
+        QFETCH(QStringList, command);
+        if (QStandardPaths::findExecutable(command.first()).isEmpty())
+            QSKIP(qPrintable(command.first() + " is missing (tools/setup.sh installs it)"));
+        const QString first = image("frame1.png", 24, 16, Qt::red);
+        const QString second = image("frame2.png", 24, 16, Qt::blue);
+        const QString file = m_sandbox->file(name);
+        for (QString &arg : command)
+            arg = arg.replace("%1", first).replace("%2", second).replace("%3", file);
+        QProcess encoder;
+        encoder.start(command.first(), command.mid(1));
+        QVERIFY(encoder.waitForFinished(60000) && encoder.exitCode() == 0);
+
+        frmViwer *window = viewer();
+        window->ViewImage({file}, 0);
+        ImageDocument *document = window->ImgX()->document();
+        QCOMPARE(document->PageCount(), 2);
+        QCOMPARE(window->statusPanel(4), QStringLiteral("24x16x%1b %2")
+                                             .arg(name.endsWith("webp") ? 32 : 24)
+                                             .arg(QFileInfo(name).suffix()));
+        QVERIFY2(window->windowTitle().startsWith(name), qPrintable(window->windowTitle()));
+        const QRgb shown = document->image().pixel(12, 8);
+        QTRY_VERIFY_WITH_TIMEOUT(document->image().pixel(12, 8) != shown, 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(document->image().pixel(12, 8) == shown, 3000);
+
+        const QString saved = m_sandbox->file("frame.png");
+        QVERIFY(document->SaveImageFile(saved, FormatPng));
+        QCOMPARE(QImage(saved).size(), QSize(24, 16));
+        // Moving on stops the animation: the next picture stays as it is.
+        const QString still = image("still.png", 10, 10, Qt::green);
+        window->ViewImage({still}, 0);
+        const QImage stillShown = document->image();
+        QTest::qWait(250);
+        QCOMPARE(document->PageCount(), 1);
+        QCOMPARE(document->image(), stillShown);
     }
 
     // ------------------------------------------------------------------ Save As
