@@ -67,8 +67,11 @@ Handle thumbnailFor(const heif_image_handle *primary, const QSize &needed)
         const int width = heif_image_handle_get_width(candidate);
         const int height = heif_image_handle_get_height(candidate);
         const qint64 pixels = qint64(width) * height;
-        // A thumbnail of another shape (cut or turned differently) would not show this picture.
-        if (width <= 0 || height <= 0 || qAbs(double(width) / height - aspect) > 0.02 * aspect)
+        // A thumbnail of another shape (cut or turned differently) would not show this picture;
+        // one larger than the engine accepts is never decoded.
+        QString tooLarge;
+        if (width <= 0 || height <= 0 || qAbs(double(width) / height - aspect) > 0.02 * aspect ||
+            !CodecHandler::sizeAllowed(width, height, &tooLarge))
             continue;
         if (width < needed.width() && height < needed.height())
             continue;

@@ -63,13 +63,16 @@ bool findChild(ByteReader &in, qint64 from, qint64 limit, const char *type, Box 
 QList<QByteArray> brands(const QByteArray &head)
 {
     ByteReader in(head);
-    Box ftyp;
-    if (!nextBox(in, in.size(), &ftyp) || ftyp.type != "ftyp")
+    const quint32 size = in.u32be();
+    if (!in.ok() || head.size() < 16 || head.mid(4, 4) != "ftyp" || size < 16)
         return {};
+    // The head may end inside a long list of brands: the ones it holds are taken.
+    const qint64 end = qMin<qint64>(size, head.size());
+    const qint64 contentStart = 8;
     QList<QByteArray> found;
     // A brand is four bytes; the minor version between the major and the compatible ones.
-    for (qint64 at = ftyp.contentStart; at + 4 <= ftyp.end; at += 4) {
-        if (at == ftyp.contentStart + 4)
+    for (qint64 at = contentStart; at + 4 <= end; at += 4) {
+        if (at == contentStart + 4)
             continue;
         found.append(head.mid(at, 4));
     }

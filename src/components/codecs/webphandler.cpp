@@ -7,6 +7,7 @@
 
 #include <QIODevice>
 
+#include <algorithm>
 #include <memory>
 
 #include <webp/decode.h>
@@ -133,8 +134,10 @@ Result<DecodedImage> decodeStill(const WebPData &data, const WebPBitstreamFeatur
     if (rows == 0)
         return Result<DecodedImage>::fail(
             statusReason(status == VP8_STATUS_SUSPENDED ? VP8_STATUS_NOT_ENOUGH_DATA : status));
+    // The rows the file did not reach: transparent, or black for an opaque picture.
+    const QRgb blank = features.has_alpha ? 0u : qRgb(0, 0, 0);
     for (int y = rows; y < page.height(); ++y)
-        memset(page.scanLine(y), 0, size_t(page.bytesPerLine()));
+        std::fill_n(reinterpret_cast<QRgb *>(page.scanLine(y)), page.width(), blank);
 
     DecodedImage decoded;
     decoded.formatCode = FormatWebp;

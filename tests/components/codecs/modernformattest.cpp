@@ -258,6 +258,11 @@ void ModernFormatTest::matchesReferenceDecoder_data()
         << "turned.avif"
         << "avifenc" << QStringList{"--irot", "3", "--imir", "1", "%in", "%out"} << "avifdec"
         << "ref.png" << int(FormatAvif) << 3 << true;
+    // heif-convert reads AVIF too and applies the turn and the mirror itself.
+    QTest::newRow("avif irot imir, heif-convert")
+        << "turned-heif.avif"
+        << "avifenc" << QStringList{"--irot", "1", "--imir", "0", "%in", "%out"} << "heif-convert"
+        << "ref.png" << int(FormatAvif) << 0 << false;
 
     QTest::newRow("jxl lossy") << "lossy.jxl"
                                << "cjxl" << QStringList{"%in", "%out", "-d", "1"} << "djxl"
