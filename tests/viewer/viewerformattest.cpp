@@ -41,7 +41,8 @@ private Q_SLOTS:
         QCOMPARE(filters.size(), 14);
         QCOMPARE(filters.first(),
                  QStringLiteral("All Images (*.jpg *.jpeg *.gif *.bmp *.dib *.png *.psd *.tif "
-                                "*.pcx *.tga *.wbmp *.wmf *.ico *.cur *.emf *.tla)"));
+                                "*.pcx *.tga *.wbmp *.wmf *.ico *.cur *.emf *.tla *.webp *.avif "
+                                "*.heic *.heif *.jxl)"));
         QCOMPARE(filters.at(1),
                  QStringLiteral("Joint Photographic Experts Group  <JPG,JPEG> (*.jpg *.jpeg)"));
         QCOMPARE(filters.at(11), QStringLiteral("ICO Files  <ICO> (*.ICO)"));
