@@ -438,8 +438,11 @@ void ModAssocTest::newerTypesFollowTheFifteen()
     QVERIFY(writeAll(MimeAppsList::userPath(), "[Default Applications]\n"
                                                "image/webp=org.gnome.Loupe.desktop;\n"));
     CheckAssociations();
+    // The viewer that had WebP stays behind us, for the desktop to fall back on.
     for (const QLatin1String &type : kModernMimeTypes)
-        QCOMPARE(defaultOf(type), QStringLiteral("pictavo.desktop;"));
+        QCOMPARE(defaultOf(type), type == QLatin1String("image/webp")
+                                      ? QStringLiteral("pictavo.desktop;org.gnome.Loupe.desktop;")
+                                      : QStringLiteral("pictavo.desktop;"));
     QCOMPARE(reg(HKEY_CURRENT_USER, DesktopAssociation::kPreviousDefaultsKey,
                  QStringLiteral("image/webp")),
              QStringLiteral("org.gnome.Loupe.desktop;"));
@@ -471,7 +474,8 @@ void ModAssocTest::newerTypesFollowTheFifteen()
     CheckAssociations();
     QCOMPARE(m_prompts->asked().size(), asked);
     QCOMPARE(defaultOf(QStringLiteral("image/jxl")), QStringLiteral("pictavo.desktop;"));
-    QCOMPARE(defaultOf(QStringLiteral("image/webp")), QStringLiteral("pictavo.desktop;"));
+    QCOMPARE(defaultOf(QStringLiteral("image/webp")),
+             QStringLiteral("pictavo.desktop;org.gnome.Loupe.desktop;"));
 }
 
 void ModAssocTest::desktopEntriesDeclareTheNewerTypes()
