@@ -1,6 +1,7 @@
 #include "app/frmmain.h"
 
 #include "app/associationcalls.h"
+#include "app/browserextensions.h"
 #include "app/foldertree.h"
 #include "app/x11clients.h"
 #include "components/engine/imagedocument.h"
@@ -43,11 +44,6 @@
 namespace qmt {
 namespace {
 
-// The extensions the browser lists. ".jpeg" and ".tiff" are associated with the program and
-// offered by its Open dialog, so they are listed too; so are cursors, which the viewer shows, and
-// the newer formats of phones, cameras and the web.
-constexpr auto kBrowserExtensions = "JPG JPEG GIF BMP PNG PSD TIF TIFF PCX TGA WBMP PCD WMF EMF "
-                                    "ICO CUR DIB WEBP AVIF HEIC HEIF JXL";
 // Types the platform's picture loader decodes for the preview.
 constexpr auto kPictureTypes = "ico cur dib";
 
