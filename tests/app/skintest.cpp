@@ -99,7 +99,8 @@ private Q_SLOTS:
         QVERIFY(skin.load(shipped(QStringLiteral("QMTMain.skn"))));
         for (const char *name : {"Toolbar", "StatusBar", "Statusbar", "smallform", "Button",
                                  "Label", "label", "CheckBox", "Radio"})
-            QVERIFY2(skin.styleSheet().contains(QStringLiteral("skinElement=\"%1\"").arg(QLatin1String(name))),
+            QVERIFY2(skin.styleSheet().contains(
+                         QStringLiteral("skinElement=\"%1\"").arg(QLatin1String(name))),
                      name);
     }
 
@@ -107,17 +108,26 @@ private Q_SLOTS:
     {
         QVERIFY(!loadSplashPicture(shipped(QStringLiteral("viewer.spl"))).isNull());
         QVERIFY(loadSplashPicture(m_dir.filePath(QStringLiteral("none.spl"))).isNull());
-        QVERIFY(loadSplashPicture(write(QStringLiteral("bad.spl"), "not a picture at all")).isNull());
+        QVERIFY(
+            loadSplashPicture(write(QStringLiteral("bad.spl"), "not a picture at all")).isNull());
         // A PNG cut short after its header.
         QFile good(shipped(QStringLiteral("viewer.spl")));
         QVERIFY(good.open(QIODevice::ReadOnly));
         QVERIFY(loadSplashPicture(write(QStringLiteral("cut.spl"), good.read(200))).isNull());
+        // Any format the platform reads, whether known by its first bytes or found by probing.
+        QImage picture(40, 30, QImage::Format_RGB32);
+        picture.fill(Qt::darkCyan);
+        for (const char *format : {"jpeg", "bmp", "tiff", "ppm"}) {
+            const QString path = m_dir.filePath(QStringLiteral("other.spl"));
+            QVERIFY(picture.save(path, format));
+            QCOMPARE(loadSplashPicture(path).size(), picture.size());
+        }
     }
 
     void typeIconsAreDistinctAndMultiSize()
     {
-        const QStringList names{"jpg", "gif", "bmp", "dib", "png", "psd", "tif", "pcx", "tga",
-                                "wbmb", "wmf", "ico", "emf", "icon"};
+        const QStringList names{"jpg", "gif", "bmp",  "dib", "png", "psd", "tif",
+                                "pcx", "tga", "wbmb", "wmf", "ico", "emf", "icon"};
         QSet<QByteArray> seen;
         for (const QString &name : names) {
             const QString path = shipped(QStringLiteral("icons/%1.ico").arg(name));
