@@ -59,8 +59,10 @@ constexpr int kBottomMargin = 150;
 constexpr double kZoomInLimit = 1600.0;
 constexpr double kZoomOutLimit = 0.5;
 constexpr int kPendingMessagePasses = 9;
-// How long the start-up behind a picture named on the command line waits for its first paint.
-constexpr int kStartBehindPictureMs = 1000;
+// How long the start-up behind a picture named on the command line waits for its first paint
+// (a window that is never exposed paints nothing); generous, as a busy machine can take a
+// second to draw it, and the work that waits must not go before it.
+constexpr int kStartBehindPictureMs = 3000;
 // Command lines of later starts waiting to be acted on; more are not taken.
 constexpr int kMaxHandedOver = 16;
 // How often a command line waiting behind a modal dialog looks again.
@@ -257,9 +259,9 @@ bool frmMain::Load(const QString &commandLine)
         EndMe();
         return false;
     default:
-        runCheckAssociations();
-        // The about box's system-information program: recorded on the first start that finds one.
-        RecordSystemInfoTool();
+        // Started on a picture, these wait until it is on screen.
+        if (!pictureFirst)
+            checkAssociationsAndTools();
         break;
     }
 
@@ -295,6 +297,13 @@ void frmMain::applySkin()
     Skin::applyElement(Toolbar, QStringLiteral("Toolbar"));
 }
 
+void frmMain::checkAssociationsAndTools()
+{
+    runCheckAssociations();
+    // The about box's system-information program: recorded on the first start that finds one.
+    RecordSystemInfoTool();
+}
+
 void frmMain::finishStartBehindPicture()
 {
     if (m_startFinished)
@@ -302,6 +311,7 @@ void frmMain::finishStartBehindPicture()
     m_startFinished = true;
     setProgramIcon();
     applySkin();
+    checkAssociationsAndTools();
 }
 
 void frmMain::PreloadCommandLinePicture(const QString &commandLine)
@@ -330,11 +340,14 @@ void frmMain::showInViewer(const QString &file)
 void frmMain::openViewerOnCommandLine(const QString &file)
 {
     // The rest of the start-up waits for the picture's first paint to reach the screen (queued,
-    // so the paint is flushed first); a picture that cannot be drawn does not hold it back long.
+    // so the paint is flushed first).
     connect(viewer()->ImgX(), &ImageView::imagePainted, this, &frmMain::finishStartBehindPicture,
             Qt::ConnectionType(Qt::QueuedConnection | Qt::SingleShotConnection));
     QTimer::singleShot(kStartBehindPictureMs, this, &frmMain::finishStartBehindPicture);
     showInViewer(file);
+    // A file that cannot be shown paints no picture: nothing to wait for.
+    if (viewer()->ImgX()->document()->PageCount() == 0)
+        QTimer::singleShot(0, this, &frmMain::finishStartBehindPicture);
     // The viewer covers the splash as soon as it is drawn; waiting for the viewer's window to
     // be exposed first (what QSplashScreen::finish does) would only hold its first paint back.
     if (m_splash)

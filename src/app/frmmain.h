@@ -121,6 +121,7 @@ private:
     // The browser steps aside for the viewer and comes back where it was.
     void hideForViewer();
     void showAfterViewer();
+    void checkAssociationsAndTools();
 
     QLabel *m_folderLabel = nullptr;
     std::unique_ptr<QSplashScreen> m_splash;

@@ -58,6 +58,8 @@ int main(int argc, char *argv[])
     });
 
     qmt::frmMain::PreloadCommandLinePicture(commandLine);
+    if (!qmt::decideStartup(commandLine).endsAtOnce())
+        qmt::warmUpInBackground();
     qmt::frmMain window;
     QObject::connect(&server, &qmt::InstanceServer::commandLineReceived, &window,
                      &qmt::frmMain::openHandedOver);

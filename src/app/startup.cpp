@@ -2,9 +2,14 @@
 
 #include "explorer/listingorder.h"
 
+#include <QBuffer>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QFontMetrics>
+#include <QGuiApplication>
+#include <QImageReader>
+#include <QThreadPool>
 
 #include <algorithm>
 
@@ -96,6 +101,19 @@ QString parentFolderName(const QString &path)
 QString programFolder()
 {
     return QCoreApplication::applicationDirPath();
+}
+
+void warmUpInBackground()
+{
+    QThreadPool::globalInstance()->start([] {
+        // Fontconfig's set of fonts and the default font's face.
+        QFontMetrics(QGuiApplication::font()).height();
+        // The first reader asked for content of no known format loads every plugin.
+        QByteArray bytes("not a picture");
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::ReadOnly);
+        QImageReader(&buffer).canRead();
+    });
 }
 
 bool nameLess(const QString &a, const QString &b)

@@ -53,6 +53,11 @@ struct ViewerStart {
 };
 ViewerStart viewerStartFor(const QString &file, QStringList folderList);
 
+// Starts loading, on a worker thread, what the first windows need and every start pays for
+// once: the font database and Qt's image format plugins. The main thread meanwhile builds the
+// windows; whichever comes to them first loads them, the other waits.
+void warmUpInBackground();
+
 // Name order of the browser: case-insensitive, digits compared as numbers, ties broken by plain
 // comparison so that the order is total.
 bool nameLess(const QString &a, const QString &b);

@@ -264,14 +264,14 @@ private Q_SLOTS:
     {
         auto window = loaded(m_pictures + QStringLiteral("/b10.png"));
         QVERIFY(frmViwer::instance()->isVisible());
-        // The browser is skinned once the picture is up (or after a second when it cannot be
-        // drawn), not before the viewer is shown.
+        // The browser is skinned and the types checked once the picture is up, not before the
+        // viewer is shown.
         QTRY_VERIFY_WITH_TIMEOUT(window->isSkinned(), 3000);
+        QCOMPARE(IsAssociated(QStringLiteral(".png"), QStringLiteral("Orvanta.png")), 1);
     }
 
-    void aBrowserShownEarlyIsSkinnedFirst()
+    void aPictureThatCannotBeShownHoldsNothingBack()
     {
-        // A file that cannot be drawn: the start-up behind it waits for its second.
         const QString bad = m_other + QStringLiteral("/bad.jpg");
         QFile file(bad);
         QVERIFY(file.open(QIODevice::WriteOnly));
@@ -279,10 +279,17 @@ private Q_SLOTS:
         file.close();
         auto window = loaded(bad);
         QVERIFY(!window->isVisible());
-        QVERIFY(!window->isSkinned());
-        Q_EMIT frmViwer::instance()->returnedToBrowser(bad);
-        QVERIFY(window->isVisible());
-        QVERIFY(window->isSkinned());
+        // No picture will be drawn: the rest of the start-up does not wait for one.
+        QTRY_VERIFY_WITH_TIMEOUT(window->isSkinned(), 1500);
+        QCOMPARE(IsAssociated(QStringLiteral(".png"), QStringLiteral("Orvanta.png")), 1);
+    }
+
+    void aBrowserShownEarlyIsSkinnedFirst()
+    {
+        frmMain window;
+        QVERIFY(!window.isSkinned());
+        window.show();
+        QVERIFY(window.isSkinned());
     }
 
     void backFromACommandLineViewer()
