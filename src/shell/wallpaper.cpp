@@ -249,7 +249,7 @@ void SetWallpaper(const ImageDocument *image)
 
     // The picture as it is shown (its current page), lossless, in a format every desktop's
     // wallpaper setter reads.
-    const QImage picture = image->image();
+    const QImage picture = image->GetPicture();
     const Status saved = writeFileSafely(target, [&picture](QIODevice *device) {
         return writeImageDevice({picture}, device, FormatPng);
     });

@@ -119,6 +119,7 @@ frmViwer::frmViwer(QWidget *parent) : QMainWindow(parent)
     connect(m_view, &ImageView::mouseDown, this, &frmViwer::onMouseDown);
     connect(m_view, &ImageView::filesDropped, this, &frmViwer::dropFiles);
     connect(&m_frameTimer, &QTimer::timeout, this, &frmViwer::showNextFrame);
+    connect(m_prefetcher, &ImagePrefetcher::decoded, this, &frmViwer::onDecoded);
 
     LoadSettings();
     m_PathList.clear();
@@ -558,6 +559,8 @@ Status frmViwer::LoadPictureFile(const QString &path)
     } else if (m_prefetcher->finishPending(path);
                std::optional<DecodedImage> ready = m_prefetcher->take(path)) {
         m_document->adoptDecoded(std::move(*ready), path);
+    } else if (std::optional<DecodedImage> preview = m_prefetcher->takePreview(path)) {
+        m_document->adoptPreview(std::move(*preview), path, fullPictureOf(path));
     } else {
         Result<DecodedImage> decoded = readImageFile(path);
         if (decoded) {
@@ -573,6 +576,27 @@ Status frmViwer::LoadPictureFile(const QString &path)
     }
     startAnimationIfAny(path);
     return status;
+}
+
+std::function<Result<DecodedImage>()> frmViwer::fullPictureOf(const QString &path)
+{
+    return [prefetcher = QPointer<ImagePrefetcher>(m_prefetcher), path] {
+        if (prefetcher) {
+            prefetcher->finishPending(path);
+            if (std::optional<DecodedImage> ready = prefetcher->take(path))
+                return Result<DecodedImage>(std::move(*ready));
+        }
+        return readImageFile(path);
+    };
+}
+
+void frmViwer::onDecoded(const QString &path)
+{
+    // The full picture behind the preview on screen has arrived.
+    if (!m_document->isPreview() || m_PathList.value(m_CurrentIndex) != path)
+        return;
+    m_document->completePreview();
+    offerPrescaled(path);
 }
 
 void frmViwer::ViewImage(const QStringList &list, int index)
@@ -614,9 +638,18 @@ void frmViwer::ViewImage(const QStringList &list, int index)
     UpdateToolMode();
     UpdateStatusBar();
     offerPrescaled(m_PathList.at(index));
+    refreshProperties();
+    disconnect(m_prefetchAfterPaint);
+    if (m_document->isPreview()) {
+        // A preview is on its way to the screen: the full picture and the neighbours decode
+        // once it is there, not beside it.
+        m_prefetchAfterPaint = connect(
+            m_view, &ImageView::imagePainted, this, [this] { prefetchAround(m_CurrentIndex); },
+            Qt::ConnectionType(Qt::QueuedConnection | Qt::SingleShotConnection));
+        return;
+    }
     // The neighbours decode in the background while this one is drawn.
     prefetchAround(index);
-    refreshProperties();
 }
 
 void frmViwer::ShowProperties()
@@ -644,7 +677,7 @@ void frmViwer::refreshProperties()
         path = m_PathList.value(m_slideShowRunning ? m_SlideIndex - 1 : m_CurrentIndex);
     PictureFacts facts;
     if (m_document->PageCount() > 0) {
-        facts.pixelSize = m_document->image().size();
+        facts.pixelSize = QSize(m_document->ImageWidthPx(), m_document->ImageHeightPx());
         facts.bitsPerPixel = m_document->BitsPerPixel();
         facts.formatCode = m_document->ImageFormatCode();
         facts.pages = m_document->PageCount();
@@ -716,8 +749,13 @@ void frmViwer::PreloadImage(const QString &path)
             earlyPrefetcher() = std::make_unique<ImagePrefetcher>();
         prefetcher = earlyPrefetcher().get();
     }
-    prefetcher->setDisplayTarget(startDisplayTarget());
-    prefetcher->keep({path});
+    const DisplayTarget target = startDisplayTarget();
+    prefetcher->setDisplayTarget(target);
+    // Where the picture will be shown is known: a large photo is first decoded to about that.
+    if (target.isValid())
+        prefetcher->preview(path);
+    else
+        prefetcher->keep({path});
 }
 
 DisplayTarget frmViwer::startDisplayTarget()
@@ -741,7 +779,10 @@ DisplayTarget frmViwer::startDisplayTarget()
 
 void frmViwer::SizeWindowToImage()
 {
-    const QImage page0 = m_document->GetPage(0);
+    // Only the size counts: a reduced stand-in gives the picture's own without its full decode.
+    const QSize page0 = m_document->isPreview()
+                            ? QSize(m_document->ImageWidthPx(), m_document->ImageHeightPx())
+                            : m_document->GetPage(0).size();
     const double tx = twips::perPixelX();
     const double ty = twips::perPixelY();
     const int w0 = page0.width();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "components/engine/imageio.h"
 #include "components/result.h"
 
 #include <QMainWindow>
@@ -8,6 +9,7 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <functional>
 #include <memory>
 
 class QAction;
@@ -163,6 +165,9 @@ private:
     void setSlideTimerEnabled(bool enabled);
     void setSlideDelay(int milliseconds);
     void prefetchAround(int index);
+    // How a preview of `path` on screen gets its full picture when something needs the pixels.
+    std::function<Result<DecodedImage>()> fullPictureOf(const QString &path);
+    void onDecoded(const QString &path);
     void offerPrescaled(const QString &path);
     void onImageChanged();
     void onMouseDown(Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y);
@@ -236,6 +241,7 @@ private:
     // The file dialog's type position, shared by Open and Save As (1-based).
     int m_dialogFilterIndex = 1;
     QString m_lastLoadError;
+    QMetaObject::Connection m_prefetchAfterPaint;
     bool m_unloading = false;
 };
 

@@ -1,10 +1,42 @@
 #include "viewer/imageprefetcher.h"
 
+#include "components/codecs/codechandler.h"
+
+#include <QColorSpace>
 #include <QFileInfo>
+#include <QPainter>
 
 #include <cmath>
 
 namespace qmt {
+namespace {
+
+// The copy drawn on screen. A mild reduction (a preview the decoder already brought close to the
+// size) is filtered bilinearly, as good as averaging at that ratio and several times cheaper,
+// into memory taken in large pages; stronger reductions are averaged.
+QImage scaledForDisplay(const QImage &page, const QSize &size, bool smooth)
+{
+    const bool mild = size.width() * 2 >= page.width() && size.height() * 2 >= page.height() &&
+                      size.width() <= page.width() && size.height() <= page.height();
+    if (smooth && mild && !page.hasAlphaChannel()) {
+        QString error;
+        QImage copy =
+            CodecHandler::allocate(size.width(), size.height(), QImage::Format_RGB32, &error);
+        if (!copy.isNull()) {
+            QPainter painter(&copy);
+            painter.setRenderHint(QPainter::SmoothPixmapTransform);
+            painter.setCompositionMode(QPainter::CompositionMode_Source);
+            painter.drawImage(QRect(QPoint(0, 0), size), page);
+            painter.end();
+            copy.setColorSpace(page.colorSpace());
+            return copy;
+        }
+    }
+    return page.scaled(size, Qt::IgnoreAspectRatio,
+                       smooth ? Qt::SmoothTransformation : Qt::FastTransformation);
+}
+
+} // namespace
 
 QSize DisplayTarget::displaySizeFor(const QSize &image) const
 {
@@ -63,9 +95,22 @@ void ImagePrefetcher::keep(const QStringList &paths)
         else
             it = m_ready.erase(it);
     }
-    for (const QString &path : std::as_const(m_kept))
-        if (!m_ready.contains(path) && !m_pending.contains(path))
+    // A preview still wants its full picture.
+    for (const QString &path : paths) {
+        const auto it = m_ready.constFind(path);
+        if (!path.isEmpty() && (it == m_ready.constEnd() || it->preview) &&
+            !m_pending.contains(path))
             start(path);
+    }
+}
+
+void ImagePrefetcher::preview(const QString &path)
+{
+    m_kept = {path};
+    for (auto it = m_ready.begin(); it != m_ready.end();)
+        it = it.key() == path ? std::next(it) : m_ready.erase(it);
+    if (!path.isEmpty() && !m_ready.contains(path) && !m_pending.contains(path))
+        start(path, true);
 }
 
 void ImagePrefetcher::store(const QString &path, const DecodedImage &image)
@@ -73,12 +118,28 @@ void ImagePrefetcher::store(const QString &path, const DecodedImage &image)
     m_ready.insert(path, Entry{image, stampOf(path), QImage(), false});
 }
 
-std::optional<DecodedImage> ImagePrefetcher::take(const QString &path) const
+std::optional<DecodedImage> ImagePrefetcher::ready(const QString &path, bool preview) const
 {
     const auto it = m_ready.constFind(path);
-    if (it == m_ready.constEnd() || !(it->stamp == stampOf(path)))
+    if (it == m_ready.constEnd() || it->preview != preview || !(it->stamp == stampOf(path)))
         return std::nullopt;
     return it->image;
+}
+
+std::optional<DecodedImage> ImagePrefetcher::take(const QString &path) const
+{
+    return ready(path, false);
+}
+
+std::optional<DecodedImage> ImagePrefetcher::takePreview(const QString &path) const
+{
+    return ready(path, true);
+}
+
+bool ImagePrefetcher::isPreview(const DecodedImage &image)
+{
+    return image.formatCode == FormatJpeg && image.pages.size() == 1 && image.fullSize.isValid() &&
+           image.pages.first().size() != image.fullSize;
 }
 
 QImage ImagePrefetcher::displayCopy(const QString &path, bool *smooth) const
@@ -113,11 +174,12 @@ void ImagePrefetcher::finishPending(const QString &path)
     finished(job);
 }
 
-void ImagePrefetcher::start(const QString &path)
+void ImagePrefetcher::start(const QString &path, bool mayReduce)
 {
     auto job = std::make_shared<Job>();
     job->path = path;
     job->target = m_target;
+    job->mayReduce = mayReduce && m_target.isValid();
     m_pending.insert(path, job);
     // The destructor waits for the pool, so the worker may use `this`; a result queued to a
     // destroyed prefetcher is discarded by Qt with it.
@@ -137,16 +199,26 @@ void ImagePrefetcher::start(const QString &path)
 void ImagePrefetcher::run(Job &job)
 {
     const Stamp stamp = stampOf(job.path);
-    Result<DecodedImage> result = readImageFile(job.path);
+    ReadOptions options;
+    if (job.mayReduce) {
+        options.targetForFullSize = [target = job.target](const QSize &full) {
+            // Worth it when the decoder can at least halve the picture both ways.
+            const QSize shown = target.displaySizeFor(full);
+            const bool halved = shown.isValid() && qint64(shown.width()) * 2 <= full.width() &&
+                                qint64(shown.height()) * 2 <= full.height();
+            return halved ? shown : QSize();
+        };
+    }
+    Result<DecodedImage> result = readImageFile(job.path, options);
     // Worker threads make QImage only; the window turns it into pixels on screen.
     QImage display;
     if (result && !result->pages.isEmpty()) {
         const QImage &page = result->pages.first();
-        const QSize size = job.target.displaySizeFor(page.size());
+        // A preview is shown at the size of the picture it stands for.
+        const QSize size =
+            job.target.displaySizeFor(isPreview(*result) ? result->fullSize : page.size());
         if (size.isValid() && size != page.size())
-            display =
-                page.scaled(size, Qt::IgnoreAspectRatio,
-                            job.target.smooth ? Qt::SmoothTransformation : Qt::FastTransformation);
+            display = scaledForDisplay(page, size, job.target.smooth);
     }
     {
         std::lock_guard lock(job.mutex);
@@ -169,7 +241,9 @@ void ImagePrefetcher::finished(const std::shared_ptr<Job> &job)
     // whose path is no longer kept is stale and dropped.
     if (!job->result || !job->result->ok() || !m_kept.contains(job->path))
         return;
-    m_ready.insert(job->path, Entry{**job->result, job->stamp, job->display, job->target.smooth});
+    const bool preview = isPreview(**job->result);
+    m_ready.insert(job->path,
+                   Entry{**job->result, job->stamp, job->display, job->target.smooth, preview});
     Q_EMIT decoded(job->path);
 }
 

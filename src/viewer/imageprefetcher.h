@@ -53,8 +53,13 @@ public:
     ~ImagePrefetcher() override;
 
     // Keeps these paths (empty strings are ignored) and forgets every other; starts decoding
-    // the kept ones not decoded yet.
+    // the kept ones not decoded yet, in the order given.
     void keep(const QStringList &paths);
+    // Keeps only `path` and decodes it for a first look: a JPEG much larger than where it will
+    // be shown (the display target) is decoded reduced, by the decoder's own scaling, to a
+    // preview that still covers the display size; anything else is decoded whole. A later
+    // keep() of the path decodes the full picture in the background.
+    void preview(const QString &path);
     // Where the next images will be shown: decodes also scale their first page for it.
     void setDisplayTarget(const DisplayTarget &target) { m_target = target; }
     // Stores an image the window decoded itself (the shown one); the next keep() decides
@@ -62,6 +67,9 @@ public:
     void store(const QString &path, const DecodedImage &image);
     // The decoded image of `path`, if ready and the file has not changed since.
     std::optional<DecodedImage> take(const QString &path) const;
+    // The reduced preview of `path` (pages reduced, fullSize the picture's), if that is what is
+    // ready and the file has not changed since.
+    std::optional<DecodedImage> takePreview(const QString &path) const;
     // When `path` is being decoded, waits for that decode and keeps its result, so the window
     // never decodes the same file a second time beside it; a decode not started yet is called
     // off instead, as the window is quicker doing it at once.
@@ -87,12 +95,14 @@ private:
         Stamp stamp;
         QImage display;
         bool displaySmooth = false;
+        bool preview = false; // reduced: the full picture is still to be decoded
     };
     // One decode, shared by the worker doing it and the window, which may wait for it.
     struct Job {
         enum class State { Queued, Running, Done, CalledOff };
         QString path;
         DisplayTarget target;
+        bool mayReduce = false;
         std::mutex mutex;
         std::condition_variable done;
         State state = State::Queued;
@@ -101,7 +111,9 @@ private:
         QImage display;
     };
     static Stamp stampOf(const QString &path);
-    void start(const QString &path);
+    static bool isPreview(const DecodedImage &image);
+    std::optional<DecodedImage> ready(const QString &path, bool preview) const;
+    void start(const QString &path, bool mayReduce = false);
     static void run(Job &job);
     void finished(const std::shared_ptr<Job> &job);
 

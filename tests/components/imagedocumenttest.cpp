@@ -2,6 +2,7 @@
 
 #include <QClipboard>
 #include <QColorSpace>
+#include <QFile>
 #include <QGuiApplication>
 #include <QImageWriter>
 #include <QProcess>
@@ -19,7 +20,8 @@ QImage gradient(int width, int height)
     QImage image(width, height, QImage::Format_RGB32);
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x)
-            image.setPixel(x, y, qRgb(x * 255 / qMax(1, width - 1), y * 255 / qMax(1, height - 1), 128));
+            image.setPixel(x, y,
+                           qRgb(x * 255 / qMax(1, width - 1), y * 255 / qMax(1, height - 1), 128));
     return image;
 }
 
@@ -31,6 +33,24 @@ bool samePixels(const QImage &a, const QImage &b)
     x.setColorSpace(QColorSpace());
     y.setColorSpace(QColorSpace());
     return x == y;
+}
+
+// What a decode of `full` gives, and a quarter-size stand-in for it.
+DecodedImage decoded(const QImage &full)
+{
+    DecodedImage image;
+    image.pages = {full};
+    image.formatCode = FormatJpeg;
+    image.bitsPerPixel = 24;
+    image.fullSize = full.size();
+    return image;
+}
+
+DecodedImage preview(const QImage &full)
+{
+    DecodedImage image = decoded(full);
+    image.pages = {full.scaled(full.size() / 4)};
+    return image;
 }
 
 } // namespace
@@ -225,7 +245,8 @@ private Q_SLOTS:
         QVERIFY(!doc.SaveImageFile(m_dir.filePath("nothing.png"), FormatPng));
         QVERIFY(doc.LoadFromPicture(gradient(4, 4)));
         QVERIFY(!doc.SaveImageFile(m_dir.filePath("x.png"), 42));
-        const Status unwritable = doc.SaveImageFile(m_dir.filePath("no/such/folder/x.png"), FormatPng);
+        const Status unwritable =
+            doc.SaveImageFile(m_dir.filePath("no/such/folder/x.png"), FormatPng);
         QVERIFY(!unwritable);
         QVERIFY(!unwritable.error().isEmpty());
     }
@@ -239,6 +260,117 @@ private Q_SLOTS:
         const QImage copied = QGuiApplication::clipboard()->image();
         QCOMPARE(copied.size(), source.size());
         QCOMPARE(copied.pixel(299, 199), source.pixel(299, 199));
+    }
+
+    // A reduced stand-in shows the picture early; nothing may read or change its pixels as if
+    // they were the picture's.
+    void previewCompletesBeforeAnyPixelWork_data()
+    {
+        QTest::addColumn<QString>("work");
+        QTest::addColumn<QSize>("resultSize"); // what the work leaves as the current page
+        QTest::newRow("page") << "page" << QSize(400, 300);
+        QTest::newRow("pages") << "pages" << QSize(400, 300);
+        QTest::newRow("picture") << "picture" << QSize(400, 300);
+        QTest::newRow("select page") << "select" << QSize(400, 300);
+        QTest::newRow("save") << "save" << QSize(400, 300);
+        QTest::newRow("clipboard") << "clipboard" << QSize(400, 300);
+        QTest::newRow("rotate") << "rotate" << QSize(300, 400);
+        QTest::newRow("resize") << "resize" << QSize(200, 150);
+        QTest::newRow("canvas") << "canvas" << QSize(420, 320);
+        QTest::newRow("encrypt") << "encrypt" << QSize(400, 300);
+    }
+    void previewCompletesBeforeAnyPixelWork()
+    {
+        QFETCH(QString, work);
+        QFETCH(QSize, resultSize);
+        const QImage full = gradient(400, 300);
+        int completions = 0;
+        ImageDocument doc;
+        doc.adoptPreview(preview(full), m_dir.filePath("photo.jpg"), [&] {
+            ++completions;
+            return Result<DecodedImage>(decoded(full));
+        });
+        QVERIFY(doc.isPreview());
+        // The picture's facts, the stand-in's pixels.
+        QCOMPARE(doc.ImageWidthPx(), 400);
+        QCOMPARE(doc.ImageHeightPx(), 300);
+        QCOMPARE(doc.BitsPerPixel(), 24);
+        QCOMPARE(doc.ImageFormatCode(), int(FormatJpeg));
+        QCOMPARE(doc.image().size(), QSize(100, 75));
+        QCOMPARE(completions, 0);
+
+        const QString saved = m_dir.filePath("saved.png");
+        QImage seen;
+        if (work == "page")
+            seen = doc.GetPage(0);
+        else if (work == "pages")
+            seen = doc.pages().first();
+        else if (work == "picture")
+            seen = doc.GetPicture();
+        else if (work == "select")
+            QVERIFY(doc.SelectPage(0));
+        else if (work == "save")
+            QVERIFY(doc.SaveImageFile(saved, FormatPng));
+        else if (work == "clipboard")
+            QVERIFY(doc.CopyToClipboard());
+        else if (work == "rotate")
+            QVERIFY(doc.RotateImage(90.0));
+        else if (work == "resize")
+            QVERIFY(doc.ResizeImage(200, 0));
+        else if (work == "canvas")
+            QVERIFY(doc.ResizeCanvas(420, 320, Qt::white, 10, 10));
+        else if (work == "encrypt")
+            QVERIFY(doc.EncryptImage(QStringLiteral("key")));
+        QCOMPARE(completions, 1);
+        QVERIFY(!doc.isPreview());
+        QCOMPARE(doc.image().size(), resultSize);
+        if (!seen.isNull())
+            QVERIFY(samePixels(seen, full));
+        if (work == "save")
+            QVERIFY(samePixels(QImage(saved), full));
+        if (work == "clipboard")
+            QCOMPARE(QGuiApplication::clipboard()->image().size(), full.size());
+        // Once complete, nothing is fetched again.
+        doc.GetPage(0);
+        QCOMPARE(completions, 1);
+    }
+
+    void aPreviewWhosePictureCannotBeReadLeavesNothing()
+    {
+        ImageDocument doc;
+        QSignalSpy changed(&doc, &ImageDocument::changed);
+        doc.adoptPreview(preview(gradient(400, 300)), m_dir.filePath("gone.jpg"), [] {
+            return Result<DecodedImage>::fail(QStringLiteral("The file does not exist."));
+        });
+        // Never the reduced pixels written as the picture.
+        const QString saved = m_dir.filePath("never.png");
+        QVERIFY(!doc.SaveImageFile(saved, FormatPng));
+        QVERIFY(!QFile::exists(saved));
+        QCOMPARE(doc.PageCount(), 0);
+        QVERIFY(!doc.isPreview());
+        QCOMPARE(changed.count(), 2);
+    }
+
+    void aPreviewIsForgottenWithItsPicture()
+    {
+        int completions = 0;
+        const auto count = [&completions] {
+            ++completions;
+            return Result<DecodedImage>(decoded(gradient(400, 300)));
+        };
+        ImageDocument doc;
+        doc.adoptPreview(preview(gradient(400, 300)), m_dir.filePath("a.jpg"), count);
+        QVERIFY(doc.LoadFromPicture(gradient(8, 8)));
+        QVERIFY(!doc.isPreview());
+        QCOMPARE(doc.ImageWidthPx(), 8);
+        doc.adoptPreview(preview(gradient(400, 300)), m_dir.filePath("a.jpg"), count);
+        doc.adoptDecoded(decoded(gradient(9, 9)), m_dir.filePath("b.png"));
+        QCOMPARE(doc.GetPage(0).size(), QSize(9, 9));
+        // A stand-in as large as the picture is the picture.
+        doc.adoptPreview(decoded(gradient(50, 40)), m_dir.filePath("c.jpg"), count);
+        QVERIFY(!doc.isPreview());
+        QCOMPARE(doc.GetPage(0).size(), QSize(50, 40));
+        QCOMPARE(completions, 0);
     }
 
     void clearEmptiesEverything()

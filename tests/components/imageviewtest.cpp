@@ -1,5 +1,5 @@
-#include "components/engine/imagedocument.h"
 #include "components/engine/imageview.h"
+#include "components/engine/imagedocument.h"
 #include "components/twips.h"
 
 #include <QMimeData>
@@ -60,6 +60,9 @@ private Q_SLOTS:
         QCOMPARE(m_view->ScrollX(), 800 - m_view->viewport()->width());
         m_view->setZoomFactor(0.25);
         QCOMPARE(m_view->imageRect().size(), QSize(100, 75));
+        // Points are given in the picture's pixels, not the stand-in's.
+        const QRect shown = m_view->imageRect();
+        QCOMPARE(m_view->imagePointAt(shown.topLeft() + QPoint(50, 40)), QPointF(200, 160));
         QCOMPARE(m_view->ScrollX(), 0);
         // A small image is centred.
         const QRect r = m_view->imageRect();
@@ -74,7 +77,8 @@ private Q_SLOTS:
         m_view->setMouseToolMode(ImageView::ToolFit);
         const QRect r = m_view->imageRect();
         QVERIFY(m_view->viewport()->rect().contains(r));
-        QVERIFY(r.width() == m_view->viewport()->width() || r.height() == m_view->viewport()->height());
+        QVERIFY(r.width() == m_view->viewport()->width() ||
+                r.height() == m_view->viewport()->height());
     }
 
     void draggingPansOnlyInPanMode()
@@ -87,8 +91,9 @@ private Q_SLOTS:
 
         m_view->setMouseToolMode(ImageView::ToolPan);
         QTest::mousePress(m_view->viewport(), Qt::LeftButton, {}, QPoint(100, 100));
-        QMouseEvent move(QEvent::MouseMove, QPointF(60, 70), m_view->viewport()->mapToGlobal(QPointF(60, 70)),
-                         Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+        QMouseEvent move(QEvent::MouseMove, QPointF(60, 70),
+                         m_view->viewport()->mapToGlobal(QPointF(60, 70)), Qt::NoButton,
+                         Qt::LeftButton, Qt::NoModifier);
         QCoreApplication::sendEvent(m_view->viewport(), &move);
         QTest::mouseRelease(m_view->viewport(), Qt::LeftButton, {}, QPoint(60, 70));
         QCOMPARE(m_view->ScrollX(), 40);
@@ -111,7 +116,8 @@ private Q_SLOTS:
         // The Shift key itself is reported too, as every key that goes down.
         QVERIFY(!keys.isEmpty());
         QCOMPARE(keys.last().at(0).toInt(), int(Qt::Key_Left));
-        QCOMPARE(keys.last().at(1).value<Qt::KeyboardModifiers>(), Qt::KeyboardModifiers(Qt::ShiftModifier));
+        QCOMPARE(keys.last().at(1).value<Qt::KeyboardModifiers>(),
+                 Qt::KeyboardModifiers(Qt::ShiftModifier));
     }
 
     void dropsReportLocalFilesOnly()
@@ -128,6 +134,66 @@ private Q_SLOTS:
         remoteOnly.setUrls({QUrl("https://example.invalid/b.png")});
         dragAndDrop(m_view->viewport(), &remoteOnly);
         QCOMPARE(drops.count(), 1);
+    }
+
+    void marginsAreBackAndThePictureIsDrawnOnce_data()
+    {
+        QTest::addColumn<bool>("alpha");
+        QTest::newRow("opaque") << false;
+        QTest::newRow("with alpha") << true;
+    }
+    void marginsAreBackAndThePictureIsDrawnOnce()
+    {
+        // A picture smaller than the view, centred: the view paints every pixel itself.
+        QImage small(40, 30, QImage::Format_ARGB32);
+        small.fill(QColor(0, 0, 255, 255));
+        QFETCH(bool, alpha);
+        if (alpha)
+            small.setPixelColor(20, 15, QColor(0, 0, 0, 0));
+        else
+            small = small.convertToFormat(QImage::Format_RGB32);
+        QVERIFY(m_view->document()->LoadFromPicture(small));
+        m_view->setBackColor(QColor(250, 240, 10));
+        const QImage shot = m_view->viewport()->grab().toImage();
+        const QRect inside = m_view->imageRect();
+        QCOMPARE(shot.pixelColor(2, 2), QColor(250, 240, 10));
+        QCOMPARE(shot.pixelColor(shot.width() - 3, shot.height() - 3), QColor(250, 240, 10));
+        QCOMPARE(shot.pixelColor(inside.center() + QPoint(5, 5)), QColor(0, 0, 255));
+        // A transparent pixel shows the back colour, not what was there before.
+        if (alpha)
+            QCOMPARE(shot.pixelColor(inside.topLeft() + QPoint(20, 15)), QColor(250, 240, 10));
+    }
+
+    void aStandInDrawnLargerThanItsPixelsFetchesThePicture()
+    {
+        QImage full(400, 300, QImage::Format_RGB32);
+        full.fill(Qt::darkRed);
+        DecodedImage reduced;
+        reduced.pages = {full.scaled(100, 75)};
+        reduced.formatCode = FormatJpeg;
+        reduced.fullSize = full.size();
+        int completions = 0;
+        m_view->document()->adoptPreview(reduced, QStringLiteral("/tmp/p.jpg"), [&] {
+            ++completions;
+            DecodedImage picture = reduced;
+            picture.pages = {full};
+            return Result<DecodedImage>(picture);
+        });
+        // Laid out at the picture's size; drawn at a quarter, the stand-in is enough.
+        m_view->setZoomFactor(0.25);
+        QCOMPARE(m_view->imageRect().size(), QSize(100, 75));
+        // Points are given in the picture's pixels, not the stand-in's.
+        const QRect shown = m_view->imageRect();
+        QCOMPARE(m_view->imagePointAt(shown.topLeft() + QPoint(50, 40)), QPointF(200, 160));
+        m_view->viewport()->grab();
+        QCoreApplication::processEvents();
+        QCOMPARE(completions, 0);
+        // A closer look needs the picture's own pixels.
+        m_view->setZoomFactor(1.0);
+        QCOMPARE(m_view->imageRect().size(), QSize(400, 300));
+        m_view->viewport()->grab();
+        QTRY_COMPARE(completions, 1);
+        QCOMPARE(m_view->document()->image().size(), QSize(400, 300));
     }
 
     void twipsFollowTheOverride()

@@ -947,6 +947,58 @@ private Q_SLOTS:
         QCOMPARE(window->ImgX()->document()->ImageHeightPx(), 2000);
     }
 
+    void aLargePhotoIsShownFromAReducedDecodeThenInFull()
+    {
+        frmViwer::unload();
+        // Full screen by default: the photo is much larger than the screen.
+        const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
+        const QSize photo = screen * 5 / 2;
+        const QString path = image("big.jpg", photo.width(), photo.height());
+        const QString next = image("next.png", 30, 20);
+        frmViwer::PreloadImage(path);
+        frmViwer *window = frmViwer::instance();
+        window->prefetcher()->waitForIdle();
+        QCoreApplication::processEvents();
+        // Decoded by the decoder's own scaling to no less than the screen, not in full.
+        const std::optional<DecodedImage> reduced = window->prefetcher()->takePreview(path);
+        QVERIFY(reduced.has_value());
+        QCOMPARE(reduced->fullSize, photo);
+        const QSize pixels = reduced->pages.first().size();
+        QVERIFY2(pixels.width() < photo.width() && pixels.width() >= screen.width(),
+                 qPrintable(QStringLiteral("%1x%2").arg(pixels.width()).arg(pixels.height())));
+        QVERIFY(!window->prefetcher()->take(path).has_value());
+
+        window->ViewImage({path, next}, 0);
+        ImageDocument *document = window->ImgX()->document();
+        QVERIFY(document->isPreview());
+        // The picture's own size everywhere a size is given.
+        QCOMPARE(document->ImageWidthPx(), photo.width());
+        QVERIFY(window->statusPanel(4).startsWith(
+            QStringLiteral("%1x%2").arg(photo.width()).arg(photo.height())));
+        // Once it is on screen, the full picture and the neighbours follow.
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        QTRY_VERIFY(!document->isPreview());
+        QCOMPARE(document->image().size(), photo);
+        QTRY_VERIFY(window->prefetcher()->take(next).has_value());
+        window->NextImage();
+        QCOMPARE(document->ImageWidthPx(), 30);
+    }
+
+    void aPhotoNotMuchLargerThanTheScreenIsDecodedWhole()
+    {
+        frmViwer::unload();
+        const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
+        const QString path = image("near.jpg", screen.width() * 3 / 2, screen.height() * 3 / 2);
+        frmViwer::PreloadImage(path);
+        frmViwer *window = frmViwer::instance();
+        window->prefetcher()->waitForIdle();
+        QCoreApplication::processEvents();
+        QVERIFY(!window->prefetcher()->takePreview(path).has_value());
+        QVERIFY(window->prefetcher()->take(path).has_value());
+        window->ViewImage({path}, 0);
+        QVERIFY(!window->ImgX()->document()->isPreview());
+    }
+
     void aPreloadIsDroppedForFilesTheWindowReadsItselfAndStaleFiles()
     {
         frmViwer::unload();

@@ -185,8 +185,13 @@ bool JpegHandler::decodeDevice(QIODevice *device, QImage *image)
 
     // The largest scale-down whose result still covers the target (the box is turned with the
     // image when the orientation swaps width and height).
-    if (m_target.isValid() && !m_target.isEmpty()) {
-        QSize target = m_target;
+    QSize wanted = m_target;
+    if ((!wanted.isValid() || wanted.isEmpty()) && m_targetRule) {
+        const QSize stored(int(info.image_width), int(info.image_height));
+        wanted = m_targetRule(orientation >= 5 ? stored.transposed() : stored);
+    }
+    if (wanted.isValid() && !wanted.isEmpty()) {
+        QSize target = wanted;
         if (orientation >= 5)
             target.transpose();
         for (unsigned denominator = 8; denominator >= 2; denominator /= 2) {
@@ -258,6 +263,7 @@ Result<DecodedImage> JpegHandler::readFile(QIODevice *device, const ReadOptions 
     JpegHandler handler;
     handler.setDevice(device);
     handler.setTargetSize(options.targetSize);
+    handler.setTargetRule(options.targetForFullSize);
     QImage image;
     if (!handler.read(&image))
         return Result<DecodedImage>::fail(handler.errorString());

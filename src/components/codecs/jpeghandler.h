@@ -4,6 +4,8 @@
 
 #include <QSize>
 
+#include <functional>
+
 namespace qmt {
 
 // JPEG decoding straight through libjpeg-turbo: baseline and progressive, grey, RGB and CMYK
@@ -21,6 +23,8 @@ public:
 
     // The box to decode to: when valid, the largest libjpeg scale whose result still covers it.
     void setTargetSize(const QSize &size) { m_target = size; }
+    // Without a target size: asked for the box once the full (upright) size is known.
+    void setTargetRule(std::function<QSize(const QSize &)> rule) { m_targetRule = std::move(rule); }
     // The full size of the last decoded file, upright (before any scaling).
     QSize fullSize() const { return m_fullSize; }
 
@@ -30,6 +34,7 @@ private:
     bool decodeDevice(QIODevice *device, QImage *image);
 
     QSize m_target;
+    std::function<QSize(const QSize &)> m_targetRule;
     QSize m_fullSize;
 };
 

@@ -30,7 +30,7 @@ Status ImageDocument::LoadImageFile(const QString &path)
     return {};
 }
 
-void ImageDocument::adoptDecoded(DecodedImage decoded, const QString &path)
+void ImageDocument::take(DecodedImage decoded, const QString &path)
 {
     m_pages = std::move(decoded.pages);
     m_frameDelays = decoded.frameDelays.size() == m_pages.size() ? std::move(decoded.frameDelays)
@@ -40,13 +40,60 @@ void ImageDocument::adoptDecoded(DecodedImage decoded, const QString &path)
     m_formatCode = decoded.formatCode;
     m_fileName = QFileInfo(path).absoluteFilePath();
     m_encrypted = false;
+    m_complete = nullptr;
+    m_previewOf = QSize();
+}
+
+void ImageDocument::adoptDecoded(DecodedImage decoded, const QString &path)
+{
+    take(std::move(decoded), path);
     Q_EMIT changed();
+}
+
+void ImageDocument::adoptPreview(DecodedImage preview, const QString &path,
+                                 std::function<Result<DecodedImage>()> complete)
+{
+    const QSize full = preview.fullSize;
+    const bool reduced = !preview.pages.isEmpty() && full.isValid() && complete &&
+                         preview.pages.first().size() != full;
+    take(std::move(preview), path);
+    if (reduced) {
+        m_complete = std::move(complete);
+        m_previewOf = full;
+    }
+    Q_EMIT changed();
+}
+
+bool ImageDocument::completePreview()
+{
+    if (!m_complete)
+        return !m_pages.isEmpty();
+    const std::function<Result<DecodedImage>()> complete = std::move(m_complete);
+    m_complete = nullptr;
+    m_previewOf = QSize();
+    Result<DecodedImage> full = complete();
+    if (!full || full->pages.isEmpty()) {
+        ClearImage();
+        return false;
+    }
+    take(std::move(*full), m_fileName);
+    Q_EMIT changed();
+    return true;
+}
+
+void ImageDocument::completeForPixels() const
+{
+    // Completing changes what the document holds but not what it stands for.
+    if (m_complete)
+        const_cast<ImageDocument *>(this)->completePreview();
 }
 
 Status ImageDocument::LoadFromPicture(const QImage &picture, const QString &sourcePath)
 {
     if (picture.isNull())
         return Status::fail(QStringLiteral("The picture is empty."));
+    m_complete = nullptr;
+    m_previewOf = QSize();
     m_pages = {picture};
     m_frameDelays.clear();
     m_current = 0;
@@ -61,6 +108,8 @@ Status ImageDocument::LoadFromPicture(const QImage &picture, const QString &sour
 
 void ImageDocument::ClearImage()
 {
+    m_complete = nullptr;
+    m_previewOf = QSize();
     m_pages.clear();
     m_frameDelays.clear();
     m_current = 0;
@@ -73,11 +122,13 @@ void ImageDocument::ClearImage()
 
 QImage ImageDocument::GetPage(int index) const
 {
+    completeForPixels();
     return index >= 0 && index < m_pages.size() ? m_pages.at(index) : QImage();
 }
 
 Status ImageDocument::SelectPage(int index)
 {
+    completeForPixels();
     if (index < 0 || index >= m_pages.size())
         return Status::fail(QStringLiteral("There is no page %1.").arg(index + 1));
     m_current = index;
@@ -101,8 +152,21 @@ const QImage &ImageDocument::image() const
     return m_pages.isEmpty() ? nullImage() : m_pages.at(m_current);
 }
 
+const QList<QImage> &ImageDocument::pages() const
+{
+    completeForPixels();
+    return m_pages;
+}
+
+QImage ImageDocument::GetPicture() const
+{
+    completeForPixels();
+    return image();
+}
+
 Status ImageDocument::ResizeImage(int width, int height)
 {
+    completeForPixels();
     const QImage &source = image();
     if (source.isNull())
         return Status::fail(QStringLiteral("There is no image to resize."));
@@ -131,6 +195,7 @@ QColor ImageDocument::MakeColour(QRgb rgb, int alpha)
 
 Status ImageDocument::ResizeCanvas(int width, int height, const QColor &fill, int x, int y)
 {
+    completeForPixels();
     const QImage &source = image();
     if (source.isNull())
         return Status::fail(QStringLiteral("There is no image."));
@@ -155,6 +220,7 @@ Status ImageDocument::ResizeCanvas(int width, int height, const QColor &fill, in
 
 Status ImageDocument::RotateImage(double degrees)
 {
+    completeForPixels();
     const QImage &source = image();
     if (source.isNull())
         return Status::fail(QStringLiteral("There is no image to rotate."));
@@ -167,6 +233,7 @@ Status ImageDocument::RotateImage(double degrees)
 
 void ImageDocument::replaceCurrentPage(const QImage &page)
 {
+    completeForPixels();
     if (m_pages.isEmpty())
         return;
     m_pages[m_current] = page;
@@ -186,6 +253,7 @@ Status ImageDocument::DecryptImage(const QString &key)
 // The cipher is its own inverse: encrypting and decrypting differ only in the state left.
 Status ImageDocument::applyCipher(const QString &key, bool encrypted, const QString &noImage)
 {
+    completeForPixels();
     if (m_pages.isEmpty())
         return Status::fail(noImage);
     Result<QByteArray> derived = ImageCipher::deriveKey(key);
@@ -201,6 +269,7 @@ Status ImageDocument::applyCipher(const QString &key, bool encrypted, const QStr
 
 Status ImageDocument::SaveImageFile(const QString &path, int formatCode) const
 {
+    completeForPixels();
     if (m_pages.isEmpty())
         return Status::fail(QStringLiteral("There is no image to save."));
     // Formats that hold several pages (TIFF) get them all, in their order.
@@ -209,6 +278,7 @@ Status ImageDocument::SaveImageFile(const QString &path, int formatCode) const
 
 Status ImageDocument::CopyToClipboard() const
 {
+    completeForPixels();
     if (image().isNull())
         return Status::fail(QStringLiteral("There is no image to copy."));
     QClipboard *clipboard = QGuiApplication::clipboard();

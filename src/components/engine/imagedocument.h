@@ -9,6 +9,8 @@
 #include <QList>
 #include <QObject>
 
+#include <functional>
+
 namespace qmt {
 
 // One image of one or more pages, with the operations the windows use to read, transform and
@@ -29,6 +31,17 @@ public:
     Status LoadFromPicture(const QImage &picture, const QString &sourcePath = QString());
     // Takes already decoded pages (from a background decode) as if loaded from `path`.
     void adoptDecoded(DecodedImage decoded, const QString &path);
+    // Takes a reduced decode of `path` (its fullSize set) as a stand-in until the full picture
+    // is there, so that it can be shown before the whole file is decoded. Sizes, depth and format
+    // are those of the full picture; only image() gives the reduced pixels, for display.
+    // Everything else that needs pixels (pages, saving, turning, the clipboard, the cipher)
+    // first completes the picture through `complete`, which returns the full decode of the same
+    // file; when that fails the document empties rather than work on the reduced pixels.
+    void adoptPreview(DecodedImage preview, const QString &path,
+                      std::function<Result<DecodedImage>()> complete);
+    bool isPreview() const { return bool(m_complete); }
+    // Replaces a stand-in by the full picture; true when the document then holds full pixels.
+    bool completePreview();
     void ClearImage();
 
     int PageCount() const { return int(m_pages.size()); }
@@ -36,8 +49,8 @@ public:
     Status SelectPage(int index);
     int currentPage() const { return m_current; }
 
-    int ImageWidthPx() const { return image().width(); }
-    int ImageHeightPx() const { return image().height(); }
+    int ImageWidthPx() const { return isPreview() ? m_previewOf.width() : image().width(); }
+    int ImageHeightPx() const { return isPreview() ? m_previewOf.height() : image().height(); }
     int BitsPerPixel() const { return m_bitsPerPixel; }
     QString ImageFileName() const { return m_fileName; }
     QString ImageFileTitle() const;
@@ -67,11 +80,12 @@ public:
 
     Status SaveImageFile(const QString &path, int formatCode) const;
     Status CopyToClipboard() const;
-    QImage GetPicture() const { return image(); }
+    QImage GetPicture() const;
 
-    // The current page; a null image when nothing is loaded.
+    // The current page; a null image when nothing is loaded. The reduced pixels while a preview
+    // stands in (see adoptPreview).
     const QImage &image() const;
-    const QList<QImage> &pages() const { return m_pages; }
+    const QList<QImage> &pages() const;
     // How long each page of an animation the reader composed (WebP, AVIF, JPEG XL) is shown,
     // in milliseconds; empty for other pictures.
     const QList<int> &frameDelays() const { return m_frameDelays; }
@@ -84,6 +98,9 @@ Q_SIGNALS:
 
 private:
     Status applyCipher(const QString &key, bool encrypted, const QString &noImage);
+    void take(DecodedImage decoded, const QString &path);
+    // Completes a preview before its pixels are read or changed.
+    void completeForPixels() const;
     QList<QImage> m_pages;
     QList<int> m_frameDelays;
     int m_current = 0;
@@ -91,6 +108,9 @@ private:
     int m_formatCode = FormatUnknown;
     QString m_fileName;
     bool m_encrypted = false;
+    // While a preview stands in: how to get the full picture, and its size.
+    std::function<Result<DecodedImage>()> m_complete;
+    QSize m_previewOf;
 };
 
 } // namespace qmt

@@ -7,6 +7,8 @@
 #include <QList>
 #include <QSize>
 
+#include <functional>
+
 class QIODevice;
 
 namespace qmt {
@@ -29,6 +31,10 @@ struct ReadOptions {
     QSize targetSize;
     // Only the first page (thumbnails, previews that need one page).
     bool firstPageOnly = false;
+    // Asked for the box once the reader knows the picture's full (upright) size, when targetSize
+    // is not set: a valid answer acts as targetSize. Lets a caller reduce only pictures much
+    // larger than where they will be shown. Readers that cannot scale while decoding ignore it.
+    std::function<QSize(const QSize &fullSize)> targetForFullSize = nullptr;
 };
 
 struct DecodedImage {

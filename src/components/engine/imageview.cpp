@@ -8,6 +8,7 @@
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QRegion>
 #include <QScrollBar>
 #include <QTimer>
 
@@ -30,6 +31,8 @@ ImageView::ImageView(QWidget *parent) : QAbstractScrollArea(parent)
     setFrameShape(QFrame::NoFrame);
     setFocusPolicy(Qt::StrongFocus);
     viewport()->setAutoFillBackground(false);
+    // paintEvent covers the whole viewport, so the window's background is not painted under it.
+    viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
     horizontalScrollBar()->setSingleStep(20);
     verticalScrollBar()->setSingleStep(20);
 }
@@ -63,10 +66,14 @@ void ImageView::setZoomFactor(double zoom)
         return;
     // Keep the point in the middle of the viewport where it is.
     const QSize before = scaledSize();
-    const double cx = before.width() > 0
-        ? (horizontalScrollBar()->value() + viewport()->width() / 2.0) / before.width() : 0.5;
-    const double cy = before.height() > 0
-        ? (verticalScrollBar()->value() + viewport()->height() / 2.0) / before.height() : 0.5;
+    const double cx =
+        before.width() > 0
+            ? (horizontalScrollBar()->value() + viewport()->width() / 2.0) / before.width()
+            : 0.5;
+    const double cy =
+        before.height() > 0
+            ? (verticalScrollBar()->value() + viewport()->height() / 2.0) / before.height()
+            : 0.5;
     m_zoom = zoom;
     m_cacheValid = false;
     updateGeometryOfContent();
@@ -88,11 +95,23 @@ void ImageView::setMouseToolMode(int mode)
     viewport()->update();
 }
 
-int ImageView::ScrollX() const { return horizontalScrollBar()->value(); }
-int ImageView::ScrollY() const { return verticalScrollBar()->value(); }
+int ImageView::ScrollX() const
+{
+    return horizontalScrollBar()->value();
+}
+int ImageView::ScrollY() const
+{
+    return verticalScrollBar()->value();
+}
 // The scroll bars' ranges keep the position inside the image.
-void ImageView::setScrollX(int x) { horizontalScrollBar()->setValue(x); }
-void ImageView::setScrollY(int y) { verticalScrollBar()->setValue(y); }
+void ImageView::setScrollX(int x)
+{
+    horizontalScrollBar()->setValue(x);
+}
+void ImageView::setScrollY(int y)
+{
+    verticalScrollBar()->setValue(y);
+}
 
 void ImageView::setAntiAliasOn(bool on)
 {
@@ -136,12 +155,11 @@ void ImageView::setDropEnabled(bool enabled)
 
 double ImageView::fitZoom(bool allowEnlarge) const
 {
-    const QImage &image = m_document->image();
-    if (image.isNull())
+    if (m_document->image().isNull())
         return 1.0;
     const QSize area = viewport()->size();
-    const double zx = double(area.width()) / image.width();
-    const double zy = double(area.height()) / image.height();
+    const double zx = double(area.width()) / m_document->ImageWidthPx();
+    const double zy = double(area.height()) / m_document->ImageHeightPx();
     const double zoom = qMin(zx, zy);
     return allowEnlarge ? zoom : qMin(1.0, zoom);
 }
@@ -180,12 +198,30 @@ void ImageView::setZoomKeptWhenFitting(bool kept)
 
 QSize ImageView::scaledSize() const
 {
-    const QImage &image = m_document->image();
-    if (image.isNull())
+    if (m_document->image().isNull())
         return {};
+    // The picture's own size: a reduced stand-in is drawn where the full picture will be.
     const double zoom = effectiveZoom();
-    return QSize(qMax(1, int(std::lround(image.width() * zoom))),
-                 qMax(1, int(std::lround(image.height() * zoom))));
+    return QSize(qMax(1, int(std::lround(m_document->ImageWidthPx() * zoom))),
+                 qMax(1, int(std::lround(m_document->ImageHeightPx() * zoom))));
+}
+
+bool ImageView::lacksDetail() const
+{
+    // A stand-in is enough while it has at least the pixels drawn; a closer look needs the
+    // picture itself.
+    if (!m_document->isPreview())
+        return false;
+    const QSize size = scaledSize();
+    const QImage &image = m_document->image();
+    return size.width() > image.width() || size.height() > image.height();
+}
+
+void ImageView::completeIfLacking()
+{
+    m_completionQueued = false;
+    if (lacksDetail())
+        m_document->completePreview();
 }
 
 void ImageView::updateGeometryOfContent()
@@ -216,20 +252,19 @@ QRect ImageView::imageRect() const
 QPointF ImageView::imagePointAt(const QPoint &viewportPos) const
 {
     const QRect shown = imageRect();
-    const QImage &image = m_document->image();
-    if (shown.isEmpty() || image.isNull())
+    if (shown.isEmpty() || m_document->image().isNull())
         return {};
-    const double scale = double(shown.width()) / image.width();
+    // In the picture's own pixels, also while a reduced stand-in is drawn.
+    const double scale = double(shown.width()) / m_document->ImageWidthPx();
     return QPointF((viewportPos.x() - shown.x()) / scale, (viewportPos.y() - shown.y()) / scale);
 }
 
 void ImageView::showImagePointAt(const QPointF &imagePoint, const QPoint &viewportPos)
 {
     const QSize size = scaledSize();
-    const QImage &image = m_document->image();
-    if (size.isEmpty() || image.isNull())
+    if (size.isEmpty() || m_document->image().isNull())
         return;
-    const double scale = double(size.width()) / image.width();
+    const double scale = double(size.width()) / m_document->ImageWidthPx();
     setScrollX(int(std::lround(imagePoint.x() * scale - viewportPos.x())));
     setScrollY(int(std::lround(imagePoint.y() * scale - viewportPos.y())));
 }
@@ -239,18 +274,20 @@ const QPixmap &ImageView::scaledPixmap()
     const QSize size = scaledSize();
     if (!m_cacheValid || m_cacheSize != size || m_cacheSmooth != m_antiAlias) {
         const QImage &image = m_document->image();
-        const Qt::TransformationMode mode = m_antiAlias ? Qt::SmoothTransformation : Qt::FastTransformation;
+        const Qt::TransformationMode mode =
+            m_antiAlias ? Qt::SmoothTransformation : Qt::FastTransformation;
         const qint64 sourcePixels = qint64(image.width()) * image.height();
-        const bool largeReduction = m_antiAlias && sourcePixels > kRefineAbovePixels
-                                    && sourcePixels > 4 * qint64(size.width()) * size.height();
+        const bool largeReduction = m_antiAlias && sourcePixels > kRefineAbovePixels &&
+                                    sourcePixels > 4 * qint64(size.width()) * size.height();
         if (size == image.size()) {
             m_cache = QPixmap::fromImage(image);
-        } else if (m_prescaled.size() == size && m_prescaledSmooth == m_antiAlias
-                   && m_prescaledKey == image.cacheKey()) {
+        } else if (m_prescaled.size() == size && m_prescaledSmooth == m_antiAlias &&
+                   m_prescaledKey == image.cacheKey()) {
             m_cache = QPixmap::fromImage(m_prescaled);
         } else if (largeReduction && !m_refining) {
             // Sampled now, smoothed as soon as this paint is on screen.
-            m_cache = QPixmap::fromImage(image.scaled(size, Qt::IgnoreAspectRatio, Qt::FastTransformation));
+            m_cache = QPixmap::fromImage(
+                image.scaled(size, Qt::IgnoreAspectRatio, Qt::FastTransformation));
             if (!m_refinePending) {
                 m_refinePending = true;
                 QTimer::singleShot(0, this, [this] {
@@ -277,9 +314,9 @@ const QPixmap &ImageView::scaledPixmap()
 void ImageView::paintEvent(QPaintEvent *)
 {
     QPainter painter(viewport());
-    painter.fillRect(viewport()->rect(), m_back);
     const QImage &image = m_document->image();
     if (image.isNull()) {
+        painter.fillRect(viewport()->rect(), m_back);
         if (!m_placeholder.isEmpty()) {
             painter.setPen(m_back.lightness() > 128 ? Qt::black : Qt::white);
             painter.drawText(viewport()->rect().adjusted(12, 12, -12, -12),
@@ -289,6 +326,19 @@ void ImageView::paintEvent(QPaintEvent *)
     }
     const QRect target = imageRect();
     const QSize size = target.size();
+    // Drawn larger than a stand-in has pixels for: the full picture is fetched right after
+    // this paint, which meanwhile shows the stand-in enlarged.
+    if (!m_completionQueued && lacksDetail()) {
+        m_completionQueued = true;
+        QTimer::singleShot(0, this, &ImageView::completeIfLacking);
+    }
+    // The view paints every pixel itself (it is opaque to the window below): the back colour
+    // only where the picture does not cover, so a large picture is not drawn over a full fill.
+    QRegion back(viewport()->rect());
+    if (!image.hasAlphaChannel())
+        back -= target;
+    for (const QRect &rect : back)
+        painter.fillRect(rect, m_back);
     if (qint64(size.width()) * size.height() <= kMaxCachedPixels) {
         painter.drawPixmap(target.topLeft(), scaledPixmap());
     } else {
@@ -315,7 +365,10 @@ void ImageView::resizeEvent(QResizeEvent *event)
     updateGeometryOfContent();
 }
 
-void ImageView::scrollContentsBy(int, int) { viewport()->update(); }
+void ImageView::scrollContentsBy(int, int)
+{
+    viewport()->update();
+}
 
 void ImageView::mouseDoubleClickEvent(QMouseEvent *event)
 {

@@ -69,11 +69,11 @@ public:
     bool isRefinePending() const { return m_refinePending; }
 
 Q_SIGNALS:
-    void doubleClicked();                                     // event 17
-    void keyDown(int key, Qt::KeyboardModifiers shift);       // event 18
+    void doubleClicked();                                                              // event 17
+    void keyDown(int key, Qt::KeyboardModifiers shift);                                // event 18
     void mouseDown(Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y); // event 21
-    void imageChanged();                                      // event 26
-    void filesDropped(const QStringList &paths);              // event 38
+    void imageChanged();                                                               // event 26
+    void filesDropped(const QStringList &paths);                                       // event 38
     void zoomChanged(double zoom);
     // Emitted after a paint that showed the image (benchmarks wait for it).
     void imagePainted();
@@ -94,6 +94,8 @@ private:
     void onDocumentChanged();
     void updateGeometryOfContent();
     QSize scaledSize() const;
+    bool lacksDetail() const;
+    void completeIfLacking();
     double effectiveZoom() const;
     const QPixmap &scaledPixmap();
 
@@ -121,6 +123,7 @@ private:
     bool m_refinePending = false;
     bool m_refining = false;
     bool m_zoomKeptWhenFitting = false;
+    bool m_completionQueued = false;
 };
 
 } // namespace qmt
