@@ -505,7 +505,9 @@ void frmViwer::startAnimationIfAny(const QString &path)
 {
     const QList<int> &delays = m_document->frameDelays();
     if (delays.size() >= 2 && delays.size() == m_document->PageCount()) {
-        m_frames = m_document->pages();
+        m_frames.clear();
+        for (int i = 0; i < m_document->PageCount(); ++i)
+            m_frames.append(m_document->GetPage(i));
         m_frameDelays = delays;
         m_frameIndex = 0;
         m_frameTimer.setSingleShot(true);

@@ -91,7 +91,7 @@ void frmViwer::SaveAs()
         reportFailure(QStringLiteral("%1 could not be saved.").arg(path), file.errorString());
         return;
     }
-    const Status written = writeImageDevice(m_document->pages(), &file, formatCode);
+    const Status written = writeImageDevice({m_document->GetPicture()}, &file, formatCode);
     if (!written) {
         file.cancelWriting();
         reportFailure(QStringLiteral("%1 could not be saved.").arg(path), written.error());
@@ -115,18 +115,19 @@ void frmViwer::PrintImage(int placement)
     const bool centre = placement != 0;
     const bool fit = placement == 2;
 
+    // Pages are decoded one at a time as they are printed (-1: the picture shown).
     struct Sheet {
-        QImage image;
+        int page;
         bool centre;
         bool fit;
     };
     QList<Sheet> sheets;
     const QPrinter::PrintRange range = device.printRange();
     if (pageCount > 1 && range == QPrinter::AllPages) {
-        for (const QImage &page : m_document->pages())
-            sheets.append({page, centre, fit});
+        for (int i = 0; i < pageCount; ++i)
+            sheets.append({i, centre, fit});
     } else if (range == QPrinter::Selection) {
-        sheets.append({m_document->GetPicture(), true, false});
+        sheets.append({-1, true, false});
     } else {
         int from = 1;
         int to = 1;
@@ -139,7 +140,7 @@ void frmViwer::PrintImage(int placement)
         from = qBound(1, from, pageCount);
         to = qBound(from, to, pageCount);
         for (int i = from - 1; i <= to - 1; ++i)
-            sheets.append({m_document->GetPage(i), centre, fit});
+            sheets.append({i, centre, fit});
     }
 
     device.setDocName(QStringLiteral("Tessimo"));
@@ -163,10 +164,19 @@ void frmViwer::PrintImage(int placement)
             return;
         }
         const Sheet &sheet = sheets.at(i);
-        const QRectF target = viewer::printPlacement(QSizeF(sheet.image.size()) * scale, printable,
+        const Result<QImage> image = sheet.page < 0 ? Result<QImage>(m_document->GetPicture())
+                                                    : m_document->fetchPage(sheet.page);
+        if (!image) {
+            painter.end();
+            reportFailure(
+                QStringLiteral("Printing failed: page %1 could not be read.").arg(sheet.page + 1),
+                image.error());
+            return;
+        }
+        const QRectF target = viewer::printPlacement(QSizeF(image->size()) * scale, printable,
                                                      sheet.centre, sheet.fit);
         painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
-        painter.drawImage(target, sheet.image);
+        painter.drawImage(target, *image);
     }
     if (!painter.end())
         reportFailure(QStringLiteral("Printing failed: the print job could not be finished."),

@@ -81,17 +81,9 @@ private Q_SLOTS:
 
     void loadsEveryPageOfAMultiPageFile()
     {
-        // Three pages of different sizes, put together by an independent program.
-        QStringList parts;
-        const QList<QSize> sizes{{10, 10}, {20, 12}, {8, 30}};
-        for (int i = 0; i < sizes.size(); ++i) {
-            parts << m_dir.filePath(QStringLiteral("part%1.png").arg(i));
-            QVERIFY(gradient(sizes[i].width(), sizes[i].height()).save(parts.last()));
-        }
-        const QString path = m_dir.filePath("pages.tif");
-        if (!QFile::exists("/usr/bin/convert"))
+        const QString path = threePageTiff();
+        if (path.isEmpty())
             QSKIP("ImageMagick is not installed");
-        QCOMPARE(QProcess::execute("/usr/bin/convert", parts + QStringList{path}), 0);
         ImageDocument doc;
         QVERIFY(doc.LoadImageFile(path));
         QCOMPARE(doc.PageCount(), 3);
@@ -103,6 +95,71 @@ private Q_SLOTS:
         QVERIFY(!doc.SelectPage(3));
         QCOMPARE(doc.currentPage(), 2);
         QVERIFY(doc.GetPage(5).isNull());
+    }
+
+    // Pages wait in the file until asked for; those held never come to more than the limit,
+    // and a page that gave way is read again when asked for once more.
+    void pagesAreDecodedWhenAskedAndHeldWithinTheLimit()
+    {
+        const QString path = threePageTiff();
+        if (path.isEmpty())
+            QSKIP("ImageMagick is not installed");
+        ImageDocument doc;
+        doc.setHeldPixelLimit(360); // the first page and one other
+        QVERIFY(doc.LoadImageFile(path));
+        QCOMPARE(doc.PageCount(), 3);
+        QCOMPARE(doc.heldPixels(), 100);
+        QCOMPARE(doc.GetPage(1).size(), QSize(20, 12));
+        QCOMPARE(doc.heldPixels(), 340);
+        QCOMPARE(doc.GetPage(2).size(), QSize(8, 30));
+        QVERIFY(doc.heldPixels() <= 360);
+        QVERIFY(samePixels(doc.GetPage(1), gradient(20, 12)));
+        QVERIFY(doc.heldPixels() <= 360);
+        // The page shown stays.
+        QCOMPARE(doc.currentPage(), 0);
+        QVERIFY(samePixels(doc.image(), gradient(10, 10)));
+    }
+
+    void changedPagesAreNeverDropped()
+    {
+        const QString path = threePageTiff();
+        if (path.isEmpty())
+            QSKIP("ImageMagick is not installed");
+        ImageDocument doc;
+        doc.setHeldPixelLimit(400);
+        QVERIFY(doc.LoadImageFile(path));
+        QVERIFY(doc.SelectPage(1));
+        QVERIFY(doc.RotateImage(90.0));
+        // The turned page cannot be read again, so there is no room for the third.
+        const Status refused = doc.SelectPage(2);
+        QVERIFY(!refused);
+        QVERIFY(!refused.error().isEmpty());
+        QCOMPARE(doc.currentPage(), 1);
+        doc.setHeldPixelLimit(600);
+        QVERIFY(doc.SelectPage(2));
+        QCOMPARE(doc.GetPage(1).size(), QSize(12, 20));
+    }
+
+    void encryptionTakesEveryPageOrNone()
+    {
+        const QString path = threePageTiff();
+        if (path.isEmpty())
+            QSKIP("ImageMagick is not installed");
+        ImageDocument doc;
+        doc.setHeldPixelLimit(500); // less than the three pages together (580)
+        QVERIFY(doc.LoadImageFile(path));
+        QVERIFY(!doc.EncryptImage(QStringLiteral("key")));
+        QVERIFY(!doc.isEncrypted());
+        QVERIFY(samePixels(doc.image(), gradient(10, 10)));
+
+        doc.setHeldPixelLimit(600);
+        QVERIFY(doc.EncryptImage(QStringLiteral("key")));
+        QVERIFY(!samePixels(doc.GetPage(2), gradient(8, 30)));
+        QVERIFY(doc.DecryptImage(QStringLiteral("key")));
+        const QList<QSize> sizes{{10, 10}, {20, 12}, {8, 30}};
+        for (int page = 0; page < sizes.size(); ++page)
+            QVERIFY(
+                samePixels(doc.GetPage(page), gradient(sizes[page].width(), sizes[page].height())));
     }
 
     void failedLoadKeepsThePreviousImageAndSaysWhy_data()
@@ -385,6 +442,26 @@ private Q_SLOTS:
     }
 
 private:
+    // Three pages of 10 x 10, 20 x 12 and 8 x 30, put together by an independent program;
+    // empty when ImageMagick is not installed.
+    QString threePageTiff()
+    {
+        const QString path = m_dir.filePath("pages.tif");
+        if (QFile::exists(path))
+            return path;
+        if (!QFile::exists("/usr/bin/convert"))
+            return {};
+        QStringList parts;
+        const QList<QSize> sizes{{10, 10}, {20, 12}, {8, 30}};
+        for (int i = 0; i < sizes.size(); ++i) {
+            parts << m_dir.filePath(QStringLiteral("part%1.png").arg(i));
+            if (!gradient(sizes[i].width(), sizes[i].height()).save(parts.last()))
+                return {};
+        }
+        return QProcess::execute("/usr/bin/convert", parts + QStringList{path}) == 0 ? path
+                                                                                     : QString();
+    }
+
     QTemporaryDir m_dir;
 };
 

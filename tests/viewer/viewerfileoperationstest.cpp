@@ -486,7 +486,7 @@ private Q_SLOTS:
         QImage written(copy);
         QCOMPARE(written.size(), QSize(12, 8));
         QCOMPARE(written.pixelColor(3, 3).rgb(),
-                 window->ImgX()->document()->pages().first().pixelColor(3, 3).rgb());
+                 window->ImgX()->document()->GetPicture().pixelColor(3, 3).rgb());
     }
 
     void encryptDecrypt_data()
@@ -506,7 +506,7 @@ private Q_SLOTS:
         QFETCH(bool, changed);
 
         frmViwer *window = open(m_files, 0, false);
-        const QImage before = window->ImgX()->document()->pages().first().copy();
+        const QImage before = window->ImgX()->document()->GetPicture().copy();
         const QByteArray fileBefore = contents(m_files.at(0));
         QString caption;
         bool member = false;
@@ -515,7 +515,7 @@ private Q_SLOTS:
         QCOMPARE(caption, QString("Encryption"));
         QVERIFY(member);
         QVERIFY(!window->frmDlg);
-        const QImage scrambled = window->ImgX()->document()->pages().first().copy();
+        const QImage scrambled = window->ImgX()->document()->GetPicture().copy();
         QCOMPARE(scrambled != before, changed);
         QCOMPARE(window->ImgX()->document()->isEncrypted(), changed);
 
@@ -524,7 +524,7 @@ private Q_SLOTS:
         QCOMPARE(caption, QString("Decryption"));
         QVERIFY(member);
         QVERIFY(!window->frmDlg);
-        QCOMPARE(window->ImgX()->document()->pages().first(), before);
+        QCOMPARE(window->ImgX()->document()->GetPicture(), before);
         // The picture changes in memory only: the file is not written.
         QCOMPARE(contents(m_files.at(0)), fileBefore);
     }

@@ -5,9 +5,10 @@
 //       size on disk, modification time, pixel size, bit depth (of the first page, as stored),
 //       format, pages, then the camera's metadata the file holds.
 //   qmt-imgtool decode FILE OUT.png [--page N] [--size W] [--time]
-//       page N (from 0) as an 8-bit RGBA PNG; --size decodes at a reduced size covering W x W
-//       where the format allows it; --time prints "decode_ms=T cpu_ms=C" (reading and decoding
-//       only, wall and processor time). OUT "-" writes nothing (for timing).
+//       page N (from 0) as an 8-bit RGBA PNG, the other pages left undecoded; --size decodes at
+//       a reduced size covering W x W where the format allows it; --time prints
+//       "decode_ms=T cpu_ms=C" (reading and decoding only, wall and processor time). OUT "-"
+//       writes nothing (for timing).
 //   qmt-imgtool convert FILE OUT CODE
 //       the first page saved with a save format code (1 JPEG ... 10 WBMP).
 //
@@ -16,8 +17,8 @@
 #include "components/engine/imageio.h"
 #include "components/pictureinfo.h"
 
-#include <QGuiApplication>
 #include <QElapsedTimer>
+#include <QGuiApplication>
 #include <QImage>
 #include <QStringList>
 
@@ -59,7 +60,7 @@ int info(const QString &file)
     facts.pixelSize = decoded->pages.first().size();
     facts.bitsPerPixel = decoded->bitsPerPixel;
     facts.formatCode = decoded->formatCode;
-    facts.pages = int(decoded->pages.size());
+    facts.pages = decoded->pageCount > 0 ? decoded->pageCount : int(decoded->pages.size());
     std::fputs(qmt::describePicture(file, facts).toText().toUtf8().constData(), stdout);
     return 0;
 }
@@ -85,7 +86,8 @@ int decode(const QStringList &args)
         }
     }
     qmt::ReadOptions options;
-    options.firstPageOnly = page == 0;
+    options.page = page;
+    options.firstPageOnly = true;
     if (size > 0)
         options.targetSize = QSize(size, size);
 
@@ -95,22 +97,22 @@ int decode(const QStringList &args)
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &cpuStart);
     QElapsedTimer timer;
     timer.start();
-    const qmt::Result<qmt::DecodedImage> decoded = qmt::readImageFile(file, options);
+    qmt::Result<qmt::DecodedImage> decoded = qmt::readImageFile(file, options);
     const qint64 nanoseconds = timer.nsecsElapsed();
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &cpuEnd);
-    const double cpuMs = double(cpuEnd.tv_sec - cpuStart.tv_sec) * 1e3
-                         + double(cpuEnd.tv_nsec - cpuStart.tv_nsec) / 1e6;
+    const double cpuMs = double(cpuEnd.tv_sec - cpuStart.tv_sec) * 1e3 +
+                         double(cpuEnd.tv_nsec - cpuStart.tv_nsec) / 1e6;
     if (!decoded)
         return failWith(file, decoded.error());
-    if (page >= decoded->pages.size())
-        return failWith(file, QStringLiteral("There is no page %1 (the file has %2).")
-                                  .arg(page)
-                                  .arg(decoded->pages.size()));
     if (timed)
         std::printf("decode_ms=%.2f cpu_ms=%.2f\n", double(nanoseconds) / 1e6, cpuMs);
     if (out == QLatin1String("-"))
         return 0; // timing only: the picture is not written
-    const QImage rgba = decoded->pages.at(page).convertToFormat(QImage::Format_RGBA8888);
+    // Converted in place where the layout allows: a picture of the largest size accepted is not
+    // held twice.
+    QImage rgba = std::move(decoded->pages.first());
+    decoded->pages.clear();
+    rgba.convertTo(QImage::Format_RGBA8888);
     if (!rgba.save(out, "png"))
         return failWith(out, QStringLiteral("The PNG file cannot be written."));
     return 0;
@@ -121,11 +123,12 @@ int convert(const QStringList &args)
     const QString file = args.at(0);
     int code = 0;
     if (!parseNumber(args.at(2), 1, &code) || !qmt::isSaveFormat(code))
-        return failWith(file, QStringLiteral("%1 is not a save format code (1 to 10).").arg(args.at(2)));
+        return failWith(file,
+                        QStringLiteral("%1 is not a save format code (1 to 10).").arg(args.at(2)));
     const qmt::Result<qmt::DecodedImage> decoded = qmt::readImageFile(file);
     if (!decoded)
         return failWith(file, decoded.error());
-    const qmt::Status written = qmt::writeImageFile(decoded->pages, args.at(1), code);
+    const qmt::Status written = qmt::writeImageFile({decoded->pages.first()}, args.at(1), code);
     if (!written)
         return failWith(args.at(1), written.error());
     return 0;

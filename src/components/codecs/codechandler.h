@@ -46,39 +46,45 @@ protected:
     int m_bitsPerPixel = 0;
 };
 
-// Reads with one of the QImageIOHandler classes above: every image the handler offers becomes a
-// page. Handlers that derive from CodecHandler give their failure reason and stored depth.
+// Reads with one of the QImageIOHandler classes above: each image the handler offers is a page,
+// and only the page asked for is decoded. Handlers that derive from CodecHandler give their
+// failure reason and stored depth.
 template <class Handler>
 Result<DecodedImage> readWithHandler(QIODevice *device, const ReadOptions &options)
 {
     Handler handler;
     handler.setDevice(device);
-    DecodedImage decoded;
-    for (;;) {
-        QImage page;
-        if (!handler.read(&page) || page.isNull()) {
-            if (decoded.pages.isEmpty()) {
-                QString reason;
-                if constexpr (requires { handler.errorString(); })
-                    reason = handler.errorString();
-                if (reason.isEmpty())
-                    reason = QStringLiteral("The image data is damaged.");
-                return Result<DecodedImage>::fail(reason);
-            }
-            break;
-        }
-        if (decoded.pages.isEmpty()) {
-            decoded.fullSize = page.size();
-            if constexpr (requires { handler.bitsPerPixel(); })
-                decoded.bitsPerPixel = handler.bitsPerPixel();
-            if (decoded.bitsPerPixel <= 0)
-                decoded.bitsPerPixel = page.depth();
-        }
-        decoded.pages.append(std::move(page));
-        if (options.firstPageOnly || handler.imageCount() <= decoded.pages.size()
-            || !handler.jumpToNextImage())
-            break;
+    if (options.targetSize.isValid() && handler.supportsOption(QImageIOHandler::ScaledSize))
+        handler.setOption(QImageIOHandler::ScaledSize, options.targetSize);
+    const int pageCount = qMax(1, handler.imageCount());
+    if (options.page < 0 || options.page >= pageCount)
+        return Result<DecodedImage>::fail(QStringLiteral("There is no page %1 (the file has %2).")
+                                              .arg(options.page + 1)
+                                              .arg(pageCount));
+    for (int i = 0; i < options.page; ++i) {
+        if (!handler.jumpToNextImage())
+            return Result<DecodedImage>::fail(
+                QStringLiteral("Page %1 of the file cannot be read.").arg(options.page + 1));
     }
+    QImage page;
+    if (!handler.read(&page) || page.isNull()) {
+        QString reason;
+        if constexpr (requires { handler.errorString(); })
+            reason = handler.errorString();
+        if (reason.isEmpty())
+            reason = QStringLiteral("The image data is damaged.");
+        return Result<DecodedImage>::fail(reason);
+    }
+    DecodedImage decoded;
+    decoded.pageCount = pageCount;
+    decoded.fullSize = page.size();
+    if (handler.supportsOption(QImageIOHandler::Size))
+        decoded.fullSize = handler.option(QImageIOHandler::Size).toSize();
+    if constexpr (requires { handler.bitsPerPixel(); })
+        decoded.bitsPerPixel = handler.bitsPerPixel();
+    if (decoded.bitsPerPixel <= 0)
+        decoded.bitsPerPixel = page.depth();
+    decoded.pages.append(std::move(page));
     return decoded;
 }
 

@@ -37,7 +37,7 @@ bool GifGuard::canRead(QIODevice *device)
     return head == "GIF87a" || head == "GIF89a";
 }
 
-QString GifGuard::check(const QByteArray &data)
+QString GifGuard::check(const QByteArray &data, int *frameCount)
 {
     ByteReader in(data);
     in.skip(6);
@@ -50,7 +50,9 @@ QString GifGuard::check(const QByteArray &data)
     if (width == 0 || height == 0)
         return QStringLiteral("The GIF image has no pixels.");
     if (qint64(width) * height > kMaxImagePixels)
-        return QStringLiteral("The GIF image is too large (%1 x %2 pixels).").arg(width).arg(height);
+        return QStringLiteral("The GIF image is too large (%1 x %2 pixels).")
+            .arg(width)
+            .arg(height);
     if (flags & 0x80)
         in.skip(3 * (qint64(2) << (flags & 7)));
     int frames = 0;
@@ -79,12 +81,15 @@ QString GifGuard::check(const QByteArray &data)
                 break;
         } else {
             if (frames == 0)
-                return QStringLiteral("The GIF file has an unknown block 0x%1.").arg(block, 2, 16, QLatin1Char('0'));
+                return QStringLiteral("The GIF file has an unknown block 0x%1.")
+                    .arg(block, 2, 16, QLatin1Char('0'));
             break; // trailing garbage after sound frames
         }
     }
     if (frames == 0)
         return QStringLiteral("The GIF file holds no image.");
+    if (frameCount)
+        *frameCount = frames;
     return {};
 }
 
@@ -94,9 +99,14 @@ Result<DecodedImage> GifGuard::read(QIODevice *device, const ReadOptions &option
     QByteArray data = CodecHandler::readAllBounded(device, &error);
     if (data.isEmpty())
         return Result<DecodedImage>::fail(error);
-    const QString bad = check(data);
+    int frames = 0;
+    const QString bad = check(data, &frames);
     if (!bad.isEmpty())
         return Result<DecodedImage>::fail(bad);
+    if (options.page < 0 || options.page >= frames)
+        return Result<DecodedImage>::fail(QStringLiteral("There is no page %1 (the file has %2).")
+                                              .arg(options.page + 1)
+                                              .arg(frames));
 
     QBuffer buffer(&data);
     buffer.open(QIODevice::ReadOnly);
@@ -106,17 +116,22 @@ Result<DecodedImage> GifGuard::read(QIODevice *device, const ReadOptions &option
     decoded.formatCode = FormatGif;
     decoded.fullSize = reader.size();
     decoded.bitsPerPixel = 8;
-    for (;;) {
-        QImage frame = reader.read();
+    decoded.pageCount = frames;
+    QImage frame;
+    for (int i = 0; i <= options.page; ++i) {
+        frame = QImage(); // the frame before is dropped before the next is decoded
+        frame = reader.read();
         if (frame.isNull())
             break;
-        decoded.pages.append(std::move(frame));
-        if (options.firstPageOnly || !reader.canRead())
-            break;
     }
-    if (decoded.pages.isEmpty())
-        return Result<DecodedImage>::fail(QStringLiteral("The GIF image cannot be decoded: %1")
-                                              .arg(reader.errorString()));
+    if (frame.isNull()) {
+        if (options.page == 0)
+            return Result<DecodedImage>::fail(
+                QStringLiteral("The GIF image cannot be decoded: %1").arg(reader.errorString()));
+        return Result<DecodedImage>::fail(
+            QStringLiteral("Frame %1 of the GIF image cannot be decoded.").arg(options.page + 1));
+    }
+    decoded.pages.append(std::move(frame));
     return decoded;
 }
 

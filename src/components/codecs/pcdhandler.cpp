@@ -25,37 +25,48 @@ qint64 planeBytes(const Resolution &r)
     return qint64(r.width) * r.height * 3 / 2;
 }
 
-// PhotoYCC to RGB: luma and the two colour differences are scaled from their 8-bit coding
-// (chroma centred on 156 and 137), then combined; values beyond the display range are clipped.
+// PhotoYCC to RGB as the common readers (ImageMagick among them) show Photo CD pictures: the
+// luma as it is, the two colour differences centred on 156 and 137; values beyond the display
+// range are clipped.
 inline uchar clip(double v)
 {
     return uchar(v <= 0 ? 0 : v >= 255 ? 255 : int(v + 0.5));
 }
 
+// The colour differences are stored once for each 2 x 2 block, at the block's top-left pixel;
+// between those samples they are interpolated along both axes.
 QImage decodePlane(const uchar *data, const Resolution &r)
 {
     QImage image(r.width, r.height, QImage::Format_RGB888);
     if (image.isNull())
         return image;
     const int w = r.width;
-    const uchar *p = data;
-    for (int y = 0; y < r.height; y += 2) {
-        const uchar *luma0 = p;
-        const uchar *luma1 = p + w;
-        const uchar *c1 = p + 2 * w;
-        const uchar *c2 = c1 + w / 2;
-        p += 3 * w;
-        for (int row = 0; row < 2; ++row) {
-            const uchar *luma = row ? luma1 : luma0;
-            uchar *out = image.scanLine(y + row);
-            for (int x = 0; x < w; ++x) {
-                const double l = 1.3584 * luma[x];
-                const double b = c1[x / 2] - 156.0;
-                const double rr = c2[x / 2] - 137.0;
-                out[3 * x] = clip(l + 1.8215 * rr);
-                out[3 * x + 1] = clip(l - 0.4303 * b - 0.9271 * rr);
-                out[3 * x + 2] = clip(l + 2.2179 * b);
-            }
+    const int half = w / 2;
+    const int chromaRows = r.height / 2;
+    // Row j of the first colour difference; the second follows it.
+    const auto chromaRow = [data, w](int j) { return data + qint64(j) * 3 * w + 2 * w; };
+    for (int y = 0; y < r.height; ++y) {
+        const uchar *luma = data + qint64(y / 2) * 3 * w + (y % 2) * w;
+        const uchar *upper = chromaRow(y / 2);
+        const uchar *lower = chromaRow(qMin(y / 2 + 1, chromaRows - 1));
+        const double below = (y % 2) * 0.5; // the weight of the lower chroma row
+        uchar *out = image.scanLine(y);
+        for (int x = 0; x < w; ++x) {
+            const int i0 = x / 2;
+            const int i1 = qMin(i0 + 1, half - 1);
+            const double right = (x % 2) * 0.5;
+            const auto at = [&](int plane) {
+                const int offset = plane * half;
+                const double top = upper[offset + i0] * (1 - right) + upper[offset + i1] * right;
+                const double bottom = lower[offset + i0] * (1 - right) + lower[offset + i1] * right;
+                return top * (1 - below) + bottom * below;
+            };
+            const double l = luma[x];
+            const double c1 = at(0) - 156.0;
+            const double c2 = at(1) - 137.0;
+            out[3 * x] = clip(l + 1.340762 * c2);
+            out[3 * x + 1] = clip(l - 0.317038 * c1 - 0.682243 * c2);
+            out[3 * x + 2] = clip(l + 1.632639 * c1);
         }
     }
     return image;
@@ -98,42 +109,45 @@ Result<DecodedImage> PcdHandler::decode(const QByteArray &data, const ReadOption
         return data.size() >= r.offset + planeBytes(r);
     };
 
+    // The pages are the resolutions the file holds whole, largest first.
+    QList<const Resolution *> pages;
+    for (const Resolution &r : kResolutions) {
+        if (whole(r))
+            pages.append(&r);
+    }
+    if (pages.isEmpty())
+        return Result<DecodedImage>::fail(QStringLiteral("The Photo CD file is cut short."));
+    if (options.page < 0 || options.page >= pages.size())
+        return Result<DecodedImage>::fail(QStringLiteral("There is no page %1 (the file has %2).")
+                                              .arg(options.page + 1)
+                                              .arg(pages.size()));
+
+    const Resolution *chosen = pages.at(options.page);
+    const QSize target = options.targetSize;
+    if (options.page == 0 && target.isValid() && !target.isEmpty()) {
+        // At a reduced size: the smallest resolution that still covers the box asked for. Like
+        // the engine's other reduced reads, it covers when the picture, fitted into the box, is
+        // not enlarged.
+        for (const Resolution *r : pages) {
+            QSize size(r->width, r->height);
+            if (orientation & 1)
+                size.transpose();
+            if (size.width() >= target.width() || size.height() >= target.height())
+                chosen = r;
+        }
+    }
+
     DecodedImage decoded;
     decoded.formatCode = FormatPcd;
     decoded.bitsPerPixel = 24;
+    decoded.pageCount = int(pages.size());
     decoded.fullSize = orientation & 1 ? QSize(512, 768) : QSize(768, 512);
-
     const uchar *bytes = reinterpret_cast<const uchar *>(data.constData());
-    if (options.firstPageOnly) {
-        // One page: the smallest whole resolution that covers the box asked for, else the
-        // largest whole one.
-        const Resolution *chosen = nullptr;
-        for (const Resolution &r : kResolutions) {
-            if (!whole(r))
-                continue;
-            QSize size(r.width, r.height);
-            if (orientation & 1)
-                size.transpose();
-            const QSize target = options.targetSize;
-            // Like the engine's other reduced reads: enough when the picture, fitted into the
-            // box, is not enlarged.
-            const bool covers =
-                target.isValid() && !target.isEmpty() &&
-                (size.width() >= target.width() || size.height() >= target.height());
-            if (!chosen || covers)
-                chosen = &r;
-        }
-        if (chosen)
-            decoded.pages.append(
-                oriented(decodePlane(bytes + chosen->offset, *chosen), orientation));
-    } else {
-        for (const Resolution &r : kResolutions) {
-            if (whole(r))
-                decoded.pages.append(oriented(decodePlane(bytes + r.offset, r), orientation));
-        }
-    }
-    if (decoded.pages.isEmpty())
-        return Result<DecodedImage>::fail(QStringLiteral("The Photo CD file is cut short."));
+    QImage page = oriented(decodePlane(bytes + chosen->offset, *chosen), orientation);
+    if (page.isNull())
+        return Result<DecodedImage>::fail(
+            QStringLiteral("There is not enough memory for the picture."));
+    decoded.pages.append(std::move(page));
     return decoded;
 }
 

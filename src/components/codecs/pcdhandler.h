@@ -12,7 +12,7 @@ namespace qmt {
 // Base/4 (384 x 256) and Base/16 (192 x 128); the larger ones (4Base, 16Base) are Huffman-coded
 // residuals and are not read. Pages: Base first, then Base/4 and Base/16, each turned by the
 // orientation the pack records. A file cut short keeps the resolutions it still holds whole.
-// For a single page at a reduced size (thumbnails), the smallest stored resolution that still
+// For the first page at a reduced size (thumbnails), the smallest stored resolution that still
 // covers the requested box is returned instead of Base.
 //
 // Layout (2048-byte sectors): sector 1 starts "PCD_IPI"; byte 0x0E02 holds the orientation in

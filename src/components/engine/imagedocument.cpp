@@ -32,16 +32,22 @@ Status ImageDocument::LoadImageFile(const QString &path)
 
 void ImageDocument::take(DecodedImage decoded, const QString &path)
 {
-    m_pages = std::move(decoded.pages);
-    m_frameDelays = decoded.frameDelays.size() == m_pages.size() ? std::move(decoded.frameDelays)
-                                                                 : QList<int>();
-    m_current = 0;
-    m_bitsPerPixel = decoded.bitsPerPixel;
-    m_formatCode = decoded.formatCode;
-    m_fileName = QFileInfo(path).absoluteFilePath();
-    m_encrypted = false;
-    m_complete = nullptr;
-    m_previewOf = QSize();
+    QList<Page> pages;
+    if (decoded.pageCount > 0) {
+        // The pages decoded (the first, or every frame of an animation the reader composed);
+        // the others are read from the file when asked for.
+        pages.resize(decoded.pageCount);
+        for (qsizetype i = 0; i < qMin(decoded.pages.size(), pages.size()); ++i)
+            pages[i].image = std::move(decoded.pages[i]);
+    } else {
+        // Pages made elsewhere, all of them: nothing says they can be read again.
+        for (QImage &image : decoded.pages)
+            pages.append(Page{std::move(image), true});
+    }
+    QList<int> delays = decoded.frameDelays.size() == pages.size() ? std::move(decoded.frameDelays)
+                                                                    : QList<int>();
+    takePages(std::move(pages), decoded.bitsPerPixel, decoded.formatCode,
+              QFileInfo(path).absoluteFilePath(), std::move(delays));
 }
 
 void ImageDocument::adoptDecoded(DecodedImage decoded, const QString &path)
@@ -92,45 +98,91 @@ Status ImageDocument::LoadFromPicture(const QImage &picture, const QString &sour
 {
     if (picture.isNull())
         return Status::fail(QStringLiteral("The picture is empty."));
-    m_complete = nullptr;
-    m_previewOf = QSize();
-    m_pages = {picture};
-    m_frameDelays.clear();
-    m_current = 0;
-    m_bitsPerPixel =
-        picture.depth() == 32 ? (picture.hasAlphaChannel() ? 32 : 24) : picture.depth();
-    m_formatCode = FormatUnknown;
-    m_fileName = sourcePath.isEmpty() ? QString() : QFileInfo(sourcePath).absoluteFilePath();
-    m_encrypted = false;
+    // Nothing to read again: the one page is kept as it is.
+    takePages({Page{picture, true}},
+              picture.depth() == 32 ? (picture.hasAlphaChannel() ? 32 : 24) : picture.depth(),
+              FormatUnknown,
+              sourcePath.isEmpty() ? QString() : QFileInfo(sourcePath).absoluteFilePath());
     Q_EMIT changed();
     return {};
 }
 
 void ImageDocument::ClearImage()
 {
-    m_complete = nullptr;
-    m_previewOf = QSize();
-    m_pages.clear();
-    m_frameDelays.clear();
-    m_current = 0;
-    m_bitsPerPixel = 0;
-    m_formatCode = FormatUnknown;
-    m_fileName.clear();
-    m_encrypted = false;
+    takePages({}, 0, FormatUnknown, QString());
     Q_EMIT changed();
 }
 
-QImage ImageDocument::GetPage(int index) const
+void ImageDocument::takePages(QList<Page> pages, int bitsPerPixel, int formatCode,
+                              const QString &fileName, QList<int> frameDelays)
+{
+    m_complete = nullptr;
+    m_previewOf = QSize();
+    m_pages = std::move(pages);
+    m_frameDelays = std::move(frameDelays);
+    m_current = 0;
+    m_bitsPerPixel = bitsPerPixel;
+    m_formatCode = formatCode;
+    m_fileName = fileName;
+    m_encrypted = false;
+}
+
+qint64 ImageDocument::heldPixels() const
+{
+    qint64 pixels = 0;
+    for (const Page &page : m_pages)
+        pixels += qint64(page.image.width()) * page.image.height();
+    return pixels;
+}
+
+bool ImageDocument::makeRoom(qint64 pixels, int keep)
+{
+    qint64 held = heldPixels();
+    for (int i = 0; i < m_pages.size() && held + pixels > m_heldPixelLimit; ++i) {
+        Page &page = m_pages[i];
+        if (i == keep || i == m_current || page.changed || page.image.isNull())
+            continue;
+        held -= qint64(page.image.width()) * page.image.height();
+        page.image = QImage();
+    }
+    return held + pixels <= m_heldPixelLimit;
+}
+
+Result<QImage> ImageDocument::fetchPage(int index)
 {
     completeForPixels();
-    return index >= 0 && index < m_pages.size() ? m_pages.at(index) : QImage();
+    if (index < 0 || index >= m_pages.size())
+        return Result<QImage>::fail(QStringLiteral("There is no page %1.").arg(index + 1));
+    if (!m_pages.at(index).image.isNull())
+        return m_pages.at(index).image;
+    if (m_fileName.isEmpty())
+        return Result<QImage>::fail(QStringLiteral("Page %1 is not available.").arg(index + 1));
+    ReadOptions options;
+    options.page = index;
+    options.firstPageOnly = true;
+    Result<DecodedImage> decoded = readImageFile(m_fileName, options);
+    if (!decoded)
+        return Result<QImage>::fail(decoded.error());
+    QImage page = std::move(decoded->pages.first());
+    if (!makeRoom(qint64(page.width()) * page.height(), index))
+        return Result<QImage>::fail(
+            QStringLiteral("Page %1 does not fit in memory beside the pages that were changed.")
+                .arg(index + 1));
+    m_pages[index].image = page;
+    return page;
+}
+
+QImage ImageDocument::GetPage(int index)
+{
+    Result<QImage> page = fetchPage(index);
+    return page ? *page : QImage();
 }
 
 Status ImageDocument::SelectPage(int index)
 {
-    completeForPixels();
-    if (index < 0 || index >= m_pages.size())
-        return Status::fail(QStringLiteral("There is no page %1.").arg(index + 1));
+    Result<QImage> page = fetchPage(index);
+    if (!page)
+        return Status::fail(page.error());
     m_current = index;
     Q_EMIT changed();
     return {};
@@ -149,13 +201,15 @@ QString ImageDocument::ImageFileTitle() const
 
 const QImage &ImageDocument::image() const
 {
-    return m_pages.isEmpty() ? nullImage() : m_pages.at(m_current);
+    return m_pages.isEmpty() ? nullImage() : m_pages.at(m_current).image;
 }
 
-const QList<QImage> &ImageDocument::pages() const
+void ImageDocument::setCurrentImage(QImage image)
 {
-    completeForPixels();
-    return m_pages;
+    Page &page = m_pages[m_current];
+    page.image = std::move(image);
+    page.changed = true;
+    Q_EMIT changed();
 }
 
 QImage ImageDocument::GetPicture() const
@@ -183,8 +237,7 @@ Status ImageDocument::ResizeImage(int width, int height)
     QImage scaled = source.scaled(width, height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     if (scaled.isNull())
         return Status::fail(QStringLiteral("There is not enough memory to resize the image."));
-    m_pages[m_current] = std::move(scaled);
-    Q_EMIT changed();
+    setCurrentImage(std::move(scaled));
     return {};
 }
 
@@ -213,8 +266,7 @@ Status ImageDocument::ResizeCanvas(int width, int height, const QColor &fill, in
         painter.setCompositionMode(QPainter::CompositionMode_Source);
         painter.drawImage(QPoint(x, y), source);
     }
-    m_pages[m_current] = std::move(canvas);
-    Q_EMIT changed();
+    setCurrentImage(std::move(canvas));
     return {};
 }
 
@@ -226,8 +278,7 @@ Status ImageDocument::RotateImage(double degrees)
         return Status::fail(QStringLiteral("There is no image to rotate."));
     if (degrees != 90.0 && degrees != -90.0)
         return Status::fail(QStringLiteral("Only quarter turns are supported."));
-    m_pages[m_current] = source.transformed(QTransform().rotate(degrees));
-    Q_EMIT changed();
+    setCurrentImage(source.transformed(QTransform().rotate(degrees)));
     return {};
 }
 
@@ -236,8 +287,7 @@ void ImageDocument::replaceCurrentPage(const QImage &page)
     completeForPixels();
     if (m_pages.isEmpty())
         return;
-    m_pages[m_current] = page;
-    Q_EMIT changed();
+    setCurrentImage(page);
 }
 
 Status ImageDocument::EncryptImage(const QString &key)
@@ -259,8 +309,24 @@ Status ImageDocument::applyCipher(const QString &key, bool encrypted, const QStr
     Result<QByteArray> derived = ImageCipher::deriveKey(key);
     if (!derived)
         return Status::fail(derived.error());
-    if (Status applied = ImageCipher::apply(m_pages, *derived); !applied)
+    // Every page takes part, so every page must be held: a page changed here can never be read
+    // from the file again.
+    QList<QImage> images;
+    qint64 pixels = 0;
+    for (int i = 0; i < m_pages.size(); ++i) {
+        Result<QImage> page = fetchPage(i);
+        if (!page)
+            return Status::fail(page.error());
+        pixels += qint64(page->width()) * page->height();
+        if (pixels > m_heldPixelLimit)
+            return Status::fail(
+                QStringLiteral("The pages of this image are too large to be changed together."));
+        images.append(*page);
+    }
+    if (Status applied = ImageCipher::apply(images, *derived); !applied)
         return applied;
+    for (int i = 0; i < m_pages.size(); ++i)
+        m_pages[i] = Page{std::move(images[i]), true};
     m_bitsPerPixel = 32;
     m_encrypted = encrypted;
     Q_EMIT changed();
@@ -272,8 +338,8 @@ Status ImageDocument::SaveImageFile(const QString &path, int formatCode) const
     completeForPixels();
     if (m_pages.isEmpty())
         return Status::fail(QStringLiteral("There is no image to save."));
-    // Formats that hold several pages (TIFF) get them all, in their order.
-    return writeImageFile(m_pages, path, formatCode);
+    // The formats written hold one picture: the page shown.
+    return writeImageFile({image()}, path, formatCode);
 }
 
 Status ImageDocument::CopyToClipboard() const

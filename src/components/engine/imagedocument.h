@@ -15,6 +15,12 @@ namespace qmt {
 
 // One image of one or more pages, with the operations the windows use to read, transform and
 // write it. It knows nothing of windows; ImageView shows it.
+//
+// A file's pages are decoded when they are first asked for (the first on loading, the others
+// when selected, fetched or printed), and the pixels held for all pages together stay within
+// kMaxImagePixels: pages decoded earlier are dropped to make room and decoded again from the
+// file when needed. A page that was changed (rotated, resized, encrypted, an animation frame)
+// cannot be read again and is always kept.
 class ImageDocument : public QObject
 {
     Q_OBJECT
@@ -22,14 +28,15 @@ class ImageDocument : public QObject
 public:
     explicit ImageDocument(QObject *parent = nullptr);
 
-    // Reads every page of the file; page 0 becomes current. On failure the document keeps what
-    // it had and the result says why.
+    // Reads the first page of the file and counts the others; page 0 becomes current. On
+    // failure the document keeps what it had and the result says why.
     Status LoadImageFile(const QString &path);
     // Takes a picture the platform loader decoded (icons, cursors, bitmaps) as the one page.
     // `sourcePath`, when given, is the file it was read from: the picture keeps that name (for
     // the wallpaper copy and Save As) while its format stays unknown.
     Status LoadFromPicture(const QImage &picture, const QString &sourcePath = QString());
-    // Takes already decoded pages (from a background decode) as if loaded from `path`.
+    // Takes an already decoded first page (from a background decode) as if loaded from `path`;
+    // the file's other pages are read from `path` when asked for.
     void adoptDecoded(DecodedImage decoded, const QString &path);
     // Takes a reduced decode of `path` (its fullSize set) as a stand-in until the full picture
     // is there, so that it can be shown before the whole file is decoded. Sizes, depth and format
@@ -45,7 +52,10 @@ public:
     void ClearImage();
 
     int PageCount() const { return int(m_pages.size()); }
-    QImage GetPage(int index) const;
+    // The page, decoded from the file when it is not held; a null image when there is no such
+    // page or it cannot be decoded (fetchPage says why).
+    QImage GetPage(int index);
+    Result<QImage> fetchPage(int index);
     Status SelectPage(int index);
     int currentPage() const { return m_current; }
 
@@ -71,7 +81,8 @@ public:
     void replaceCurrentPage(const QImage &page);
 
     // Encrypts or decrypts every page in place with the key derived from `key` (see
-    // imagecipher.h). An empty key is refused; a wrong key gives noise, not an error.
+    // imagecipher.h). An empty key is refused; a wrong key gives noise, not an error. Every
+    // page is decoded for it: pages too large to be held together are refused.
     Status EncryptImage(const QString &key);
     Status DecryptImage(const QString &key);
     // Set by EncryptImage, cleared by DecryptImage and by loading or clearing: a picture in this
@@ -85,7 +96,10 @@ public:
     // The current page; a null image when nothing is loaded. The reduced pixels while a preview
     // stands in (see adoptPreview).
     const QImage &image() const;
-    const QList<QImage> &pages() const;
+    // The pixels of the pages held now, and the most they may come to (kMaxImagePixels; the
+    // tests set a smaller one).
+    qint64 heldPixels() const;
+    void setHeldPixelLimit(qint64 pixels) { m_heldPixelLimit = pixels; }
     // How long each page of an animation the reader composed (WebP, AVIF, JPEG XL) is shown,
     // in milliseconds; empty for other pictures.
     const QList<int> &frameDelays() const { return m_frameDelays; }
@@ -97,12 +111,24 @@ Q_SIGNALS:
     void changed();
 
 private:
+    struct Page {
+        QImage image; // null while not decoded
+        bool changed = false;
+    };
+
     Status applyCipher(const QString &key, bool encrypted, const QString &noImage);
     void take(DecodedImage decoded, const QString &path);
     // Completes a preview before its pixels are read or changed.
     void completeForPixels() const;
-    QList<QImage> m_pages;
+    void takePages(QList<Page> pages, int bitsPerPixel, int formatCode, const QString &fileName,
+                   QList<int> frameDelays = {});
+    void setCurrentImage(QImage image);
+    // Drops pages that can be decoded again, other than `keep` and the current one, until
+    // `pixels` more fit within the limit; false when they still do not.
+    bool makeRoom(qint64 pixels, int keep);
+    QList<Page> m_pages;
     QList<int> m_frameDelays;
+    qint64 m_heldPixelLimit = kMaxImagePixels;
     int m_current = 0;
     int m_bitsPerPixel = 0;
     int m_formatCode = FormatUnknown;

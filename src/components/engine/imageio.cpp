@@ -53,9 +53,43 @@ int storedBitsPerPixel(const QImage &image)
     }
 }
 
+// Whether the content is a sound WBMP (type 0): a zero type and fixed header, the width and
+// the height as multi-byte integers (seven bits a byte, the high bit saying that more follow),
+// then one bit a pixel, each row padded to a byte. Having no signature, it must be exactly as
+// long as its rows need (`exact`), or at least as long when its extension names it.
+bool looksLikeWbmp(QIODevice *device, bool exact)
+{
+    const QByteArray head = device->peek(12);
+    if (head.size() < 4 || head.at(0) != 0 || head.at(1) != 0)
+        return false;
+    qsizetype at = 2;
+    const auto number = [&head, &at]() -> qint64 {
+        qint64 value = 0;
+        for (int bytes = 0; bytes < 4 && at < head.size(); ++bytes) {
+            const uchar b = uchar(head.at(at++));
+            if (bytes == 0 && b == 0x80)
+                return 0; // a leading empty group: not how any writer stores a number
+            value = (value << 7) | (b & 0x7F);
+            if (!(b & 0x80))
+                return value;
+        }
+        return 0;
+    };
+    const qint64 width = number();
+    const qint64 height = number();
+    if (width <= 0 || height <= 0)
+        return false;
+    if (device->isSequential())
+        return !exact;
+    const qint64 length = device->size() - device->pos();
+    const qint64 needed = at + (width + 7) / 8 * height;
+    return exact ? length == needed : length >= needed;
+}
+
 // The Qt reader for content with a signature Qt's plugins handle well, or empty. WBMP has no
-// real signature and is only taken when `includeWeak` is set.
-QByteArray qtFormatForContent(QIODevice *device, bool includeWeak)
+// real signature and is only taken when `wbmp` says how strictly (see looksLikeWbmp).
+enum class WbmpCheck { None, Exact, AtLeast };
+QByteArray qtFormatForContent(QIODevice *device, WbmpCheck wbmp)
 {
     const QByteArray head = device->peek(16);
     const auto starts = [&head](const char *magic, int length) {
@@ -69,9 +103,7 @@ QByteArray qtFormatForContent(QIODevice *device, bool includeWeak)
         return "ico";
     if (starts("\0\0\2\0", 4) && head.size() >= 6 && (head[4] || head[5]))
         return "cur";
-    if (includeWeak && head.size() >= 4 && head[0] == 0 && head[1] == 0 &&
-        (uchar(head[2]) & 0x80) == 0 && (head[2] || (uchar(head[3]) & 0x80) == 0) && head[2] != 0 &&
-        head[3] != 0)
+    if (wbmp != WbmpCheck::None && looksLikeWbmp(device, wbmp == WbmpCheck::Exact))
         return "wbmp";
     return {};
 }
@@ -79,8 +111,8 @@ QByteArray qtFormatForContent(QIODevice *device, bool includeWeak)
 QByteArray qtFormatForSuffix(const QString &suffix)
 {
     static const QHash<QString, QByteArray> formats = {
-        {"png", "png"}, {"tif", "tiff"}, {"tiff", "tiff"},
-        {"ico", "ico"}, {"cur", "cur"},  {"wbmp", "wbmp"},
+        {"png", "png"}, {"tif", "tiff"},  {"tiff", "tiff"},
+        {"ico", "ico"}, {"cur", "cur"}, {"wbmp", "wbmp"},
     };
     return formats.value(suffix);
 }
@@ -115,6 +147,18 @@ bool pngHasIccProfile(QIODevice *device)
     return false;
 }
 
+Result<DecodedImage> noSuchPage(int page, int count)
+{
+    return Result<DecodedImage>::fail(
+        QStringLiteral("There is no page %1 (the file has %2).").arg(page + 1).arg(count));
+}
+
+bool sizeAllowed(const QSize &size)
+{
+    return size.width() <= kMaxImageSide && size.height() <= kMaxImageSide &&
+           qint64(size.width()) * size.height() <= kMaxImagePixels;
+}
+
 Result<DecodedImage> readWithOwn(const CodecReader &reader, QIODevice *device,
                                  const ReadOptions &options)
 {
@@ -122,6 +166,21 @@ Result<DecodedImage> readWithOwn(const CodecReader &reader, QIODevice *device,
     if (decoded && decoded->formatCode == FormatUnknown)
         decoded->formatCode = reader.formatCode;
     return decoded;
+}
+
+// Moves `reader` onto page `page`: animations (GIF, WebP) by decoding the frames before it one
+// at a time, each dropped before the next, multi-page files (TIFF) by jumping.
+bool goToPage(QImageReader &reader, int page)
+{
+    if (page == 0)
+        return true;
+    if (!reader.supportsAnimation())
+        return reader.jumpToImage(page);
+    for (int i = 0; i < page; ++i) {
+        if (!sizeAllowed(reader.size()) || reader.read().isNull())
+            return false;
+    }
+    return true;
 }
 
 Result<DecodedImage> readWithQt(QIODevice *device, const QByteArray &format,
@@ -137,49 +196,68 @@ Result<DecodedImage> readWithQt(QIODevice *device, const QByteArray &format,
     // The page count is asked first: Qt's TIFF reader loses its place among the pages when
     // the size is asked before it.
     const bool colourManaged = format != "png" || pngHasIccProfile(device);
-    const int pageCount = reader.imageCount();
+    const int pageCount = qMax(1, reader.imageCount());
     if (!reader.canRead())
         return Result<DecodedImage>::fail(QStringLiteral("The file is not a readable %1 image.")
                                               .arg(QString::fromLatin1(format.toUpper())));
+    if (options.page < 0 || options.page >= pageCount)
+        return noSuchPage(options.page, pageCount);
+    if (!goToPage(reader, options.page))
+        return Result<DecodedImage>::fail(
+            QStringLiteral("Page %1 of the file cannot be read.").arg(options.page + 1));
 
+    // Every page is checked before it is decoded: a file may start with a small page and
+    // continue with huge ones.
     const QSize size = reader.size();
-    if (size.isValid()) {
-        if (size.width() > kMaxImageSide || size.height() > kMaxImageSide ||
-            qint64(size.width()) * size.height() > kMaxImagePixels)
-            return Result<DecodedImage>::fail(
-                QStringLiteral("The image is too large (%1 x %2 pixels).")
-                    .arg(size.width())
-                    .arg(size.height()));
-    }
+    if (size.isValid() && !sizeAllowed(size))
+        return Result<DecodedImage>::fail(QStringLiteral("The image is too large (%1 x %2 pixels).")
+                                              .arg(size.width())
+                                              .arg(size.height()));
 
     DecodedImage decoded;
     decoded.formatCode = formatCodeForQtFormat(reader.format());
     decoded.fullSize = size;
-
-    for (;;) {
-        QImage page = reader.read();
-        if (page.isNull()) {
-            if (decoded.pages.isEmpty())
-                return Result<DecodedImage>::fail(reader.errorString());
-            break;
-        }
-        if (decoded.pages.isEmpty())
-            decoded.bitsPerPixel = storedBitsPerPixel(page);
-        if (colourManaged)
-            convertToSrgb(page);
-        else
-            page.setColorSpace(QColorSpace(QColorSpace::SRgb));
-        decoded.pages.append(std::move(page));
-        if (options.firstPageOnly)
-            break;
-        // Animations (GIF) move on by reading; multi-page files (TIFF, ICO) by jumping.
-        if (reader.supportsAnimation() ? !reader.canRead()
-                                       : (pageCount <= 1 || !reader.jumpToNextImage()))
-            break;
-    }
+    decoded.pageCount = pageCount;
+    QImage page = reader.read();
+    if (page.isNull())
+        return Result<DecodedImage>::fail(reader.errorString());
+    decoded.bitsPerPixel = storedBitsPerPixel(page);
+    if (colourManaged)
+        convertToSrgb(page);
+    else
+        page.setColorSpace(QColorSpace(QColorSpace::SRgb));
+    decoded.pages.append(std::move(page));
     if (reader.transformation().testFlag(QImageIOHandler::TransformationRotate90) &&
         decoded.fullSize.isValid())
         decoded.fullSize.transpose();
+    return decoded;
+}
+
+// Readers count their pages and hand back the one asked for; one that leaves the count out
+// hands back its pages from the first, and the one asked for is kept. The frames of an
+// animation the reader composed stay together when the first is asked for: each is drawn over
+// the one before, so a later one alone costs decoding all before it again.
+Result<DecodedImage> keepAskedPage(Result<DecodedImage> decoded, const ReadOptions &options)
+{
+    if (!decoded)
+        return decoded;
+    if (decoded->pages.isEmpty())
+        return Result<DecodedImage>::fail(QStringLiteral("The image data is damaged."));
+    if (decoded->pageCount > 0) {
+        decoded->pages.resize(1);
+        decoded->frameDelays.clear();
+        return decoded;
+    }
+    const int count = int(decoded->pages.size());
+    decoded->pageCount = count;
+    const bool animation = count > 1 && decoded->frameDelays.size() == count;
+    if (animation && options.page == 0 && !options.firstPageOnly)
+        return decoded;
+    if (options.page >= count)
+        return noSuchPage(options.page, count);
+    QImage asked = decoded->pages.at(options.page);
+    decoded->pages = {std::move(asked)};
+    decoded->frameDelays.clear();
     return decoded;
 }
 
@@ -194,6 +272,31 @@ void applyReaderLimits()
     Q_UNUSED(applied);
 }
 
+namespace {
+
+// The extension is a hint that the content must confirm; then formats with a signature;
+// the formats without one (TGA, PCX, headerless DIB, WBMP) come last.
+Result<DecodedImage> readDetected(QIODevice *device, const QString &suffix,
+                                  const ReadOptions &options)
+{
+    const QByteArray hintedQt = qtFormatForSuffix(suffix);
+    const WbmpCheck hintedWbmp = hintedQt == "wbmp" ? WbmpCheck::AtLeast : WbmpCheck::None;
+    if (!hintedQt.isEmpty() && qtFormatForContent(device, hintedWbmp) == hintedQt)
+        return readWithQt(device, hintedQt, options);
+    if (const CodecReader *reader = findOwnReader(device, suffix, false))
+        return readWithOwn(*reader, device, options);
+    const QByteArray strongQt = qtFormatForContent(device, WbmpCheck::None);
+    if (!strongQt.isEmpty())
+        return readWithQt(device, strongQt, options);
+    if (const CodecReader *reader = findOwnReader(device, QString(), true))
+        return readWithOwn(*reader, device, options);
+    if (qtFormatForContent(device, WbmpCheck::Exact) == "wbmp")
+        return readWithQt(device, "wbmp", options);
+    return Result<DecodedImage>::fail(QStringLiteral("The file is not an image of a known type."));
+}
+
+} // namespace
+
 Result<DecodedImage> readImageDevice(QIODevice *device, const QString &nameHint,
                                      const ReadOptions &options)
 {
@@ -201,22 +304,14 @@ Result<DecodedImage> readImageDevice(QIODevice *device, const QString &nameHint,
     const QString suffix = QFileInfo(nameHint).suffix().toLower();
     if (!device->isOpen() && !device->open(QIODevice::ReadOnly))
         return Result<DecodedImage>::fail(QStringLiteral("The file cannot be read."));
-
-    // The extension is a hint that the content must confirm; then formats with a signature;
-    // the formats without one (TGA, PCX, headerless DIB, WBMP) come last.
-    const QByteArray hintedQt = qtFormatForSuffix(suffix);
-    if (!hintedQt.isEmpty() && qtFormatForContent(device, hintedQt == "wbmp") == hintedQt)
-        return readWithQt(device, hintedQt, options);
-    if (const CodecReader *reader = findOwnReader(device, suffix, false))
-        return readWithOwn(*reader, device, options);
-    const QByteArray strongQt = qtFormatForContent(device, false);
-    if (!strongQt.isEmpty())
-        return readWithQt(device, strongQt, options);
-    if (const CodecReader *reader = findOwnReader(device, QString(), true))
-        return readWithOwn(*reader, device, options);
-    if (qtFormatForContent(device, true) == "wbmp")
-        return readWithQt(device, "wbmp", options);
-    return Result<DecodedImage>::fail(QStringLiteral("The file is not an image of a known type."));
+    if (options.page < 0)
+        return noSuchPage(options.page, 0);
+    // A reader that does not count its pages hands back the first alone when told to; a later
+    // page needs them all.
+    ReadOptions reading = options;
+    if (options.page > 0)
+        reading.firstPageOnly = false;
+    return keepAskedPage(readDetected(device, suffix, reading), options);
 }
 
 Result<DecodedImage> readImageFile(const QString &path, const ReadOptions &options)

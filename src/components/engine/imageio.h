@@ -29,25 +29,35 @@ struct ReadOptions {
     // into it: at least as wide as the box or as high, the aspect kept (the JPEG decoder scales
     // by 1/2, 1/4 or 1/8 while decoding). The result is not scaled further.
     QSize targetSize;
-    // Only the first page (thumbnails, previews that need one page).
+    // The page count is not needed (thumbnails, previews): readers may leave it uncounted.
     bool firstPageOnly = false;
     // Asked for the box once the reader knows the picture's full (upright) size, when targetSize
     // is not set: a valid answer acts as targetSize. Lets a caller reduce only pictures much
     // larger than where they will be shown. Readers that cannot scale while decoding ignore it.
     std::function<QSize(const QSize &fullSize)> targetForFullSize = nullptr;
+    // The page to decode, from 0. One page is decoded at a time, whatever the file holds: a
+    // multi-page file is read page by page as its pages are shown.
+    int page = 0;
 };
 
 struct DecodedImage {
+    // The page asked for (ReadOptions::page). Readers may hand back more; the engine keeps the
+    // one asked for, or every frame of an animation the reader composed (frameDelays) when its
+    // first is asked for without firstPageOnly: those frames are composed one from the other,
+    // and the reader holds all of them within kMaxImagePixels.
     QList<QImage> pages;
     int formatCode = FormatUnknown;
     int bitsPerPixel = 0; // of the file's first page as stored
-    QSize fullSize;       // of the first page before any reduction
+    QSize fullSize;       // of the page decoded, before any reduction
+    // The pages the file holds; 0 when they were not counted: then `pages` are all of them.
+    int pageCount = 0;
     // For animations the reader composes itself (WebP, AVIF, JPEG XL): how long each page is
     // shown, in milliseconds, one entry a page. Empty for still pictures and multi-page files.
     QList<int> frameDelays;
 };
 
-// Reads every page of an image file. Failures carry a description fit for the status bar.
+// Reads one page of an image file (ReadOptions::page) and counts the others. Failures carry a
+// description fit for the status bar.
 Result<DecodedImage> readImageFile(const QString &path, const ReadOptions &options = {});
 Result<DecodedImage> readImageDevice(QIODevice *device, const QString &nameHint,
                                      const ReadOptions &options = {});

@@ -3,6 +3,8 @@
 // Helpers shared by the codec tests: outside decoders (ImageMagick, Python's PIL), pixel
 // comparison with dumps, and little-endian byte building for hand-made headers.
 
+#include "components/engine/imageio.h"
+
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
@@ -18,7 +20,10 @@ namespace codectest {
 inline const QString kConvert = QStringLiteral("/usr/bin/convert");
 inline const QString kPython = QStringLiteral("/usr/bin/python3");
 
-inline bool haveConvert() { return QFile::exists(kConvert); }
+inline bool haveConvert()
+{
+    return QFile::exists(kConvert);
+}
 inline bool havePil()
 {
     if (!QFile::exists(kPython))
@@ -34,7 +39,8 @@ inline bool convert(const QStringList &args)
     QProcess p;
     p.start(kConvert, args);
     if (!p.waitForFinished(60000) || p.exitCode() != 0) {
-        qWarning("convert %s failed: %s", qPrintable(args.join(' ')), p.readAllStandardError().constData());
+        qWarning("convert %s failed: %s", qPrintable(args.join(' ')),
+                 p.readAllStandardError().constData());
         return false;
     }
     return true;
@@ -55,7 +61,9 @@ inline QImage decodeWithPil(const QString &file, const QString &tempDir)
     const QString png = tempDir + "/pil-reference.png";
     QFile::remove(png);
     QProcess p;
-    p.start(kPython, {"-c", "import sys\nfrom PIL import Image\nImage.open(sys.argv[1]).convert('RGBA').save(sys.argv[2])",
+    p.start(kPython, {"-c",
+                      "import sys\nfrom PIL import "
+                      "Image\nImage.open(sys.argv[1]).convert('RGBA').save(sys.argv[2])",
                       file, png});
     if (!p.waitForFinished(60000) || p.exitCode() != 0) {
         qWarning("PIL failed on %s: %s", qPrintable(file), p.readAllStandardError().constData());
@@ -101,8 +109,9 @@ inline QImage noiseImage(int width, int height, bool alpha, quint32 seed = 7)
         for (int x = 0; x < width; ++x) {
             state = state * 1664525u + 1013904223u;
             const quint32 v = state >> 8;
-            image.setPixel(x, y, qRgba(v & 0xFF, (v >> 8) & 0xFF, (v >> 16) & 0xFF,
-                                       alpha ? int((x * 255) / qMax(1, width - 1)) : 255));
+            image.setPixel(x, y,
+                           qRgba(v & 0xFF, (v >> 8) & 0xFF, (v >> 16) & 0xFF,
+                                 alpha ? int((x * 255) / qMax(1, width - 1)) : 255));
         }
     }
     return image;
@@ -131,6 +140,28 @@ struct Bytes {
         return *this;
     }
 };
+
+// Every page, read one at a time as the engine reads them: `read` takes the ReadOptions of one
+// page. Empty when a page cannot be read.
+template <class Read> QList<QImage> readEveryPage(Read read)
+{
+    QList<QImage> pages;
+    qmt::ReadOptions options;
+    for (int count = 1; options.page < count; ++options.page) {
+        qmt::Result<qmt::DecodedImage> decoded = read(options);
+        if (!decoded || decoded->pages.size() != 1)
+            return {};
+        count = decoded->pageCount;
+        pages.append(decoded->pages.first());
+    }
+    return pages;
+}
+
+inline QList<QImage> readEveryPage(const QString &file)
+{
+    return readEveryPage(
+        [&file](const qmt::ReadOptions &o) { return qmt::readImageFile(file, o); });
+}
 
 inline bool writeFile(const QString &path, const QByteArray &data)
 {

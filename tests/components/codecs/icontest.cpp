@@ -121,16 +121,22 @@ void IconTest::order()
     Result<DecodedImage> decoded = readIconPages(&buffer, type == 2 ? "cur" : "ico", {});
     QVERIFY2(decoded, qPrintable(decoded.error()));
     QCOMPARE(decoded->formatCode, int(type == 2 ? FormatCur : FormatIco));
+    QCOMPARE(decoded->pageCount, sides.size());
+    QCOMPARE(decoded->fullSize, QSize(sides.first(), sides.first()));
     QList<QRgb> gotColors;
     QList<int> gotSides;
-    for (const QImage &page : decoded->pages) {
+    ReadOptions options;
+    for (options.page = 0; options.page < decoded->pageCount; ++options.page) {
+        buffer.seek(0);
+        Result<DecodedImage> one = readIconPages(&buffer, type == 2 ? "cur" : "ico", options);
+        QVERIFY2(one, qPrintable(one.error()));
+        const QImage &page = one->pages.first();
         gotColors.append(page.pixel(page.width() / 2, page.height() / 2));
         gotSides.append(page.width());
         QCOMPARE(page.height(), page.width());
     }
     QCOMPARE(gotSides, sides);
     QCOMPARE(gotColors, colors);
-    QCOMPARE(decoded->fullSize, QSize(sides.first(), sides.first()));
 }
 
 void IconTest::firstPageIsLargest()
@@ -170,10 +176,14 @@ void IconTest::throughEngine()
     Result<DecodedImage> decoded = readImageFile(file.fileName());
     QVERIFY2(decoded, qPrintable(decoded.error()));
     QCOMPARE(decoded->formatCode, code);
-    QCOMPARE(decoded->pages.size(), 3);
-    QCOMPARE(decoded->pages.at(0).width(), 48);
-    QCOMPARE(decoded->pages.at(1).width(), 32);
-    QCOMPARE(decoded->pages.at(2).width(), 16);
+    QCOMPARE(decoded->pageCount, 3);
+    ReadOptions options;
+    for (const int side : {48, 32, 16}) {
+        Result<DecodedImage> page = readImageFile(file.fileName(), options);
+        QVERIFY2(page, qPrintable(page.error()));
+        QCOMPARE(page->pages.first().width(), side);
+        ++options.page;
+    }
 }
 
 QTEST_MAIN(IconTest)
