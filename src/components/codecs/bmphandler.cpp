@@ -21,7 +21,13 @@
 namespace qmt {
 namespace {
 
-enum Compression { CompRgb = 0, CompRle8 = 1, CompRle4 = 2, CompBitFields = 3, CompAlphaBitFields = 6 };
+enum Compression {
+    CompRgb = 0,
+    CompRle8 = 1,
+    CompRle4 = 2,
+    CompBitFields = 3,
+    CompAlphaBitFields = 6
+};
 
 struct BmpInfo {
     quint32 headerSize = 0;
@@ -36,8 +42,8 @@ struct BmpInfo {
 
 bool knownHeaderSize(quint32 size)
 {
-    return size == 12 || size == 16 || size == 40 || size == 52 || size == 56 || size == 64
-           || size == 108 || size == 124;
+    return size == 12 || size == 16 || size == 40 || size == 52 || size == 56 || size == 64 ||
+           size == 108 || size == 124;
 }
 
 // Reads the info header at the reader's position; the reason it is not usable, or empty.
@@ -107,7 +113,9 @@ QString parseInfo(ByteReader &in, BmpInfo *info)
         return QStringLiteral("Bitmap compression %1 is not supported.").arg(info->compression);
     }
     if (info->width <= 0 || info->height == 0 || info->height == qint64(INT_MIN))
-        return QStringLiteral("The bitmap size %1 x %2 is not valid.").arg(info->width).arg(info->height);
+        return QStringLiteral("The bitmap size %1 x %2 is not valid.")
+            .arg(info->width)
+            .arg(info->height);
     if (info->height < 0 && (info->compression == CompRle4 || info->compression == CompRle8))
         return QStringLiteral("A compressed bitmap cannot be top-down.");
     return {};
@@ -176,7 +184,8 @@ bool BmpHandler::canRead(QIODevice *device)
 
 bool BmpHandler::canReadHeaderless(QIODevice *device)
 {
-    const QByteArray head = peek(device, 64);
+    // The largest info header (version 5) is 124 bytes.
+    const QByteArray head = peek(device, 124);
     ByteReader in(head);
     BmpInfo info;
     if (head.size() < 16 || !parseInfo(in, &info).isEmpty())
@@ -206,7 +215,8 @@ bool BmpHandler::decode(const QByteArray &data, QImage *image)
     if (!bad.isEmpty())
         return fail(bad);
 
-    const bool bitFields = info.compression == CompBitFields || info.compression == CompAlphaBitFields;
+    const bool bitFields =
+        info.compression == CompBitFields || info.compression == CompAlphaBitFields;
     if (bitFields && info.headerSize == 40) {
         info.masks[0] = in.u32le();
         info.masks[1] = in.u32le();
@@ -258,11 +268,14 @@ bool BmpHandler::decode(const QByteArray &data, QImage *image)
     if (pixelOffset < 0)
         pixelOffset = in.pos();
     if (fileHeader && pixelOffset < 14 + qint64(info.headerSize))
-        return fail(QStringLiteral("The bitmap's pixel offset %1 lies inside its header.").arg(pixelOffset));
+        return fail(QStringLiteral("The bitmap's pixel offset %1 lies inside its header.")
+                        .arg(pixelOffset));
     if (pixelOffset >= data.size())
-        return fail(QStringLiteral("The bitmap's pixel data offset %1 lies past the end of the file (%2 bytes).")
-                        .arg(pixelOffset)
-                        .arg(data.size()));
+        return fail(
+            QStringLiteral(
+                "The bitmap's pixel data offset %1 lies past the end of the file (%2 bytes).")
+                .arg(pixelOffset)
+                .arg(data.size()));
 
     const qint64 width = info.width;
     const bool topDown = info.height < 0;
@@ -326,7 +339,8 @@ bool BmpHandler::decode(const QByteArray &data, QImage *image)
         }
     } else {
         const qint64 stride = ((width * info.bits + 31) / 32) * 4;
-        const Channel red(info.masks[0]), green(info.masks[1]), blue(info.masks[2]), alphaChannel(info.masks[3]);
+        const Channel red(info.masks[0]), green(info.masks[1]), blue(info.masks[2]),
+            alphaChannel(info.masks[3]);
         for (qint64 y = 0; y < height; ++y) {
             const qint64 available = qMin(stride, in.remaining());
             if (available < stride)
@@ -357,8 +371,8 @@ bool BmpHandler::decode(const QByteArray &data, QImage *image)
                 for (qint64 x = 0; x < width; ++x) {
                     const uchar *p = src + x * bytes;
                     const quint32 v = bytes == 2 ? quint32(p[0] | p[1] << 8)
-                                                 : quint32(p[0]) | quint32(p[1]) << 8
-                                                       | quint32(p[2]) << 16 | quint32(p[3]) << 24;
+                                                 : quint32(p[0]) | quint32(p[1]) << 8 |
+                                                       quint32(p[2]) << 16 | quint32(p[3]) << 24;
                     px[x] = qRgba(red(v), green(v), blue(v), alpha ? alphaChannel(v) : 255);
                 }
                 break;

@@ -20,7 +20,15 @@
 namespace qmt {
 namespace {
 
-enum PsdMode { Bitmap = 0, Grey = 1, Indexed = 2, Rgb = 3, Cmyk = 4, Multichannel = 7, Duotone = 8 };
+enum PsdMode {
+    Bitmap = 0,
+    Grey = 1,
+    Indexed = 2,
+    Rgb = 3,
+    Cmyk = 4,
+    Multichannel = 7,
+    Duotone = 8
+};
 
 struct PsdHeader {
     quint16 version = 0;
@@ -53,7 +61,9 @@ QString checkHeader(const PsdHeader &h)
         return QStringLiteral("The PSD channel count %1 is not valid.").arg(h.channels);
     const quint32 maxSide = h.version == 1 ? 30000 : 300000;
     if (h.width == 0 || h.height == 0 || h.width > maxSide || h.height > maxSide)
-        return QStringLiteral("The PSD image size %1 x %2 is not valid.").arg(h.width).arg(h.height);
+        return QStringLiteral("The PSD image size %1 x %2 is not valid.")
+            .arg(h.width)
+            .arg(h.height);
     switch (h.mode) {
     case Bitmap:
         if (h.depth != 1)
@@ -72,7 +82,8 @@ QString checkHeader(const PsdHeader &h)
     if (h.mode == Indexed && h.depth != 8)
         return QStringLiteral("An indexed PSD must have 8 bits per pixel.");
     if (h.depth != 8 && h.depth != 16)
-        return QStringLiteral("PSD images with %1 bits per channel are not supported.").arg(h.depth);
+        return QStringLiteral("PSD images with %1 bits per channel are not supported.")
+            .arg(h.depth);
     const int needed = h.mode == Rgb ? 3 : h.mode == Cmyk ? 4 : 1;
     if (h.channels < needed)
         return QStringLiteral("The PSD image has too few channels (%1).").arg(h.channels);
@@ -103,6 +114,236 @@ bool unpackBits(const uchar *src, qint64 srcLength, uchar *dst, qint64 dstLength
         }
     }
     return out == dstLength;
+}
+
+// Whether the merged image's first extra channel is its transparency: the layer count (in the
+// layer info, or for 16 and 32-bit documents in an Lr16 or Lr32 block after it) is negative.
+// The layer and mask section: layer info (length, count, records), global mask info (length,
+// data), then tagged blocks ("8BIM" or "8B64", key, length, data padded to 4 bytes). Lengths
+// are 8 bytes in PSB for the layer info and for the Lr16 and Lr32 blocks.
+bool mergedHasTransparency(ByteReader section, quint16 version)
+{
+    const bool large = version == 2;
+    const qint64 infoLength = qint64(large ? section.u64be() : section.u32be());
+    if (!section.ok() || infoLength < 0 || infoLength > section.remaining())
+        return false;
+    if (infoLength >= 2)
+        return qint16(section.u16be()) < 0;
+    section.skip(infoLength);
+    const quint32 maskLength = section.u32be();
+    if (!section.ok() || !section.skip(maskLength))
+        return false;
+    while (section.remaining() >= 12) {
+        const quint32 signature = section.u32be();
+        const quint32 key = section.u32be();
+        if (signature != 0x3842494D && signature != 0x38423634) // "8BIM", "8B64"
+            return false;
+        const bool layers = key == 0x4C723136 || key == 0x4C723332; // "Lr16", "Lr32"
+        const qint64 length = qint64(large && layers ? section.u64be() : section.u32be());
+        if (!section.ok() || length < 0 || length > section.remaining())
+            return false;
+        if (layers)
+            return length >= 2 && qint16(section.u16be()) < 0;
+        if (!section.skip(qMin((length + 3) & ~qint64(3), section.remaining())))
+            return false;
+    }
+    return false;
+}
+
+// Hands out the rows of the merged image in the order they are stored (every row of channel 0,
+// then of channel 1, ...), unpacked, one at a time: nothing the size of a channel is held.
+class PsdRows
+{
+public:
+    PsdRows(ByteReader &in, bool packed, const PsdHeader &h)
+        : m_in(in), m_packed(packed), m_version(h.version), m_channels(h.channels),
+          m_height(h.height),
+          m_rowBytes(h.depth == 1 ? (qint64(h.width) + 7) / 8 : qint64(h.width) * (h.depth / 8))
+    {
+    }
+
+    // Reads the row table of packed data; false (with a reason) when it is cut short.
+    bool start()
+    {
+        if (!m_packed)
+            return true;
+        m_countBytes = m_version == 2 ? 4 : 2;
+        m_table = m_in.block(qint64(m_channels) * m_height * m_countBytes);
+        if (!m_table) {
+            m_error = QStringLiteral("The PSD row table is cut short.");
+            return false;
+        }
+        m_row.resize(m_rowBytes);
+        return true;
+    }
+    QString error() const { return m_error; }
+
+    // Whether the data holds the first row at all: a header without pixels is refused before
+    // a picture is allocated for it.
+    bool firstRowPresent() const
+    {
+        return m_in.remaining() >= (m_packed ? qMin<qint64>(lengthOf(0), 1) : m_rowBytes);
+    }
+
+    // The next row, or nullptr when the data ends (damaged() tells a bad row from the end).
+    const uchar *next()
+    {
+        if (!m_packed)
+            return m_in.block(m_rowBytes);
+        const qint64 length = lengthOf(m_index++);
+        const qint64 available = qMin(length, m_in.remaining());
+        const uchar *src = m_in.block(available);
+        uchar *row = reinterpret_cast<uchar *>(m_row.data());
+        if (available < length || !unpackBits(src, available, row, m_rowBytes)) {
+            m_damaged = !m_in.atEnd();
+            return nullptr;
+        }
+        return row;
+    }
+    bool damaged() const { return m_damaged; }
+
+private:
+    qint64 lengthOf(qint64 index) const
+    {
+        const uchar *entry = m_table + index * m_countBytes;
+        return m_countBytes == 2
+                   ? qint64((entry[0] << 8) | entry[1])
+                   : qint64(quint32(entry[0]) << 24 | entry[1] << 16 | entry[2] << 8 | entry[3]);
+    }
+
+    ByteReader &m_in;
+    const bool m_packed;
+    const quint16 m_version;
+    const qint64 m_channels;
+    const qint64 m_height;
+    const qint64 m_rowBytes;
+    int m_countBytes = 2;
+    const uchar *m_table = nullptr;
+    qint64 m_index = 0;
+    QByteArray m_row;
+    bool m_damaged = false;
+    QString m_error;
+};
+
+// A row of samples as 8-bit values (bitmaps: 0 where the bit sets black ink, 255 elsewhere).
+const uchar *samplesOf(const uchar *row, const PsdHeader &h, QByteArray &buffer)
+{
+    if (h.depth == 8)
+        return row;
+    buffer.resize(h.width);
+    uchar *out = reinterpret_cast<uchar *>(buffer.data());
+    for (quint32 x = 0; x < h.width; ++x) {
+        if (h.depth == 1)
+            out[x] = ((row[x / 8] >> (7 - x % 8)) & 1) ? 0 : 255;
+        else
+            out[x] = uchar(((uint(row[2 * x]) << 8 | row[2 * x + 1]) + 128) / 257);
+    }
+    return out;
+}
+
+// Lays channel rows into the picture: each sample lands in its byte of the pixel, averaged over
+// `factor` x `factor` blocks for a reduced picture.
+class PsdComposer
+{
+public:
+    enum Target { Grey, Red, Green, Blue, Black, Alpha, Index };
+
+    PsdComposer(QImage *image, const PsdHeader &h, int factor, const QList<QRgb> &palette)
+        : m_image(image), m_width(h.width), m_height(h.height), m_factor(factor),
+          m_palette(palette), m_sums(image->width(), 0)
+    {
+    }
+
+    void addRow(Target target, qint64 y, const uchar *samples)
+    {
+        const int outY = int(y / m_factor);
+        QRgb *out = reinterpret_cast<QRgb *>(m_image->scanLine(outY));
+        if (target == Index) {
+            // Palette indexes cannot be averaged: a block takes its top-left pixel.
+            if (y % m_factor == 0) {
+                for (int x = 0; x < m_image->width(); ++x)
+                    out[x] = m_palette.at(samples[qint64(x) * m_factor]);
+            }
+            return;
+        }
+        for (qint64 x = 0; x < m_width; ++x)
+            m_sums[x / m_factor] += samples[x];
+        if (y + 1 != rowsOf(outY))
+            return; // the block's rows are not all in yet
+        const qint64 blockRows = rowsOf(outY) - qint64(outY) * m_factor;
+        for (int x = 0; x < m_image->width(); ++x) {
+            const qint64 blockColumns = qMin<qint64>(m_factor, m_width - qint64(x) * m_factor);
+            const qint64 count = blockRows * blockColumns;
+            put(out[x], target, uint((m_sums[x] + count / 2) / count));
+            m_sums[x] = 0;
+        }
+    }
+
+    // Rows from `row` on lose their colour (they stay black), keeping their alpha.
+    void clearColourFrom(int row)
+    {
+        for (int y = qMax(0, row); y < m_image->height(); ++y) {
+            QRgb *out = reinterpret_cast<QRgb *>(m_image->scanLine(y));
+            for (int x = 0; x < m_image->width(); ++x)
+                out[x] &= 0xFF000000;
+        }
+    }
+
+private:
+    // The end (exclusive) of the document rows that make picture row `outY`.
+    qint64 rowsOf(int outY) const { return qMin(m_height, qint64(outY + 1) * m_factor); }
+
+    static void put(QRgb &pixel, Target target, uint v)
+    {
+        switch (target) {
+        case Grey:
+            pixel = (pixel & 0xFF000000) | v << 16 | v << 8 | v;
+            break;
+        case Red:
+            pixel = (pixel & 0xFF00FFFF) | v << 16;
+            break;
+        case Green:
+            pixel = (pixel & 0xFFFF00FF) | v << 8;
+            break;
+        case Blue:
+            pixel = (pixel & 0xFFFFFF00) | v;
+            break;
+        case Black: // CMYK is stored inverted (255 is no ink): the colour so far times the black
+            pixel = (pixel & 0xFF000000) | (qRed(pixel) * v / 255) << 16 |
+                    (qGreen(pixel) * v / 255) << 8 | (qBlue(pixel) * v / 255);
+            break;
+        case Alpha:
+            pixel = (pixel & 0x00FFFFFF) | v << 24;
+            break;
+        case Index:
+            break;
+        }
+    }
+
+    QImage *m_image;
+    const qint64 m_width;
+    const qint64 m_height;
+    const int m_factor;
+    const QList<QRgb> &m_palette;
+    QList<quint64> m_sums;
+};
+
+PsdComposer::Target targetOf(PsdMode mode, int channel, int colourChannels)
+{
+    if (channel >= colourChannels)
+        return PsdComposer::Alpha;
+    switch (mode) {
+    case Indexed:
+        return PsdComposer::Index;
+    case Rgb:
+    case Cmyk: {
+        static const PsdComposer::Target order[] = {PsdComposer::Red, PsdComposer::Green,
+                                                    PsdComposer::Blue, PsdComposer::Black};
+        return order[channel];
+    }
+    default:
+        return PsdComposer::Grey;
+    }
 }
 
 } // namespace
@@ -138,6 +379,7 @@ bool PsdHandler::decode(const QByteArray &data, QImage *image)
         return fail(bad);
     if (!sizeAllowed(h.width, h.height, &m_error))
         return false;
+    m_documentSize = QSize(int(h.width), int(h.height));
 
     // Colour mode data: the palette of an indexed image.
     const quint32 modeLength = in.u32be();
@@ -159,6 +401,8 @@ bool PsdHandler::decode(const QByteArray &data, QImage *image)
     if (!in.ok() || layersLength > quint64(in.remaining()))
         return fail(QStringLiteral("The PSD layer section is cut short."));
     const qint64 layersStart = in.pos();
+    const ByteReader layerSection(reinterpret_cast<const uchar *>(data.constData()) + layersStart,
+                                  qint64(layersLength));
     if (!in.seek(layersStart + qint64(layersLength)))
         return fail(QStringLiteral("The PSD layer section is cut short."));
 
@@ -168,101 +412,59 @@ bool PsdHandler::decode(const QByteArray &data, QImage *image)
     if (compression > 1)
         return fail(QStringLiteral("PSD compression %1 is not supported.").arg(compression));
 
-    const qint64 width = h.width;
-    const qint64 height = h.height;
-    const int bytesPerSample = h.depth == 16 ? 2 : 1;
-    const qint64 rowBytes = h.depth == 1 ? (width + 7) / 8 : width * bytesPerSample;
-    // Only the channels that make the picture are decoded: colour plus one alpha channel.
     const int colourChannels = h.mode == Rgb ? 3 : h.mode == Cmyk ? 4 : 1;
-    const bool hasAlpha = h.mode != Bitmap && h.mode != Indexed && h.channels > colourChannels;
-    const int used = colourChannels + (hasAlpha ? 1 : 0);
+    // A channel after the colour ones is the picture's transparency only when the layer section
+    // says so; otherwise it is a saved selection, which the picture does not show.
+    const bool hasAlpha = h.mode != Bitmap && h.mode != Indexed && h.channels > colourChannels &&
+                          mergedHasTransparency(layerSection, h.version);
+    PsdRows rows(in, compression == 1, h);
+    if (!rows.start())
+        return fail(rows.error());
+    if (!rows.firstRowPresent())
+        return fail(QStringLiteral("The PSD image data is cut short."));
 
-    // Planar channel data, one row at a time per channel.
-    const qint64 planeBytes = rowBytes * height;
-    if (planeBytes * used > (qint64(1) << 34))
-        return fail(QStringLiteral("The PSD image is too large."));
-    QByteArray planes;
-    planes.resize(qsizetype(planeBytes * used));
-    if (planes.size() != planeBytes * used)
-        return fail(QStringLiteral("There is not enough memory for the PSD image."));
-    planes.fill('\0');
-    uchar *planeData = reinterpret_cast<uchar *>(planes.data());
-
-    bool truncated = false;
-    if (compression == 0) {
-        for (int c = 0; c < used && !truncated; ++c) {
-            const qint64 available = qMin(planeBytes, in.remaining());
-            const uchar *src = in.block(available);
-            memcpy(planeData + c * planeBytes, src, size_t(available));
-            truncated = available < planeBytes;
-        }
-    } else {
-        const int countBytes = h.version == 2 ? 4 : 2;
-        const qint64 rows = qint64(h.channels) * height;
-        const uchar *table = in.block(rows * countBytes);
-        if (!table)
-            return fail(QStringLiteral("The PSD row table is cut short."));
-        for (qint64 r = 0; r < qint64(used) * height; ++r) {
-            const uchar *entry = table + r * countBytes;
-            const qint64 length = countBytes == 2 ? qint64((entry[0] << 8) | entry[1])
-                                                  : qint64(quint32(entry[0]) << 24 | entry[1] << 16
-                                                           | entry[2] << 8 | entry[3]);
-            const qint64 available = qMin(length, in.remaining());
-            const uchar *src = in.block(available);
-            if (available < length || !unpackBits(src, available, planeData + r * rowBytes, rowBytes)) {
-                truncated = true;
-                break;
-            }
-        }
+    // A reduced picture for a box asked for: every `factor` x `factor` block of the document
+    // becomes one pixel, and the picture still covers the box.
+    int factor = 1;
+    if (m_scaledSize.isValid() && !m_scaledSize.isEmpty()) {
+        while (qint64(h.width) / (factor * 2) >= m_scaledSize.width() ||
+               qint64(h.height) / (factor * 2) >= m_scaledSize.height())
+            factor *= 2;
     }
-    if (truncated && in.atEnd() == false)
-        return fail(QStringLiteral("The PSD image data is damaged."));
-
-    // Samples as 8 bit.
-    const auto sample = [&](int channel, qint64 x, qint64 y) -> uint {
-        const uchar *p = planeData + channel * planeBytes + y * rowBytes + x * bytesPerSample;
-        return bytesPerSample == 1 ? p[0] : ((uint(p[0]) << 8 | p[1]) + 128) / 257;
-    };
-
-    QImage result = allocate(width, height,
+    QImage result = allocate((h.width + factor - 1) / factor, (h.height + factor - 1) / factor,
                              hasAlpha ? QImage::Format_ARGB32 : QImage::Format_RGB32, &m_error);
     if (result.isNull())
         return false;
-    m_bitsPerPixel = h.depth * (h.mode == Bitmap || h.mode == Indexed ? 1 : used);
-    for (qint64 y = 0; y < height; ++y) {
-        QRgb *out = reinterpret_cast<QRgb *>(result.scanLine(int(y)));
-        for (qint64 x = 0; x < width; ++x) {
-            QRgb colour;
-            switch (h.mode) {
-            case Bitmap: {
-                const bool black = (planeData[y * rowBytes + x / 8] >> (7 - x % 8)) & 1;
-                colour = black ? qRgb(0, 0, 0) : qRgb(255, 255, 255);
+    result.fill(qRgb(0, 0, 0));
+    m_bitsPerPixel =
+        h.depth * (h.mode == Bitmap || h.mode == Indexed ? 1 : colourChannels + hasAlpha);
+
+    // Only the channels that make the picture are decoded (colour, then one alpha channel; they
+    // come first in the file), a row at a time straight into the picture.
+    PsdComposer composer(&result, h, factor, palette);
+    QByteArray sampleBuffer;
+    const int used = colourChannels + (hasAlpha ? 1 : 0);
+    qint64 blackRows = 0; // CMYK rows that received their black channel
+    bool cutShort = false;
+    for (int c = 0; c < used && !cutShort; ++c) {
+        const PsdComposer::Target target = targetOf(PsdMode(h.mode), c, colourChannels);
+        for (qint64 y = 0; y < h.height; ++y) {
+            const uchar *row = rows.next();
+            if (!row) {
+                if (rows.damaged())
+                    return fail(QStringLiteral("The PSD image data is damaged."));
+                cutShort = true; // the rows decoded so far are the picture
                 break;
             }
-            case Indexed:
-                colour = palette.at(planeData[y * rowBytes + x]);
-                break;
-            case Rgb:
-                colour = qRgb(sample(0, x, y), sample(1, x, y), sample(2, x, y));
-                break;
-            case Cmyk: {
-                // Stored inverted: 255 is no ink.
-                const uint k = sample(3, x, y);
-                colour = qRgb(sample(0, x, y) * k / 255, sample(1, x, y) * k / 255,
-                              sample(2, x, y) * k / 255);
-                break;
-            }
-            default: {
-                const uint g = sample(0, x, y);
-                colour = qRgb(g, g, g);
-                break;
-            }
-            }
-            if (hasAlpha)
-                colour = (colour & 0x00FFFFFF) | (sample(colourChannels, x, y) << 24);
-            out[x] = colour;
+            composer.addRow(target, y, samplesOf(row, h, sampleBuffer));
+            if (target == PsdComposer::Black)
+                blackRows = y + 1;
         }
     }
+    // Without its black channel a CMYK row has no colour yet: it stays black, as no ink data
+    // would print it.
+    if (h.mode == Cmyk)
+        composer.clearColourFrom(blackRows == h.height ? result.height() : blackRows / factor);
     *image = result;
     return true;
 }
@@ -284,8 +486,8 @@ void packBits(const uchar *src, int length, QByteArray *out)
             continue;
         }
         int literal = 1;
-        while (i + literal < length && literal < 128
-               && !(i + literal + 1 < length && src[i + literal] == src[i + literal + 1]))
+        while (i + literal < length && literal < 128 &&
+               !(i + literal + 1 < length && src[i + literal] == src[i + literal + 1]))
             ++literal;
         out->append(char(literal - 1));
         out->append(reinterpret_cast<const char *>(src + i), literal);
@@ -315,7 +517,8 @@ bool PsdHandler::write(const QImage &source)
     if (source.width() > 30000 || source.height() > 30000)
         return fail(QStringLiteral("A PSD image can be at most 30000 pixels wide and high."));
     const bool alpha = source.hasAlphaChannel();
-    const QImage image = source.convertToFormat(alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    const QImage image =
+        source.convertToFormat(alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
     const int width = image.width();
     const int height = image.height();
     const int channels = alpha ? 4 : 3;
@@ -402,8 +605,8 @@ bool PsdHandler::write(const QImage &source)
         counts.append(channelCounts[c]);
         rows.append(channelRows[c]);
     }
-    if (out->write(header) != header.size() || out->write(counts) != counts.size()
-        || out->write(rows) != rows.size())
+    if (out->write(header) != header.size() || out->write(counts) != counts.size() ||
+        out->write(rows) != rows.size())
         return fail(QStringLiteral("The PSD file cannot be written."));
     return true;
 }

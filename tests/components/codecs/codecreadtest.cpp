@@ -6,6 +6,7 @@
 #include "components/engine/imageio.h"
 
 #include <QTemporaryDir>
+#include <QtEndian>
 #include <QtTest>
 
 using namespace codectest;
@@ -30,6 +31,12 @@ private Q_SLOTS:
     void jpegAppliesOrientation_data();
     void jpegAppliesOrientation();
     void jpegConvertsIccProfile();
+    void readsHeaderlessVersion5Dib();
+    void psdAlphaOnlyWhenTheLayersSaySo_data();
+    void psdAlphaOnlyWhenTheLayersSaySo();
+    void psdDecodesReduced();
+    void psdReadsOnlyTheChannelsOfThePicture_data();
+    void psdReadsOnlyTheChannelsOfThePicture();
 };
 
 void CodecReadTest::initTestCase()
@@ -202,6 +209,11 @@ void CodecReadTest::readsEveryVariant_data()
     QTest::newRow("wbmp") << "im"
                           << "src.png" << QStringList{"-monochrome"} << "a.wbmp"
                           << "im" << 0 << 10;
+    // Sides above 127 take two bytes each in the header.
+    QTest::newRow("wbmp dithered 173x131")
+        << "im"
+        << "src.png" << QStringList{"-resize", "173x131!", "-monochrome"} << "b.wbmp"
+        << "im" << 0 << 10;
 }
 
 void CodecReadTest::readsEveryVariant()
@@ -288,15 +300,18 @@ void CodecReadTest::countsPages()
     QVERIFY(convert(args));
     const auto decoded = readImageFile(path(file));
     QVERIFY2(decoded.ok(), qPrintable(decoded.error()));
-    QCOMPARE(decoded->pages.size(), pages);
+    QCOMPARE(decoded->pageCount, pages);
+    QCOMPARE(decoded->pages.size(), 1);
+    const QList<QImage> every = readEveryPage(path(file));
+    QCOMPARE(every.size(), pages);
     // Every page is a real picture; the second page of the GIF and TIFF is the palette image.
     if (pages > 1) {
         const QImage second = QImage(path(inputs.at(1)));
-        QCOMPARE(maxDifference(decoded->pages.at(1), second, 0, path(file)), 0);
+        QCOMPARE(maxDifference(every.at(1), second, 0, path(file)), 0);
     }
-    qmt::ReadOptions first;
-    first.firstPageOnly = true;
-    QCOMPARE(readImageFile(path(file), first)->pages.size(), 1);
+    qmt::ReadOptions past;
+    past.page = pages;
+    QVERIFY(!readImageFile(path(file), past));
 }
 
 void CodecReadTest::jpegDecodesReduced_data()
@@ -436,6 +451,173 @@ void CodecReadTest::jpegConvertsIccProfile()
                      qAbs(qBlue(got) - qBlue(colours[i])) <= 6,
                  qPrintable(QStringLiteral("colour %1: %2").arg(i).arg(got, 8, 16)));
     }
+}
+
+void CodecReadTest::readsHeaderlessVersion5Dib()
+{
+    if (!haveConvert())
+        QSKIP("ImageMagick is not installed");
+    // ImageMagick writes a picture with alpha as a 32-bit bitmap with the 124-byte header; a
+    // clipboard bitmap is the same without its 14-byte file header.
+    QVERIFY(convert({path("alpha.png"), path("v5.bmp")}));
+    QFile bmp(path("v5.bmp"));
+    QVERIFY(bmp.open(QIODevice::ReadOnly));
+    const QByteArray whole = bmp.readAll();
+    QCOMPARE(qFromLittleEndian<quint32>(whole.constData() + 14), 124u);
+    QCOMPARE(qFromLittleEndian<quint16>(whole.constData() + 28), quint16(32));
+    QVERIFY(writeFile(path("v5.dib"), whole.mid(14)));
+
+    const auto decoded = readImageFile(path("v5.dib"));
+    QVERIFY2(decoded.ok(), qPrintable(decoded.error()));
+    QCOMPARE(decoded->formatCode, 6);
+    QCOMPARE(maxDifference(decoded->pages.first(), QImage(path("alpha.png")), 0, path("v5")), 0);
+}
+
+namespace {
+
+// An 8-bit RGB PSD of `image` with its alpha as the fourth channel of the merged image, and a
+// layer section with `layers` as its layer count (none when 0: an empty section).
+QByteArray rgbaPsd(const QImage &image, int layers)
+{
+    Bytes out;
+    const int w = image.width(), h = image.height();
+    out.raw("8BPS").be16(1).fill(6, 0).be16(4).be32(quint32(h)).be32(quint32(w)).be16(8).be16(3);
+    out.be32(0).be32(0);
+    if (layers == 0) {
+        out.be32(0);
+    } else {
+        // One layer record of raw channels (alpha, red, green, blue), as Photoshop lays it out.
+        Bytes info;
+        info.be16(quint16(qint16(layers)))
+            .be32(0)
+            .be32(0)
+            .be32(quint32(h))
+            .be32(quint32(w))
+            .be16(4);
+        for (const int id : {-1, 0, 1, 2})
+            info.be16(quint16(qint16(id))).be32(quint32(2 + w * h));
+        info.raw("8BIMnorm").u8(255).u8(0).u8(0).u8(0).be32(12).be32(0).be32(0).be32(0);
+        for (const int channel : {3, 0, 1, 2}) {
+            info.be16(0);
+            for (int y = 0; y < h; ++y)
+                for (int x = 0; x < w; ++x)
+                    info.u8(int(image.pixel(x, y) >> (channel == 3 ? 24 : 16 - 8 * channel)));
+        }
+        if (info.data.size() % 2)
+            info.u8(0);
+        out.be32(quint32(4 + info.data.size() + 4)).be32(quint32(info.data.size()));
+        out.raw(info.data).be32(0);
+    }
+    out.be16(0); // the merged image, raw: red, green, blue, then the fourth channel
+    for (const int shift : {16, 8, 0, 24})
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                out.u8(int(image.pixel(x, y) >> shift));
+    return out.data;
+}
+
+} // namespace
+
+void CodecReadTest::psdAlphaOnlyWhenTheLayersSaySo_data()
+{
+    QTest::addColumn<int>("layers");
+    QTest::addColumn<bool>("transparent");
+    // A negative count says the merged image's first extra channel is its transparency;
+    // otherwise that channel is a saved selection and the picture is opaque.
+    QTest::newRow("negative layer count") << -1 << true;
+    QTest::newRow("positive layer count") << 1 << false;
+    QTest::newRow("no layers") << 0 << false;
+}
+
+void CodecReadTest::psdAlphaOnlyWhenTheLayersSaySo()
+{
+    QFETCH(int, layers);
+    QFETCH(bool, transparent);
+    const QImage source = noiseImage(37, 23, true);
+    const QString file = path(QStringLiteral("rgba%1.psd").arg(layers));
+    QVERIFY(writeFile(file, rgbaPsd(source, layers)));
+    const auto decoded = readImageFile(file);
+    QVERIFY2(decoded.ok(), qPrintable(decoded.error()));
+    const QImage expected = transparent ? source : source.convertToFormat(QImage::Format_RGB32);
+    QCOMPARE(maxDifference(decoded->pages.first(), expected, 0, file), 0);
+    // ImageMagick reads the opaque ones the same way.
+    if (!transparent && haveConvert())
+        QCOMPARE(maxDifference(decoded->pages.first(), decodeWithImageMagick(file, m_dir.path())),
+                 0);
+}
+
+void CodecReadTest::psdDecodesReduced()
+{
+    // A thumbnail of a large document is made while decoding: each 4 x 4 block becomes one
+    // pixel, the mean of the block, and the document keeps its own size.
+    QImage source(64, 48, QImage::Format_RGB32);
+    for (int y = 0; y < 48; ++y)
+        for (int x = 0; x < 64; ++x)
+            source.setPixel(x, y, qRgb(x * 4, y * 5, (x / 4 + y / 4) % 2 ? 200 : 40));
+    QVERIFY(writeFile(path("big.psd"), rgbaPsd(source, 0)));
+    qmt::ReadOptions options;
+    options.targetSize = QSize(16, 16);
+    const auto decoded = readImageFile(path("big.psd"), options);
+    QVERIFY2(decoded.ok(), qPrintable(decoded.error()));
+    const QImage page = decoded->pages.first();
+    QCOMPARE(page.size(), QSize(16, 12));
+    QCOMPARE(decoded->fullSize, QSize(64, 48));
+    for (const QPoint &at : {QPoint(0, 0), QPoint(7, 5), QPoint(15, 11)}) {
+        const QImage block = source.copy(at.x() * 4, at.y() * 4, 4, 4);
+        int red = 0, blue = 0;
+        for (int y = 0; y < 4; ++y)
+            for (int x = 0; x < 4; ++x) {
+                red += qRed(block.pixel(x, y));
+                blue += qBlue(block.pixel(x, y));
+            }
+        QVERIFY(qAbs(qRed(page.pixel(at)) - red / 16) <= 1);
+        QVERIFY(qAbs(qBlue(page.pixel(at)) - blue / 16) <= 1);
+    }
+}
+
+void CodecReadTest::psdReadsOnlyTheChannelsOfThePicture_data()
+{
+    QTest::addColumn<bool>("packed");
+    QTest::newRow("raw") << false;
+    QTest::newRow("run-length") << true;
+}
+
+void CodecReadTest::psdReadsOnlyTheChannelsOfThePicture()
+{
+    // A 16-bit CMYK document of 56 channels whose file ends after its four colour channels:
+    // the other 52 never take part in the picture, so the picture is whole.
+    QFETCH(bool, packed);
+    const int w = 9, h = 5, channels = 56;
+    Bytes out;
+    out.raw("8BPS").be16(1).fill(6, 0).be16(channels).be32(h).be32(w).be16(16).be16(4);
+    out.be32(0).be32(0).be32(0).be16(packed ? 1 : 0);
+    const auto sample = [](int c, int x, int y) { return (c * 60 + x * 20 + y * 7) % 256; };
+    // PackBits rows of 16-bit samples: one literal run each.
+    if (packed) {
+        for (int i = 0; i < channels * h; ++i)
+            out.be16(1 + 2 * w);
+    }
+    for (int c = 0; c < 4; ++c)
+        for (int y = 0; y < h; ++y) {
+            if (packed)
+                out.u8(2 * w - 1);
+            for (int x = 0; x < w; ++x)
+                out.u8(sample(c, x, y)).u8(0);
+        }
+    QVERIFY(writeFile(path("channels.psd"), out.data));
+    const auto decoded = readImageFile(path("channels.psd"));
+    QVERIFY2(decoded.ok(), qPrintable(decoded.error()));
+    const QImage page = decoded->pages.first();
+    QCOMPARE(page.size(), QSize(w, h));
+    QVERIFY(!page.hasAlphaChannel());
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            // Inverted inks: 255 is none. The 16-bit samples round to their high byte here.
+            const auto eight = [&](int c) { return ((sample(c, x, y) << 8) + 128) / 257; };
+            const int k = eight(3);
+            const QRgb expected = qRgb(eight(0) * k / 255, eight(1) * k / 255, eight(2) * k / 255);
+            QCOMPARE(page.pixel(x, y), expected);
+        }
 }
 
 QTEST_GUILESS_MAIN(CodecReadTest)
