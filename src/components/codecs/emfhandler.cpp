@@ -140,6 +140,7 @@ QPolygonF readPoints(MetafileCursor &r, qint64 count, bool small)
     const int size = small ? 4 : 8;
     if (count <= 0 || count * size > r.remaining())
         return poly;
+    count = qMin(count, kMaxRecordPoints);
     poly.reserve(count);
     for (qint64 i = 0; i < count; ++i) {
         if (small) {
@@ -378,11 +379,15 @@ void EmfPlayer::blt(quint32 type, MetafileCursor &r)
 void EmfPlayer::polyDraw(MetafileCursor &r, bool small)
 {
     rectL(r);
-    const quint32 count = r.u32();
-    const QPolygonF pts = readPoints(r, count, small);
-    if (pts.isEmpty() || qint64(count) > r.remaining())
+    const quint32 stored = r.u32();
+    const qint64 pointsAt = r.pos();
+    const QPolygonF pts = readPoints(r, stored, small);
+    // The point types follow every stored point; only the points read are drawn.
+    if (pts.isEmpty() || !r.seek(pointsAt + qint64(stored) * (small ? 4 : 8)) ||
+        qint64(stored) > r.remaining())
         return m_p.reject();
     const uchar *types = r.here();
+    const quint32 count = quint32(pts.size());
     for (quint32 i = 0; i < count; ++i) {
         const uchar t = types[i] & ~1;
         if (t == 6) { // PT_MOVETO
@@ -496,8 +501,14 @@ void EmfPlayer::play(quint32 type, MetafileCursor &r)
         if (sum != total || sum * (small ? 4 : 8) > r.remaining())
             return m_p.reject();
         QList<QPolygonF> list;
-        for (quint32 n : counts)
-            list.append(readPoints(r, n, small));
+        qint64 budget = kMaxRecordPoints;
+        for (quint32 n : counts) {
+            const qint64 take = qMin<qint64>(n, budget);
+            list.append(readPoints(r, take, small));
+            budget -= take;
+            if (budget <= 0)
+                break;
+        }
         if (type == EmrPolyPolygon || type == EmrPolyPolygon16)
             m_p.polyPolygon(list);
         else

@@ -14,6 +14,9 @@ namespace qmt {
 // a fixed number of records so that a file of millions of tiny records cannot hang the viewer.
 constexpr qint64 kMaxMetafileBytes = qint64(256) << 20;
 constexpr int kMaxMetafileRecords = 2'000'000;
+// Points one drawing record may give (64 MB once read); a record with more is drawn with its
+// first ones.
+constexpr qint64 kMaxRecordPoints = qint64(1) << 22;
 constexpr int kMaxMetafileSide = 8192;
 constexpr qint64 kMaxMetafilePixels = 40'000'000;
 // A metafile without a size of its own (no placeable header, no window extent) that would be

@@ -19,6 +19,7 @@ constexpr int kMaxClipRects = 1024;
 constexpr double kMaxDashedExtent = 40'000;
 constexpr double kMaxPenPixels = 10'000;
 constexpr int kMaxTextChars = 8192;
+constexpr int kMaxClipPathElements = 65'536;
 
 bool finite(const QTransform &t)
 {
@@ -79,7 +80,8 @@ QPainter::CompositionMode compositionForRop(quint32 rop, bool *skip)
 
 MetafilePainter::MetafilePainter(QImage *canvas, const QTransform &deviceToImage,
                                  QSizeF deviceUnitsPerMm)
-    : m_canvas(canvas), m_deviceToImage(deviceToImage), m_unitsPerMm(deviceUnitsPerMm)
+    : m_canvas(canvas), m_deviceToImage(deviceToImage), m_unitsPerMm(deviceUnitsPerMm),
+      m_bounded(m_painter, canvas->rect(), [this] { return timeUp(); })
 {
     m_canvas->fill(Qt::white);
     m_painter.begin(m_canvas);
@@ -97,6 +99,21 @@ bool MetafilePainter::expired()
     if (!m_expired && (++m_calls & 63) == 0 && m_clock.elapsed() > kTimeBudgetMs)
         m_expired = true;
     return m_expired;
+}
+
+bool MetafilePainter::timeUp()
+{
+    if (!m_expired && m_clock.elapsed() > kTimeBudgetMs)
+        m_expired = true;
+    return m_expired;
+}
+
+bool MetafilePainter::pathHasRoom(qint64 elements)
+{
+    if (m_path.elementCount() + elements <= kMaxPathElements)
+        return true;
+    reject();
+    return false;
 }
 
 void MetafilePainter::setMapMode(int mode)
@@ -470,8 +487,12 @@ QPen MetafilePainter::qtPen(const QPainterPath *shape) const
     QPen pen(color);
     double width = p.width;
     const double scale = scaleOf(logicalToImage());
-    if (width > 0 && scale > 0 && width * scale > kMaxPenPixels)
-        width = kMaxPenPixels / scale;
+    // A pen wider than twice the canvas's diagonal covers the canvas wherever it passes near it;
+    // wider ones only cost the stroker more.
+    const double widest = qMin(
+        kMaxPenPixels, 2 * std::hypot(double(m_canvas->width()), double(m_canvas->height())) + 2);
+    if (width > 0 && scale > 0 && width * scale > widest)
+        width = widest / scale;
     pen.setWidthF(width > 0 ? width : 0);
     pen.setCosmetic(width <= 0);
     bool dashed = true;
@@ -548,20 +569,25 @@ QBrush MetafilePainter::qtBrush(const GdiBrush &b) const
     }
 }
 
+// The fill first, then the outline, as one drawing call would; each is handed to the raster
+// engine in pieces it can take.
 void MetafilePainter::paintPath(const QPainterPath &path, bool fill, bool stroke)
 {
     if (!prepare())
         return;
-    m_painter.setPen(stroke ? qtPen(&path) : QPen(Qt::NoPen));
-    m_painter.setBrush(fill ? qtBrush(m_dc.brush) : QBrush(Qt::NoBrush));
-    m_painter.drawPath(path);
+    const QTransform t = logicalToImage();
+    if (fill)
+        m_bounded.fill(path, qtBrush(m_dc.brush), t);
+    if (stroke)
+        m_bounded.stroke(path, qtPen(&path), t);
 }
 
 void MetafilePainter::emitShape(QPainterPath shape, bool fill, bool stroke)
 {
     shape.setFillRule(m_dc.winding ? Qt::WindingFill : Qt::OddEvenFill);
     if (m_pathOpen) {
-        m_path.addPath(shape);
+        if (pathHasRoom(shape.elementCount()))
+            m_path.addPath(shape);
         return;
     }
     paintPath(shape, fill, stroke);
@@ -570,13 +596,15 @@ void MetafilePainter::emitShape(QPainterPath shape, bool fill, bool stroke)
 void MetafilePainter::moveTo(QPointF p)
 {
     m_dc.position = p;
-    if (m_pathOpen)
+    if (m_pathOpen && pathHasRoom(1))
         m_path.moveTo(p);
 }
 
 void MetafilePainter::lineTo(QPointF p)
 {
     if (m_pathOpen) {
+        if (!pathHasRoom(2))
+            return;
         if (m_path.elementCount() == 0)
             m_path.moveTo(m_dc.position);
         m_path.lineTo(p);
@@ -592,12 +620,14 @@ void MetafilePainter::polyline(const QPolygonF &points)
 {
     if (points.size() < 2)
         return;
+    if (m_pathOpen) {
+        if (pathHasRoom(points.size()))
+            m_path.addPolygon(points);
+        return;
+    }
     QPainterPath path;
     path.addPolygon(points);
-    if (m_pathOpen)
-        m_path.addPolygon(points);
-    else
-        paintPath(path, false, true);
+    paintPath(path, false, true);
 }
 
 void MetafilePainter::polylineTo(const QPolygonF &points)
@@ -605,6 +635,8 @@ void MetafilePainter::polylineTo(const QPolygonF &points)
     if (points.isEmpty())
         return;
     if (m_pathOpen) {
+        if (!pathHasRoom(points.size() + 1))
+            return;
         if (m_path.elementCount() == 0)
             m_path.moveTo(m_dc.position);
         for (const QPointF &p : points)
@@ -647,10 +679,10 @@ void MetafilePainter::polyPolyline(const QList<QPolygonF> &polylines)
         if (points.size() >= 2)
             path.addPolygon(points);
     }
-    if (m_pathOpen)
-        m_path.addPath(path);
-    else
+    if (!m_pathOpen)
         paintPath(path, false, true);
+    else if (pathHasRoom(path.elementCount()))
+        m_path.addPath(path);
 }
 
 void MetafilePainter::polyBezier(const QPolygonF &points)
@@ -660,10 +692,10 @@ void MetafilePainter::polyBezier(const QPolygonF &points)
     QPainterPath path(points.first());
     for (qsizetype i = 1; i + 2 < points.size(); i += 3)
         path.cubicTo(points[i], points[i + 1], points[i + 2]);
-    if (m_pathOpen)
-        m_path.addPath(path);
-    else
+    if (!m_pathOpen)
         paintPath(path, false, true);
+    else if (pathHasRoom(path.elementCount()))
+        m_path.addPath(path);
 }
 
 void MetafilePainter::polyBezierTo(const QPolygonF &points)
@@ -674,12 +706,12 @@ void MetafilePainter::polyBezierTo(const QPolygonF &points)
     qsizetype i = 0;
     for (; i + 2 < points.size(); i += 3)
         path.cubicTo(points[i], points[i + 1], points[i + 2]);
-    if (m_pathOpen) {
+    if (!m_pathOpen) {
+        paintPath(path, false, true);
+    } else if (pathHasRoom(path.elementCount() + 1)) {
         if (m_path.elementCount() == 0)
             m_path.moveTo(m_dc.position);
         m_path.connectPath(path);
-    } else {
-        paintPath(path, false, true);
     }
     m_dc.position = points[i - 1];
 }
@@ -758,10 +790,10 @@ void MetafilePainter::arc(const QRectF &box, QPointF start, QPointF end, ArcKind
         path = joined;
     }
     if (kind == Arc || kind == ArcTo) {
-        if (m_pathOpen)
-            m_path.connectPath(path);
-        else
+        if (!m_pathOpen)
             paintPath(path, false, true);
+        else if (pathHasRoom(path.elementCount()))
+            m_path.connectPath(path);
         return;
     }
     emitShape(path, true, true);
@@ -775,10 +807,10 @@ void MetafilePainter::angleArc(QPointF center, double radius, double startDeg, d
     QPainterPath path(m_dc.position);
     path.arcTo(r, std::fmod(startDeg, 360.0), qBound(-3600.0, sweepDeg, 3600.0));
     m_dc.position = path.currentPosition();
-    if (m_pathOpen)
-        m_path.connectPath(path);
-    else
+    if (!m_pathOpen)
         paintPath(path, false, true);
+    else if (pathHasRoom(path.elementCount()))
+        m_path.connectPath(path);
 }
 
 void MetafilePainter::setPixel(QPointF p, QColor color)
@@ -910,15 +942,26 @@ void MetafilePainter::textOut(QPointF reference, const QString &textIn, quint32 
     font.setStrikeOut(f.strikeOut);
     const QFontMetricsF metrics(font);
 
+    // Each character is placed on its own, at the advance the file gives or else at the font's
+    // advance for that character alone: text shaped as a whole would join letters into
+    // ligatures ("fi") and kern them, which the recorded positions do not have.
+    const auto unitsAt = [&text](qsizetype i) -> qsizetype {
+        // A character outside the basic plane is a pair of units, measured and drawn together.
+        return text.at(i).isHighSurrogate() && i + 1 < text.size() &&
+                       text.at(i + 1).isLowSurrogate()
+                   ? 2
+                   : 1;
+    };
     QList<double> advances;
     double width = 0;
-    if (dx.size() >= text.size()) {
-        for (qsizetype i = 0; i < text.size(); ++i) {
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (dx.size() >= text.size())
             advances.append(dx[i] * xScale);
-            width += advances.last();
-        }
-    } else {
-        width = metrics.horizontalAdvance(text);
+        else if (i > 0 && unitsAt(i - 1) == 2)
+            advances.append(0);
+        else
+            advances.append(metrics.horizontalAdvance(text.mid(i, unitsAt(i))));
+        width += advances.last();
     }
     double x = 0, y = 0;
     switch (m_dc.textAlign & 6) {
@@ -953,14 +996,15 @@ void MetafilePainter::textOut(QPointF reference, const QString &textIn, quint32 
     if (m_dc.bkOpaque && !(box && (options & 0x2)))
         m_painter.fillRect(QRectF(x, y - metrics.ascent(), width, metrics.height()), m_dc.bkColor);
     m_painter.setBackgroundMode(Qt::TransparentMode);
-    if (advances.isEmpty()) {
-        m_painter.drawText(QPointF(x, y), text);
-    } else {
-        double pen = x;
-        for (qsizetype i = 0; i < text.size(); ++i) {
-            m_painter.drawText(QPointF(pen, y), QString(text[i]));
-            pen += advances[i];
-        }
+    double pen = x;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const qsizetype units = unitsAt(i);
+        m_painter.drawText(QPointF(pen, y), text.mid(i, units));
+        for (qsizetype k = 0; k < units; ++k)
+            pen += advances[i + k];
+        i += units - 1;
+        if ((i & 63) == 63 && timeUp())
+            break;
     }
     if (box && (options & 0x4))
         m_clipApplied = false;
@@ -1056,10 +1100,20 @@ void MetafilePainter::strokeAndFillPath()
 void MetafilePainter::selectClipPath(int mode)
 {
     m_pathOpen = false;
-    m_path.setFillRule(m_dc.winding ? Qt::WindingFill : Qt::OddEvenFill);
-    const QPolygon polygon = logicalToImage().map(m_path).toFillPolygon().toPolygon();
+    const QTransform t = logicalToImage();
+    QRegion region;
+    if (m_path.elementCount() > kMaxClipPathElements) {
+        // A region is built scan line by scan line: a huge path clips to its bounds instead.
+        region = QRegion(t.mapRect(m_path.controlPointRect())
+                             .toAlignedRect()
+                             .intersected(m_canvas->rect().adjusted(-1, -1, 1, 1)));
+    } else {
+        m_path.setFillRule(m_dc.winding ? Qt::WindingFill : Qt::OddEvenFill);
+        const QPolygon polygon = t.map(m_path).toFillPolygon().toPolygon();
+        region = QRegion(polygon, m_dc.winding ? Qt::WindingFill : Qt::OddEvenFill);
+    }
     m_path = QPainterPath();
-    combineImageClip(QRegion(polygon, m_dc.winding ? Qt::WindingFill : Qt::OddEvenFill), mode);
+    combineImageClip(region, mode);
 }
 
 } // namespace qmt

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "components/codecs/boundedpathpainter.h"
+
 #include <QColor>
 #include <QElapsedTimer>
 #include <QFont>
@@ -48,7 +50,9 @@ using GdiObject = std::variant<std::monostate, GdiPen, GdiBrush, GdiFont, GdiOth
 // over a QPainter. Coordinates given to the drawing calls are logical units; `deviceToImage`
 // maps the recording device's units to the image's pixels. Nothing here trusts its input:
 // object indexes are bounded, saved states are capped, transforms with non-finite values are
-// refused, and playback has a time budget after which every call is ignored.
+// refused, paths are capped and painted in pieces Qt's rasterizer can take (see
+// BoundedPathPainter), pens are no wider than the canvas needs, and playback has a time budget,
+// checked inside long drawing calls as well, after which every call is ignored.
 class MetafilePainter
 {
 public:
@@ -70,7 +74,11 @@ public:
 
     // Playback stops (every call is ignored) once this much time has passed.
     static constexpr int kTimeBudgetMs = 10'000;
+    // Elements an open path (BeginPath ... EndPath) may collect; further figures are refused.
+    static constexpr int kMaxPathElements = 2'000'000;
     bool expired();
+    // The same, reading the clock on every call: for the steps of one long drawing call.
+    bool timeUp();
 
     // Mapping.
     void setMapMode(int mode);
@@ -198,6 +206,8 @@ private:
     double scaleOf(const QTransform &t) const;
     void setClip(std::optional<QRegion> clip);
     QRegion toImage(const QRectF &logical) const;
+    // Whether the open path can take `elements` more; a refused figure counts as rejected.
+    bool pathHasRoom(qint64 elements);
     QPainterPath arcPath(const QRectF &box, QPointF start, QPointF end, ArcKind kind,
                          bool *ok) const;
 
@@ -216,6 +226,7 @@ private:
     bool m_expired = false;
     int m_calls = 0;
     int m_rejected = 0;
+    BoundedPathPainter m_bounded;
 };
 
 } // namespace qmt

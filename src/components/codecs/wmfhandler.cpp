@@ -382,8 +382,14 @@ void WmfPlayer::play(quint16 function, MetafileCursor &r, quint32 recordWords)
         if (total * 4 > r.remaining())
             return m_p.reject();
         QList<QPolygonF> polygons;
-        for (quint16 n : sizes)
-            polygons.append(points(r, n));
+        qint64 budget = kMaxRecordPoints;
+        for (quint16 n : sizes) {
+            const qint64 take = qMin<qint64>(n, budget);
+            polygons.append(points(r, take));
+            budget -= take;
+            if (budget <= 0)
+                break;
+        }
         m_p.polyPolygon(polygons);
         break;
     }

@@ -6,6 +6,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QFontMetricsF>
+#include <QPainter>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -66,6 +68,7 @@ private Q_SLOTS:
     void shapes_data();
     void shapes();
     void text();
+    void textIsPlacedGlyphByGlyph();
     void gradient();
     void bitmaps_data();
     void bitmaps();
@@ -478,6 +481,63 @@ void EmfTest::text()
         QCOMPARE(image.pixel(45, 45), kRed);
         QCOMPARE(image.pixel(60, 60), kWhite);
     }
+}
+
+void EmfTest::textIsPlacedGlyphByGlyph()
+{
+    // "fi" without advances from the file: each letter at the font's own advance, as the
+    // system that recorded the file places them, never the ligature a shaping engine makes.
+    const QString face = QStringLiteral("DejaVu Sans");
+    QByteArray font;
+    put32(font, 1);
+    for (int v : {-60, 0, 0, 0, 400})
+        put32(font, quint32(v));
+    font.append(QByteArray(8, '\0'));
+    for (QChar c : face)
+        put16(font, c.unicode());
+    font.append(QByteArray(64 - 2 * face.size(), '\0'));
+    QByteArray text;
+    for (int v : {0, 0, 0, 0, 1})
+        put32(text, quint32(v));
+    put32(text, floatBits(1));
+    put32(text, floatBits(1));
+    for (int v : {10, 10, 2, 76, 0x100, 0, 0, 0, 0, 0}) // reference, 2 chars, no box, no advances
+        put32(text, quint32(v));
+    put16(text, 'f');
+    put16(text, 'i');
+    EmfBuilder b(QRect(0, 0, 5080, 2540));
+    b.raw(82, font).select(1).rec(18, {1}).raw(84, text);
+    const QImage ours = render(b.build());
+    QVERIFY(!ours.isNull());
+
+    QFont qfont(face);
+    qfont.setPixelSize(60);
+    const QFontMetricsF metrics(qfont);
+    const auto drawn = [&](bool apart) {
+        QImage image(ours.size(), QImage::Format_RGB32);
+        image.fill(Qt::white);
+        QPainter painter(&image);
+        painter.setRenderHint(QPainter::TextAntialiasing, true);
+        painter.setFont(qfont);
+        painter.setPen(Qt::black);
+        const QPointF origin(10, 10 + metrics.ascent());
+        if (apart) {
+            painter.drawText(origin, QStringLiteral("f"));
+            painter.drawText(origin + QPointF(metrics.horizontalAdvance(QLatin1Char('f')), 0),
+                             QStringLiteral("i"));
+        } else {
+            painter.drawText(origin, QStringLiteral("fi"));
+        }
+        return image;
+    };
+    const QImage apart = drawn(true);
+    if (drawn(false) == apart)
+        QSKIP("The font here draws \"fi\" as two letters anyway");
+    int differing = 0;
+    for (int y = 0; y < ours.height(); ++y)
+        for (int x = 0; x < ours.width(); ++x)
+            differing += ours.pixel(x, y) != apart.pixel(x, y);
+    QVERIFY2(differing <= 20, qPrintable(QStringLiteral("%1 pixels differ").arg(differing)));
 }
 
 void EmfTest::gradient()

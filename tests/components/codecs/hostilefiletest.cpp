@@ -1,0 +1,143 @@
+// Hostile pictures through the engine's command-line reader, each decode in a process of its
+// own under a 1.6 GB address-space limit: every decode ends, with the page asked for or with a
+// reason, and never with a crash or a hang. A process that needed more memory than the limit
+// would fail to allocate and crash or report it; one that did the whole work of these files
+// would not end.
+
+#include "hostilefiles.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+
+#include <sys/prctl.h>
+#include <sys/resource.h>
+
+namespace {
+
+constexpr rlim_t kAddressSpace = 1'600'000'000;
+// Long enough for the largest decode on a busy machine; a decode doing the unbounded work of
+// these files would take hours.
+constexpr int kEndsWithinMs = 150'000;
+
+QByteArray build(const QString &kind)
+{
+    if (kind == "gif")
+        return hostile::gifOfTinyFrames(4096, 1000);
+    if (kind == "tiff")
+        return hostile::tiffOfHugePages(8, 16384);
+    if (kind == "ico")
+        return hostile::iconOfOnePng(11, 16384);
+    if (kind == "psd")
+        return hostile::psdWithoutPixels(16384, 16, 4, 56);
+    if (kind == "wmf")
+        return hostile::wmfOfThinPolygons(16000);
+    if (kind == "emf paths")
+        return hostile::emfOfEllipsePath(200'000, 4000);
+    if (kind == "emf pen")
+        return hostile::emfOfWidePenPolyline(4'000'000, 400);
+    return {};
+}
+
+} // namespace
+
+class HostileFileTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void endsWithinMemory_data();
+    void endsWithinMemory();
+
+private:
+    QTemporaryDir m_dir;
+    QString m_tool;
+};
+
+void HostileFileTest::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    m_tool = QDir(qEnvironmentVariable("QMT_BUILD_DIR")).filePath(QStringLiteral("qmt-imgtool"));
+    if (!QFile::exists(m_tool))
+        QSKIP("qmt-imgtool is not built");
+}
+
+void HostileFileTest::endsWithinMemory_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QStringList>("args"); // after the file name
+    // The first line on standard output, or the reason on standard error, must contain this;
+    // empty: the decode succeeds.
+    QTest::addColumn<QString>("says");
+    QTest::addColumn<int>("exitCode");
+
+    // Pages are counted without being decoded, and a later page is decoded alone.
+    QTest::newRow("gif: 1000 frames on a 4096 screen, counted")
+        << "gif"
+        << "screen.gif" << QStringList{"info"} << "pages=1000 width=4096 height=4096" << 0;
+    QTest::newRow("gif: the last frame alone")
+        << "gif"
+        << "screen.gif" << QStringList{"decode", "-", "--page", "999"} << "" << 0;
+    QTest::newRow("tiff: a 1x1 page before eight of 16384x16384, counted")
+        << "tiff"
+        << "pages.tif" << QStringList{"info"} << "pages=9 width=1 height=1" << 0;
+    QTest::newRow("ico: eleven entries on one 16384x16384 png, the largest alone")
+        << "ico"
+        << "huge.ico" << QStringList{"info"} << "pages=11 width=16384 height=16384" << 0;
+    QTest::newRow("psd: 40 bytes claiming 16384x16384 16-bit cmyk, 56 channels")
+        << "psd"
+        << "cmyk.psd" << QStringList{"decode", "-"} << "cut short" << 1;
+    QTest::newRow("wmf: one record of 16000 thin polygons")
+        << "wmf"
+        << "thin.wmf" << QStringList{"decode", "-"} << "" << 0;
+    QTest::newRow("emf: a path of 200000 large ellipses")
+        << "emf paths"
+        << "paths.emf" << QStringList{"decode", "-"} << "" << 0;
+    QTest::newRow("emf: a wide pen along 4 million points")
+        << "emf pen"
+        << "pen.emf" << QStringList{"decode", "-"} << "" << 0;
+}
+
+void HostileFileTest::endsWithinMemory()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, name);
+    QFETCH(QStringList, args);
+    QFETCH(QString, says);
+    QFETCH(int, exitCode);
+
+    const QString file = m_dir.filePath(name);
+    if (!QFile::exists(file))
+        QVERIFY(codectest::writeFile(file, build(kind)));
+
+    QStringList arguments{args.first(), file};
+    arguments += args.mid(1);
+    QProcess tool;
+    tool.setChildProcessModifier([] {
+        const rlimit limit{kAddressSpace, kAddressSpace};
+        setrlimit(RLIMIT_AS, &limit);
+        // A decode left running by a test that was stopped ends with it.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+    });
+    tool.start(m_tool, arguments);
+    QVERIFY(tool.waitForStarted());
+    if (!tool.waitForFinished(kEndsWithinMs)) {
+        tool.kill();
+        tool.waitForFinished();
+        QFAIL("the decode did not end");
+    }
+    const QString out = QString::fromUtf8(tool.readAllStandardOutput());
+    const QString err = QString::fromUtf8(tool.readAllStandardError());
+    QVERIFY2(tool.exitStatus() == QProcess::NormalExit, qPrintable("crashed: " + err));
+    QVERIFY2(tool.exitCode() == exitCode, qPrintable(out + err));
+    if (!says.isEmpty())
+        QVERIFY2((exitCode == 0 ? out : err).contains(says), qPrintable(out + err));
+}
+
+QTEST_GUILESS_MAIN(HostileFileTest)
+#include "hostilefiletest.moc"
