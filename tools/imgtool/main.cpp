@@ -60,7 +60,7 @@ int info(const QString &file)
     facts.pixelSize = decoded->pages.first().size();
     facts.bitsPerPixel = decoded->bitsPerPixel;
     facts.formatCode = decoded->formatCode;
-    facts.pages = decoded->pageCount > 0 ? decoded->pageCount : int(decoded->pages.size());
+    facts.pages = decoded->pageCount;
     std::fputs(qmt::describePicture(file, facts).toText().toUtf8().constData(), stdout);
     return 0;
 }
