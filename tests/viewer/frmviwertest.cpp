@@ -1118,7 +1118,8 @@ private Q_SLOTS:
         window->SaveAs();
         // A GIF cannot be saved as GIF: the dialog opens where it was left.
         window->ImgX()->document()->adoptDecoded(
-            DecodedImage{{pattern(8, 8)}, FormatGif, 8, QSize(8, 8), {}}, m_sandbox->file("x.gif"));
+            DecodedImage{{pattern(8, 8)}, FormatGif, 8, QSize(8, 8), 0, {}},
+            m_sandbox->file("x.gif"));
         window->SaveAs();
         const auto asked = m_prompts->asked(ScriptedPrompts::Kind::SaveFile);
         QCOMPARE(asked.size(), 2);
@@ -1197,7 +1198,8 @@ private Q_SLOTS:
         for (int i = 0; i < pages; ++i)
             images.append(pattern(192, 96, QColor(220, 0, 0)));
         window->ImgX()->document()->adoptDecoded(
-            DecodedImage{images, FormatTiff, 24, QSize(192, 96), {}}, m_sandbox->file("pages.tif"));
+            DecodedImage{images, FormatTiff, 24, QSize(192, 96), 0, {}},
+            m_sandbox->file("pages.tif"));
         const QString pdf = m_sandbox->file("out.pdf");
         m_prompts->answerPrint([&](QPrinter &printer, int minPage, int maxPage) {
             printer.setOutputFormat(QPrinter::PdfFormat);

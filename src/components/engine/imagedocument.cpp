@@ -44,8 +44,8 @@ void ImageDocument::take(DecodedImage decoded, const QString &path)
         for (QImage &image : decoded.pages)
             pages.append(Page{std::move(image), true});
     }
-    QList<int> delays = decoded.frameDelays.size() == pages.size() ? std::move(decoded.frameDelays)
-                                                                    : QList<int>();
+    QList<int> delays =
+        decoded.frameDelays.size() == pages.size() ? std::move(decoded.frameDelays) : QList<int>();
     takePages(std::move(pages), decoded.bitsPerPixel, decoded.formatCode,
               QFileInfo(path).absoluteFilePath(), std::move(delays));
 }

@@ -111,8 +111,8 @@ QByteArray qtFormatForContent(QIODevice *device, WbmpCheck wbmp)
 QByteArray qtFormatForSuffix(const QString &suffix)
 {
     static const QHash<QString, QByteArray> formats = {
-        {"png", "png"}, {"tif", "tiff"},  {"tiff", "tiff"},
-        {"ico", "ico"}, {"cur", "cur"}, {"wbmp", "wbmp"},
+        {"png", "png"}, {"tif", "tiff"}, {"tiff", "tiff"},
+        {"ico", "ico"}, {"cur", "cur"},  {"wbmp", "wbmp"},
     };
     return formats.value(suffix);
 }
