@@ -361,7 +361,7 @@ private Q_SLOTS:
         if (work == "page")
             seen = doc.GetPage(0);
         else if (work == "pages")
-            seen = doc.pages().first();
+            seen = *doc.fetchPage(0);
         else if (work == "picture")
             seen = doc.GetPicture();
         else if (work == "select")
