@@ -1,14 +1,17 @@
 // libFuzzer entry: raw bytes into one of the program's own decoders, chosen at build time by
-// QMT_FUZZ_CODEC (psd, pcx, tga, bmp, jpeg, gif). Any crash, overflow or undefined behaviour
+// QMT_FUZZ_CODEC (psd, pcx, tga, bmp, jpeg, gif); the JPEG target also feeds the reader of
+// embedded previews. Any crash, overflow or undefined behaviour
 // the sanitizers see is a finding; a refused input is not.
 
 #include "components/codecs/bmphandler.h"
+#include "components/codecs/embeddedpreview.h"
 #include "components/codecs/gifguard.h"
 #include "components/codecs/jpeghandler.h"
 #include "components/codecs/pcxhandler.h"
 #include "components/codecs/psdhandler.h"
 #include "components/codecs/tgahandler.h"
 
+#include <QBuffer>
 #include <QByteArray>
 #include <QImage>
 
@@ -17,8 +20,7 @@
 
 namespace {
 
-template <class Handler>
-void decodeWith(const QByteArray &data)
+template <class Handler> void decodeWith(const QByteArray &data)
 {
     Handler handler;
     QImage image;
@@ -36,7 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (size > (size_t(1) << 22))
         return 0;
-    const QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char *>(data), qsizetype(size));
+    const QByteArray bytes =
+        QByteArray::fromRawData(reinterpret_cast<const char *>(data), qsizetype(size));
 #if defined(QMT_FUZZ_PSD)
     decodeWith<qmt::PsdHandler>(bytes);
 #elif defined(QMT_FUZZ_PCX)
@@ -47,6 +50,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     decodeWith<qmt::BmpHandler>(bytes);
 #elif defined(QMT_FUZZ_JPEG)
     decodeWith<qmt::JpegHandler>(bytes);
+    // The previews a camera keeps in the file's EXIF and MPF segments, for a small and a large
+    // cell.
+    QByteArray copy = bytes;
+    QBuffer buffer(&copy);
+    buffer.open(QIODevice::ReadOnly);
+    for (const QSize box : {QSize(140, 140), QSize(1024, 1024)})
+        (void)qmt::readEmbeddedPreview(&buffer, box);
 #elif defined(QMT_FUZZ_GIF)
     (void)qmt::GifGuard::check(bytes);
 #endif

@@ -163,7 +163,7 @@ bool JpegHandler::decodeDevice(QIODevice *device, QImage *image)
         return false;
     }
     for (jpeg_saved_marker_ptr marker = info.marker_list; marker; marker = marker->next) {
-        if (marker->marker == JPEG_APP0 + 1 && orientation == 1)
+        if (marker->marker == JPEG_APP0 + 1 && orientation == 1 && m_applyOrientation)
             orientation = exifOrientation(marker->data, marker->data_length);
     }
     jpeg_read_icc_profile(&info, &icc, &iccLength);

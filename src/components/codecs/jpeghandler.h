@@ -25,6 +25,9 @@ public:
     void setTargetSize(const QSize &size) { m_target = size; }
     // Without a target size: asked for the box once the full (upright) size is known.
     void setTargetRule(std::function<QSize(const QSize &)> rule) { m_targetRule = std::move(rule); }
+    // Whether the EXIF orientation of the data turns the result (the default). A preview kept
+    // inside another JPEG follows the orientation of the photo that holds it instead.
+    void setApplyOrientation(bool apply) { m_applyOrientation = apply; }
     // The full size of the last decoded file, upright (before any scaling).
     QSize fullSize() const { return m_fullSize; }
 
@@ -36,6 +39,7 @@ private:
     QSize m_target;
     std::function<QSize(const QSize &)> m_targetRule;
     QSize m_fullSize;
+    bool m_applyOrientation = true;
 };
 
 } // namespace qmt
