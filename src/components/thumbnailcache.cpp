@@ -236,6 +236,11 @@ QString ThumbnailCache::largePath(const QString &path) const
     return m_root + QStringLiteral("/large/") + fileNameFor(path);
 }
 
+QString ThumbnailCache::normalPath(const QString &path) const
+{
+    return m_root + QStringLiteral("/normal/") + fileNameFor(path);
+}
+
 QString ThumbnailCache::failurePath(const QString &path) const
 {
     return m_root + QLatin1Char('/') + failureFolderName() + QLatin1Char('/') + fileNameFor(path);
@@ -300,10 +305,36 @@ Status ThumbnailCache::store(const QString &path, const FileStamp &stamp, const 
 {
     if (large.isNull() || large.width() > kLargeSize || large.height() > kLargeSize)
         return Status::fail(QStringLiteral("The thumbnail is not of the large size."));
+    return storeTagged(QStringLiteral("large"), path, stamp, large, originalSize);
+}
+
+Status ThumbnailCache::storeNormal(const QString &path, const FileStamp &stamp, const QImage &image,
+                                   const QSize &originalSize) const
+{
+    if (image.isNull())
+        return Status::fail(QStringLiteral("There is no thumbnail to store."));
+    // A normal thumbnail is 128 pixels on its long side, or the picture's own size when that is
+    // smaller; a copy that cannot fill it is not stored.
+    const QSize full = originalSize.isValid() ? originalSize : image.size();
+    const QSize wanted = full.width() <= kNormalSize && full.height() <= kNormalSize
+                             ? full
+                             : full.scaled(kNormalSize, kNormalSize, Qt::KeepAspectRatio);
+    if (image.width() < wanted.width() || image.height() < wanted.height())
+        return Status::fail(QStringLiteral("The picture is too small for a normal thumbnail."));
+    const QImage normal = image.size() == wanted ? image
+                                                 : image.scaled(wanted, Qt::IgnoreAspectRatio,
+                                                                Qt::SmoothTransformation);
+    return storeTagged(QStringLiteral("normal"), path, stamp, normal, originalSize);
+}
+
+Status ThumbnailCache::storeTagged(const QString &folder, const QString &path,
+                                   const FileStamp &stamp, const QImage &image,
+                                   const QSize &originalSize) const
+{
     if (isInsideCache(path))
         return Status::fail(
             QStringLiteral("Thumbnails are not made of the thumbnails themselves."));
-    QImage tagged = large;
+    QImage tagged = image;
     tagged.setText(QString::fromLatin1(kUriKey), uriFor(path));
     tagged.setText(QString::fromLatin1(kMTimeKey), QString::number(stamp.mtime));
     tagged.setText(QString::fromLatin1(kSizeKey), QString::number(stamp.size));
@@ -312,7 +343,7 @@ Status ThumbnailCache::store(const QString &path, const FileStamp &stamp, const 
         tagged.setText(QString::fromLatin1(kHeightKey), QString::number(originalSize.height()));
     }
     tagged.setText(QStringLiteral("Software"), QStringLiteral("Pictavo " QMT_VERSION));
-    return writePng(m_root, QStringLiteral("large"), fileNameFor(path), tagged);
+    return writePng(m_root, folder, fileNameFor(path), tagged);
 }
 
 Status ThumbnailCache::storeFailure(const QString &path, const FileStamp &stamp,

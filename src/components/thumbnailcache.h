@@ -25,6 +25,7 @@ class ThumbnailCache
 {
 public:
     static constexpr int kLargeSize = 256;
+    static constexpr int kNormalSize = 128;
 
     // An empty root means $XDG_CACHE_HOME/thumbnails (~/.cache/thumbnails without it).
     explicit ThumbnailCache(const QString &root = QString());
@@ -37,6 +38,7 @@ public:
     // The thumbnail's file name: the MD5 of the URI in hex, then ".png".
     static QString fileNameFor(const QString &path);
     QString largePath(const QString &path) const;
+    QString normalPath(const QString &path) const;
     QString failurePath(const QString &path) const;
 
     struct Entry {
@@ -67,6 +69,11 @@ public:
     // before it was read, so that a change made meanwhile is noticed next time).
     Status store(const QString &path, const FileStamp &stamp, const QImage &large,
                  const QSize &originalSize) const;
+    // Stores a thumbnail of the normal size (128 pixels), for a picture whose only copy at hand
+    // is too small for a large one: `image` is fitted into 128 x 128 and must fill it (a smaller
+    // picture, as large as the file's image, is kept whole).
+    Status storeNormal(const QString &path, const FileStamp &stamp, const QImage &image,
+                       const QSize &originalSize) const;
     Status storeFailure(const QString &path, const FileStamp &stamp, const QString &reason) const;
 
     // Follows a file that was renamed or moved: its thumbnails take the new name and URI.
@@ -81,6 +88,9 @@ public:
     static QImage makeLarge(const QImage &image);
 
 private:
+    Status storeTagged(const QString &folder, const QString &path, const FileStamp &stamp,
+                       const QImage &image, const QSize &originalSize) const;
+
     QString m_root;
 };
 

@@ -20,7 +20,8 @@ QVariant ExplorerModel::data(const QModelIndex &index, int role) const
     case Qt::DisplayRole:
         return item.text;
     case Qt::DecorationRole:
-        return cellPicture(item.iconKey);
+        return m_pictures.contains(item.iconKey) ? cellPicture(item.iconKey)
+                                                 : cellPicture(QStringLiteral("A"));
     case PictureRole:
         return m_pictures.value(item.iconKey);
     case Qt::ToolTipRole:
@@ -51,6 +52,21 @@ void ExplorerModel::setPicture(const QString &key, const QImage &picture)
     m_pictures.insert(key, std::move(compact));
     if (m_cells.remove(key))
         m_cellOrder.removeOne(key);
+}
+
+void ExplorerModel::dropPicture(const QString &key)
+{
+    m_pictures.remove(key);
+    if (m_cells.remove(key))
+        m_cellOrder.removeOne(key);
+}
+
+void ExplorerModel::refreshRow(int row)
+{
+    if (row < 0 || row >= m_items.size())
+        return;
+    const QModelIndex at = index(row);
+    Q_EMIT dataChanged(at, at, {Qt::DecorationRole});
 }
 
 QPixmap ExplorerModel::cellPicture(const QString &key) const

@@ -11,9 +11,9 @@ namespace qmt {
 // The explorer's items and its image list. An item carries its Tag (full path, empty for a
 // placeholder), its Text (the name shown), the key of its picture in the image list and a
 // tooltip. The image list holds "Folder", "A" (loading) and one picture per listed image,
-// keyed by the image's path. A folder of thousands of photos keeps thousands of pictures, so
-// they are held as compact images (3 bytes a pixel when opaque) and turned into pixmaps only
-// for the cells on screen.
+// keyed by the image's path. Pictures are held as compact images (3 bytes a pixel when opaque)
+// and turned into pixmaps only for the cells on screen. The explorer lets go of the pictures of
+// cells far off screen: an image item without its picture shows the loading picture.
 class ExplorerModel : public QAbstractListModel
 {
     Q_OBJECT
@@ -45,6 +45,9 @@ public:
     // The image list.
     void clearPictures();
     void setPicture(const QString &key, const QImage &picture);
+    void dropPicture(const QString &key);
+    // The item's picture changed: its cell is drawn again.
+    void refreshRow(int row);
     bool hasPicture(const QString &key) const { return m_pictures.contains(key); }
     int pictureCount() const { return int(m_pictures.size()); }
     QImage picture(const QString &key) const { return m_pictures.value(key); }

@@ -20,6 +20,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFileInfo>
+#include <QFutureWatcher>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
@@ -28,7 +29,9 @@
 #include <QMouseEvent>
 #include <QPixmap>
 #include <QRegularExpression>
+#include <QScrollBar>
 #include <QTimer>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
 
@@ -107,6 +110,14 @@ ImageExplore::ImageExplore(QWidget *parent) : QWidget(parent)
 
     m_thumbnailer = new Thumbnailer(this);
     connect(m_thumbnailer, &Thumbnailer::ready, this, &ImageExplore::onThumbnail);
+    connect(m_thumbnailer, &Thumbnailer::finished, this, &ImageExplore::onThumbnailsFinished);
+    // Scrolling and resizing change what is on screen: its thumbnails come next.
+    m_visibleTimer = new QTimer(this);
+    m_visibleTimer->setSingleShot(true);
+    m_visibleTimer->setInterval(0);
+    connect(m_visibleTimer, &QTimer::timeout, this, &ImageExplore::updateVisible);
+    connect(m_lv->verticalScrollBar(), &QScrollBar::valueChanged, this,
+            &ImageExplore::scheduleVisibleUpdate);
 
     setMinimumWidth(twips::toPixelsX(1600));
     setFocusProxy(m_lv);
@@ -165,6 +176,7 @@ void ImageExplore::resizeEvent(QResizeEvent *event)
         return;
     }
     layoutChildren();
+    scheduleVisibleUpdate();
 }
 
 void ImageExplore::updateGridSize()
@@ -196,30 +208,35 @@ void ImageExplore::SetExt(const QString &s)
     m_extensionList = s.toLower();
 }
 
-bool ImageExplore::IsListedImage(const QString &path) const
+bool ImageExplore::isListedName(const QString &name, const QString &extensionList)
 {
-    const QString name = path.section(QLatin1Char('/'), -1);
     const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
     if (dot < 0)
         return false;
     const QString extension = name.mid(dot + 1).toLower();
     if (extension.size() < 3)
         return false;
-    return m_extensionList.contains(extension);
+    return extensionList.contains(extension);
+}
+
+bool ImageExplore::IsListedImage(const QString &path) const
+{
+    return isListedName(path.section(QLatin1Char('/'), -1), m_extensionList);
 }
 
 // ---- Listing --------------------------------------------------------------------------------
 
-QList<ImageExplore::Entry> ImageExplore::readFolder(const QString &folder, QString *problem) const
+ImageExplore::Listing ImageExplore::readFolder(const QString &folder, const QString &extensionList)
 {
     // Names are read as the bytes they are, so that a name that is not valid UTF-8 is listed too.
     const auto read = readFolderEntries(folder, kMaxScannedEntries);
     if (!read) {
         // A folder that is not there shows the plain empty list; one that is there but closed
         // to the user says so.
+        Listing listing;
         if (statPath(folder).exists())
-            *problem = read.error();
-        return {};
+            listing.problem = read.error();
+        return listing;
     }
     QList<Entry> folders;
     QList<Entry> images;
@@ -231,16 +248,16 @@ QList<ImageExplore::Entry> ImageExplore::readFolder(const QString &folder, QStri
         // regular files are pictures: a pipe or a device named like one is left out.
         if (entry.status.isDirectory() || !entry.status.exists())
             folders.append(Entry{name, true});
-        else if (entry.status.isRegular() && IsListedImage(folder + name))
+        else if (entry.status.isRegular() && isListedName(name, extensionList))
             images.append(Entry{name, false});
     }
     auto byName = [](const Entry &a, const Entry &b) { return listingLessThan(a.name, b.name); };
     std::sort(folders.begin(), folders.end(), byName);
     std::sort(images.begin(), images.end(), byName);
-    QList<Entry> entries = folders + images;
-    if (entries.size() > kMaxItems)
-        entries.resize(kMaxItems);
-    return entries;
+    Listing listing{folders + images, QString()};
+    if (listing.entries.size() > kMaxItems)
+        listing.entries.resize(kMaxItems);
+    return listing;
 }
 
 void ImageExplore::ExplorePath(const QString &path)
@@ -275,18 +292,57 @@ void ImageExplore::ExplorePath(const QString &path)
     } depthGuard{self, &ImageExplore::m_listingDepth};
 
     // One reading of the folder serves both passes, so entries that come or go meanwhile
-    // cannot upset the listing.
+    // cannot upset the listing. A folder of tens of thousands of entries takes a while to read
+    // and sort: a worker does it while the window goes on answering.
     const QString folder = withSeparator(path);
-    QString problem;
-    const QList<Entry> entries = readFolder(folder, &problem);
+    QFuture<Listing> reading =
+        QtConcurrent::run(&ImageExplore::readFolder, folder, m_extensionList);
+    {
+        // The event loop runs meanwhile, even for a folder read at once: input that came with
+        // the request (another folder chosen) is seen before the list is filled.
+        QFutureWatcher<Listing> watcher;
+        QEventLoop loop;
+        connect(&watcher, &QFutureWatcherBase::finished, &loop, &QEventLoop::quit);
+        watcher.setFuture(reading);
+        m_loop = &loop;
+        loop.exec();
+        if (!current())
+            return; // a newer listing took over, or the control is gone
+        m_loop = nullptr;
+        if (!reading.isFinished()) {
+            // The application is quitting: the listing ends before anything was listed.
+            m_stopFlag = true;
+            return;
+        }
+    }
+    const Listing listing = reading.result();
+    const QList<Entry> &entries = listing.entries;
 
     // Count pass: a placeholder with the loading picture for every entry at once.
     m_imagePaths.clear();
-    m_pendingImages.clear();
     m_model->clearPictures();
     m_text1->hide();
     m_model->setPicture(kFolderKey, folderPicture());
     m_model->setPicture(kLoadingKey, loadingPicture());
+    m_jobPaths.clear();
+    m_jobOfPath.clear();
+    m_failures.clear();
+    m_kept.clear();
+    QList<Thumbnailer::Job> jobs;
+    int folders = 0;
+    for (const Entry &entry : entries) {
+        if (entry.isFolder) {
+            ++folders;
+            continue;
+        }
+        const QString image = folder + entry.name;
+        m_jobOfPath.insert(image, int(jobs.size()));
+        m_jobPaths.append(image);
+        jobs.append(Thumbnailer::Job{image, usesPictureLoader(image)});
+    }
+    m_pictures = QList<Picture>(jobs.size(), Picture::Waiting);
+    m_firstImageRow = folders;
+    m_nextRow = 0;
     m_model->resetPlaceholders(int(entries.size()));
     if (m_lv->isVisible()) {
         m_lv->doItemsLayout();
@@ -296,22 +352,24 @@ void ImageExplore::ExplorePath(const QString &path)
     if (!current())
         return;
 
-    // Fill pass: sub-folders first, then the images as their thumbnails arrive, in order.
+    // The thumbnails are made from now on, those of the cells on screen first.
+    m_visible = {-1, -1};
+    if (!jobs.isEmpty()) {
+        m_thumbnailer->start(generation, jobs);
+        updateVisible();
+    }
+
+    // Fill pass: sub-folders first, then the images, in list order.
     m_itemCount = 0;
-    m_nextRow = 0;
     QElapsedTimer sinceYield;
     sinceYield.start();
-    QList<Thumbnailer::Job> jobs;
     for (const Entry &entry : entries) {
-        if (!entry.isFolder) {
-            const QString image = folder + entry.name;
-            m_pendingImages.append(image);
-            jobs.append(Thumbnailer::Job{image, usesPictureLoader(image)});
-            continue;
-        }
-        fillItem(m_nextRow + 1, folder + entry.name, true, QImage(), QString());
+        const QString entryPath = folder + entry.name;
+        fillListedItem(m_nextRow, entryPath, entry.isFolder);
         ++m_nextRow;
         ++m_itemCount;
+        if (!entry.isFolder)
+            m_imagePaths.append(entryPath);
         if (sinceYield.elapsed() >= kYieldMs) {
             QCoreApplication::processEvents();
             if (!current())
@@ -320,47 +378,200 @@ void ImageExplore::ExplorePath(const QString &path)
         }
     }
 
-    if (!jobs.isEmpty()) {
-        m_thumbnailer->start(generation, jobs);
-        QEventLoop loop;
-        m_loop = &loop;
-        loop.exec();
-        if (!current())
-            return; // a newer listing took over, or the control is gone
-        m_loop = nullptr;
-        if (m_thumbnailer->busy()) {
-            // The application is quitting: the listing ends where it is.
-            m_thumbnailer->cancel();
-            m_stopFlag = true;
-            return;
-        }
-        // The decodes of a large folder leave much freed memory behind.
-        releaseFreeMemory();
-    }
-
     if (m_itemCount == 0) {
         // An empty list says why when the folder could not be read.
-        m_text1->setText(problem.isEmpty() ? kNoItemsText : problem);
+        m_text1->setText(listing.problem.isEmpty() ? kNoItemsText : listing.problem);
         layoutChildren();
         m_text1->show();
     }
     m_stopFlag = true;
     if (m_itemCount > 0)
         SelectItem(1, true);
+    if (current() && jobs.isEmpty())
+        Q_EMIT thumbnailsDone();
+}
+
+void ImageExplore::fillListedItem(int row, const QString &path, bool isFolder)
+{
+    if (row < 0 || row >= m_model->rowCount())
+        return;
+    ExplorerModel::Item item;
+    item.tag = path;
+    item.text = displayName(path.section(QLatin1Char('/'), -1));
+    // An image shows its thumbnail as soon as it is made, the loading picture until then.
+    item.iconKey = isFolder ? kFolderKey : path;
+    if (!isFolder)
+        item.toolTip = m_failures.value(path);
+    m_model->setItem(row, item);
+}
+
+bool ImageExplore::isMakingThumbnails() const
+{
+    return m_thumbnailer->busy();
+}
+
+int ImageExplore::decodedPictureCount() const
+{
+    return m_thumbnailer->decodedCount();
+}
+
+int ImageExplore::keptPictureLimit() const
+{
+    // A few screens' worth, and enough for a large screen full of small cells.
+    constexpr int kMinKept = 512;
+    const int shown = m_visible.first < 0 ? 0 : m_visible.second - m_visible.first + 1;
+    return qMax(kMinKept, 4 * shown);
 }
 
 void ImageExplore::onThumbnail(quint64 generation, int index, const QImage &thumbnail,
-                               const QString &error)
+                               const QString &error, bool rereadable)
 {
-    if (generation != m_generation || index < 0 || index >= m_pendingImages.size())
+    if (generation != m_generation || index < 0 || index >= m_jobPaths.size())
         return;
-    const QString path = m_pendingImages.at(index);
-    fillItem(m_nextRow + 1, path, false, thumbnail, error);
-    ++m_nextRow;
-    m_imagePaths.append(path);
-    ++m_itemCount;
-    if (index == m_pendingImages.size() - 1 && m_loop)
-        m_loop->quit();
+    const QString path = m_jobPaths.at(index);
+    const int row = rowOfJob(index);
+    if (thumbnail.isNull()) {
+        // One broken picture, shared by every file that has no thumbnail.
+        static const QImage broken = brokenPicture().hasAlphaChannel()
+                                         ? brokenPicture()
+                                         : brokenPicture().convertToFormat(QImage::Format_RGB888);
+        m_model->setPicture(path, broken);
+        m_pictures[index] = Picture::Failed;
+        const QString reason =
+            error.isEmpty() ? QStringLiteral("The file cannot be read as an image.") : error;
+        m_failures.insert(path, reason);
+        if (row >= 0) {
+            ExplorerModel::Item item = m_model->item(row);
+            item.toolTip = reason;
+            m_model->setItem(row, item);
+        }
+        return;
+    }
+    m_model->setPicture(path, thumbnail);
+    if (row >= 0)
+        m_model->refreshRow(row);
+    if (!rereadable) {
+        // Only the picture could give it again: it stays.
+        m_pictures[index] = Picture::Pinned;
+        return;
+    }
+    if (m_pictures.at(index) != Picture::Held)
+        m_kept.append(index);
+    m_pictures[index] = Picture::Held;
+    if (m_kept.size() > keptPictureLimit())
+        keepPicturesBounded();
+}
+
+void ImageExplore::onThumbnailsFinished(quint64 generation)
+{
+    if (generation != m_generation)
+        return;
+    // The decodes of a large folder leave much freed memory behind.
+    releaseFreeMemory();
+    Q_EMIT thumbnailsDone();
+}
+
+int ImageExplore::rowOfJob(int job) const
+{
+    // Filled rows carry their image's path as their picture key. An item taken out of the list
+    // moves the ones after it up: the row is at or before where it was listed.
+    const QString &path = m_jobPaths.at(job);
+    for (int row = qMin(m_firstImageRow + job, m_nextRow - 1); row >= 0; --row) {
+        if (m_model->item(row).iconKey == path)
+            return row;
+    }
+    return -1;
+}
+
+int ImageExplore::jobAt(int row) const
+{
+    if (row < 0 || row >= m_model->rowCount())
+        return -1;
+    if (row < m_nextRow)
+        return m_jobOfPath.value(m_model->item(row).iconKey, -1);
+    // Not filled yet: placeholders stand in list order.
+    const int job = row - m_firstImageRow;
+    return job >= 0 && job < m_jobPaths.size() ? job : -1;
+}
+
+std::pair<int, int> ImageExplore::visibleRows() const
+{
+    const int rows = m_model->rowCount();
+    if (rows == 0 || !m_lv->isVisible())
+        return {-1, -1};
+    // The cells sit on a grid, row after row: the first line tells how many go in a row.
+    const QRect first = m_lv->visualRect(m_model->index(0));
+    const int lineHeight = m_lv->gridSize().height();
+    if (first.isEmpty() || lineHeight <= 0)
+        return {0, qMin(rows, 64) - 1};
+    int columns = 1;
+    while (columns < rows && m_lv->visualRect(m_model->index(columns)).top() == first.top())
+        ++columns;
+    const QRect area = m_lv->viewport()->rect();
+    const int firstLine = qMax(0, (area.top() - first.top()) / lineHeight);
+    const int lastLine = qMax(firstLine, (area.bottom() - first.top()) / lineHeight);
+    const qint64 from = qint64(firstLine) * columns;
+    const qint64 to = (qint64(lastLine) + 1) * columns - 1;
+    if (from >= rows)
+        return {-1, -1};
+    return {int(from), int(qMin<qint64>(to, rows - 1))};
+}
+
+void ImageExplore::scheduleVisibleUpdate()
+{
+    if (!m_jobPaths.isEmpty() && !m_visibleTimer->isActive())
+        m_visibleTimer->start();
+}
+
+void ImageExplore::updateVisible()
+{
+    m_visible = visibleRows();
+    if (m_jobPaths.isEmpty() || m_visible.first < 0)
+        return;
+    const auto [first, last] = m_visible;
+    const int span = last - first + 1;
+    // What is on screen comes first (pictures let go come back from the cache), then the
+    // screen below, then the one above, then the rest in list order.
+    QList<int> wanted;
+    auto want = [&](int row, bool onScreen) {
+        const int job = jobAt(row);
+        if (job < 0)
+            return;
+        if (m_pictures.at(job) == Picture::Waiting)
+            wanted.append(job);
+        else if (onScreen && m_pictures.at(job) == Picture::Dropped)
+            m_thumbnailer->reread(job);
+    };
+    for (int row = first; row <= last; ++row)
+        want(row, true);
+    for (int row = last + 1; row <= last + span; ++row)
+        want(row, false);
+    for (int row = first - 1; row >= qMax(0, first - span); --row)
+        want(row, false);
+    m_thumbnailer->prefer(wanted);
+}
+
+void ImageExplore::keepPicturesBounded()
+{
+    // Let go of the pictures farthest from the screen, down to three quarters of the limit so
+    // that this runs seldom; what is on screen or next to it stays.
+    const int limit = keptPictureLimit();
+    const int first = qMax(0, m_visible.first);
+    const int last = qMax(first, m_visible.second);
+    const int span = last - first + 1;
+    const auto distance = [&](int job) {
+        const int row = m_firstImageRow + job;
+        return row < first ? first - row : (row > last ? row - last : 0);
+    };
+    std::sort(m_kept.begin(), m_kept.end(),
+              [&](int a, int b) { return distance(a) > distance(b); });
+    qsizetype dropped = 0;
+    while (m_kept.size() - dropped > limit * 3 / 4 && distance(m_kept.at(dropped)) > span) {
+        const int job = m_kept.at(dropped++);
+        m_model->dropPicture(m_jobPaths.at(job));
+        m_pictures[job] = Picture::Dropped;
+    }
+    m_kept.remove(0, dropped);
 }
 
 void ImageExplore::fillItem(int number, const QString &path, bool isFolder, const QImage &thumbnail,
@@ -402,6 +613,18 @@ void ImageExplore::AddImage(const QString &strPath, bool bIsFolder)
 QStringList ImageExplore::GetImageList(const QString &path, const QString &SearchStr)
 {
     m_itemCount = 0;
+    return imageList(path, SearchStr, m_extensionList);
+}
+
+QFuture<QStringList> ImageExplore::GetImageListLater(const QString &path, const QString &SearchStr)
+{
+    m_itemCount = 0;
+    return QtConcurrent::run(&ImageExplore::imageList, path, SearchStr, m_extensionList);
+}
+
+QStringList ImageExplore::imageList(const QString &path, const QString &SearchStr,
+                                    const QString &extensionList)
+{
     const QString folder = withSeparator(path);
     QString pattern = SearchStr.trimmed();
     // "*.*" meant every file, with an extension or without.
@@ -417,7 +640,7 @@ QStringList ImageExplore::GetImageList(const QString &path, const QString &Searc
         // stop it for good.
         if (name.startsWith(QLatin1Char('.')) || !entry.status.isRegular())
             continue;
-        if (matches.match(displayName(name)).hasMatch() && IsListedImage(folder + name))
+        if (matches.match(displayName(name)).hasMatch() && isListedName(name, extensionList))
             names.append(name);
     }
     std::sort(names.begin(), names.end(), listingLessThan);
@@ -794,6 +1017,7 @@ void ImageExplore::FileOperation(int code, const QString &target)
             item.tag = QDir::cleanPath(to);
             item.text = displayName(item.tag.section(QLatin1Char('/'), -1));
             m_model->setItem(n - 1, item); // the thumbnail keeps its old key
+            followRename(item);
             if (i >= 0)
                 m_imagePaths[i] = item.tag;
         }
@@ -837,6 +1061,14 @@ void ImageExplore::RemoveItemAt(int position)
         --m_nextRow;
 }
 
+void ImageExplore::followRename(const ExplorerModel::Item &item)
+{
+    // A thumbnail still to be made, or let go and read again later, is made from the new name.
+    const int job = m_jobOfPath.value(item.iconKey, -1);
+    if (job >= 0)
+        m_thumbnailer->renameJob(job, item.tag);
+}
+
 void ImageExplore::UpdateAfterOperation(const QString &path, const QString &pathTO)
 {
     const int n = FindItem(path);
@@ -850,6 +1082,7 @@ void ImageExplore::UpdateAfterOperation(const QString &path, const QString &path
             item.text = displayName(pathTO.section(QLatin1Char('/'), -1));
             item.tag = pathTO;
             m_model->setItem(position, item); // the thumbnail keeps its old key
+            followRename(item);
         } else {
             if (i >= 0)
                 m_imagePaths.removeAt(i);

@@ -1,5 +1,9 @@
 #pragma once
 
+#include "explorer/explorermodel.h"
+
+#include <QFuture>
+#include <QHash>
 #include <QPointer>
 #include <QStringList>
 #include <QWidget>
@@ -9,10 +13,10 @@ class QEventLoop;
 class QLabel;
 class QListView;
 class QMenu;
+class QTimer;
 
 namespace qmt {
 
-class ExplorerModel;
 class Thumbnailer;
 
 // The thumbnail explorer: lists one folder as a grid of sub-folders and image thumbnails and
@@ -27,11 +31,15 @@ public:
 
     void SetExt(const QString &s);
     // Lists the folder: placeholders for every entry at once, then sub-folders and images in
-    // the program's name order. Returns when the listing is complete, or at once when a newer
-    // listing started while this one waited for its thumbnails.
+    // the program's name order. The folder is read on a worker thread while the event loop
+    // runs; returns when every item is filled, or at once when a newer listing started
+    // meanwhile. The thumbnails are made after that, those of the cells on screen first, and
+    // thumbnailsDone() says when all of them are.
     void ExplorePath(const QString &path);
     void AddImage(const QString &strPath, bool bIsFolder);
     QStringList GetImageList(const QString &path, const QString &SearchStr);
+    // The same list read and sorted on a worker thread, for a folder that may be large.
+    QFuture<QStringList> GetImageListLater(const QString &path, const QString &SearchStr);
     void NextItem();
     void PrevItem();
     void SetSelectedFocus(const QString &sPath);
@@ -43,6 +51,15 @@ public:
     int itemCount() const;
     bool stopFlag() const;
     bool isListing() const { return !m_stopFlag && m_listingDepth > 0; }
+    // Whether thumbnails of the listed folder are still being made.
+    bool isMakingThumbnails() const;
+    // How many thumbnails the list holds in memory at most: a few screens' worth. Those of
+    // cells far off screen are let go and read again from the thumbnail cache (or the photo's
+    // embedded preview) when they come back into view.
+    int keptPictureLimit() const;
+    int keptPictureCount() const { return int(m_kept.size()); }
+    // How many pictures of the listing were decoded to make their thumbnails.
+    int decodedPictureCount() const;
 
     // The child parts, for the host's styling and the tests.
     QListView *listView() const { return m_lv; }
@@ -66,6 +83,8 @@ Q_SIGNALS:
     void ItemOpened(const QStringList &ImagePaths, int Index, const QString &sFolderPath);
     // Every entry of the folder being listed has its placeholder on screen.
     void placeholdersShown(int count);
+    // Every thumbnail of the listing has been made.
+    void thumbnailsDone();
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
@@ -79,13 +98,41 @@ private:
         bool isFolder = false;
     };
 
+    // What the thumbnail of one listed image is doing.
+    enum class Picture : quint8 {
+        Waiting, // not made yet
+        Held,    // in the list's memory, and can be had again without decoding
+        Pinned,  // in the list's memory, and could only be had again by decoding
+        Dropped, // let go; read again when it comes back into view
+        Failed,  // no thumbnail: the broken picture shows
+    };
+
     bool IsListedImage(const QString &path) const;
-    // The folder's sub-folders and pictures in listing order; `problem` says why a folder that
-    // cannot be read gives none.
-    QList<Entry> readFolder(const QString &folder, QString *problem) const;
+    static bool isListedName(const QString &name, const QString &extensionList);
+    // GetImageList's work; safe on any thread.
+    static QStringList imageList(const QString &path, const QString &SearchStr,
+                                 const QString &extensionList);
+    // The folder's sub-folders and pictures in listing order, and why a folder that cannot be
+    // read gives none; runs on a worker thread.
+    struct Listing {
+        QList<Entry> entries;
+        QString problem;
+    };
+    static Listing readFolder(const QString &folder, const QString &extensionList);
     void fillItem(int number, const QString &path, bool isFolder, const QImage &thumbnail,
                   const QString &error);
-    void onThumbnail(quint64 generation, int index, const QImage &thumbnail, const QString &error);
+    void fillListedItem(int row, const QString &path, bool isFolder);
+    void onThumbnail(quint64 generation, int index, const QImage &thumbnail, const QString &error,
+                     bool rereadable);
+    void onThumbnailsFinished(quint64 generation);
+    // The rows the list shows now, first and last (-1, -1 when none).
+    std::pair<int, int> visibleRows() const;
+    int jobAt(int row) const;
+    int rowOfJob(int job) const;
+    void scheduleVisibleUpdate();
+    void updateVisible();
+    void keepPicturesBounded();
+    void followRename(const ExplorerModel::Item &item);
     void layoutChildren();
     void updateGridSize();
 
@@ -129,9 +176,17 @@ private:
     int m_itemCount = 0;
     bool m_stopFlag = false;
 
-    // The listing in progress: its generation, the images it waits for and its event loop.
+    // The listing in progress: its generation, the images it makes thumbnails of (one job
+    // each, in list order) and its event loop.
     quint64 m_generation = 0;
-    QStringList m_pendingImages;
+    QStringList m_jobPaths;
+    QHash<QString, int> m_jobOfPath;
+    QList<Picture> m_pictures;          // by job
+    QHash<QString, QString> m_failures; // why an image has no thumbnail, by path
+    QList<int> m_kept;                  // jobs whose pictures are Held
+    int m_firstImageRow = 0;            // the row of the first image when listed
+    std::pair<int, int> m_visible{-1, -1};
+    QTimer *m_visibleTimer = nullptr;
     int m_nextRow = 0; // the row the listing fills next
     int m_listingDepth = 0;
     QPointer<QEventLoop> m_loop;

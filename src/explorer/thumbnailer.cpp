@@ -1,12 +1,16 @@
 #include "explorer/thumbnailer.h"
 
+#include "components/codecs/embeddedpreview.h"
 #include "components/engine/imageio.h"
 #include "explorer/thumbnailgeometry.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QPointer>
 #include <QThread>
+
+#include <cmath>
 
 #include <sys/resource.h>
 #include <sys/syscall.h>
@@ -28,14 +32,27 @@ void yieldToInterface()
     ::setpriority(PRIO_PROCESS, tid, qMin(current + 4, 19));
 }
 
+// The preview a camera embedded in a JPEG file, when it fills the explorer's cell. A thumbnail
+// is 140 pixels wide and, for a portrait photo, up to 1.8 times as tall: a preview fitted into
+// that box is never enlarged to make it (a square's picture of an elongated photo asks less).
+std::optional<EmbeddedPreview> embeddedPreviewOf(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QSize box(kThumbnailWidth, int(std::ceil(kThumbnailWidth * kElongation)));
+    return readEmbeddedPreview(&file, box);
+}
+
 } // namespace
 
 Thumbnailer::Thumbnailer(QObject *parent) : QObject(parent)
 {
     const int cores = qMax(1, QThread::idealThreadCount());
     m_pool.setMaxThreadCount(cores);
-    // Enough jobs in flight to keep every core busy while one slow file holds up delivery.
-    m_window = qMax(8, cores * 4);
+    // Every core busy and one job waiting; few enough that a scroll changes what comes next
+    // within a job's time.
+    m_inFlight = cores + 1;
     m_cache = std::make_shared<const ThumbnailCache>();
 }
 
@@ -65,89 +82,122 @@ void Thumbnailer::start(quint64 generation, const QList<Job> &jobs)
     cancel();
     m_generation = generation;
     m_jobs = jobs;
+    m_states = QList<State>(jobs.size(), State::Waiting);
+    m_outstanding = int(jobs.size());
     feed();
 }
 
 void Thumbnailer::cancel()
 {
+    // Jobs not started are dropped; results of running ones find no batch to go to.
     m_pool.clear();
     m_jobs.clear();
-    m_waiting.clear();
-    m_nextSubmit = 0;
-    m_nextDeliver = 0;
+    m_states.clear();
+    m_preferred.clear();
+    m_rereads.clear();
+    m_nextInOrder = 0;
+    m_running = 0;
+    m_outstanding = 0;
+    m_decoded = 0;
+}
+
+void Thumbnailer::prefer(const QList<int> &indexes)
+{
+    m_preferred.clear();
+    for (const int index : indexes) {
+        if (index >= 0 && index < m_states.size() && m_states.at(index) == State::Waiting)
+            m_preferred.append(index);
+    }
+    feed();
+}
+
+void Thumbnailer::reread(int index)
+{
+    if (index < 0 || index >= m_states.size() || m_states.at(index) != State::Done)
+        return;
+    m_states[index] = State::Reread;
+    m_rereads.append(index);
+    ++m_outstanding;
+    feed();
+}
+
+void Thumbnailer::renameJob(int index, const QString &path)
+{
+    if (index >= 0 && index < m_jobs.size())
+        m_jobs[index].path = path;
+}
+
+int Thumbnailer::nextJob()
+{
+    while (!m_rereads.isEmpty()) {
+        const int index = m_rereads.takeFirst();
+        if (m_states.at(index) == State::Reread)
+            return index;
+    }
+    while (!m_preferred.isEmpty()) {
+        const int index = m_preferred.takeFirst();
+        if (m_states.at(index) == State::Waiting)
+            return index;
+    }
+    while (m_nextInOrder < m_states.size()) {
+        const int index = int(m_nextInOrder++);
+        if (m_states.at(index) == State::Waiting)
+            return index;
+    }
+    return -1;
 }
 
 void Thumbnailer::feed()
 {
-    while (m_nextSubmit < m_jobs.size() && m_nextSubmit < m_nextDeliver + m_window) {
-        const qsizetype index = m_nextSubmit++;
-        const Job job = m_jobs.at(index);
-        const quint64 generation = m_generation;
-        std::shared_ptr<const ThumbnailCache> cache = m_cacheEnabled ? m_cache : nullptr;
-        Thumbnailer *self = this;
-        m_pool.start([self, job, generation, index, cache] {
-            yieldToInterface();
-            Outcome outcome = makeOne(job, cache.get());
-            // The explorer keeps opaque thumbnails at 3 bytes a pixel; converting here spares
-            // the interface thread.
-            if (!outcome.thumbnail.isNull() && !outcome.thumbnail.hasAlphaChannel())
-                outcome.thumbnail.convertTo(QImage::Format_RGB888);
-            // The thumbnailer waits for its workers before it goes, so it is alive here; the
-            // queued call is dropped with it should it be destroyed before delivery.
-            QMetaObject::invokeMethod(
-                self,
-                [self, generation, index, outcome] {
-                    self->onDone(generation, int(index), outcome);
-                },
-                Qt::QueuedConnection);
-        });
+    while (m_running < m_inFlight) {
+        const int index = nextJob();
+        if (index < 0)
+            return;
+        submit(index);
     }
+}
+
+void Thumbnailer::submit(int index)
+{
+    m_states[index] = State::Running;
+    ++m_running;
+    const Job job = m_jobs.at(index);
+    const quint64 generation = m_generation;
+    std::shared_ptr<const ThumbnailCache> cache = m_cacheEnabled ? m_cache : nullptr;
+    Thumbnailer *self = this;
+    m_pool.start([self, job, generation, index, cache] {
+        yieldToInterface();
+        Outcome outcome = makeOne(job, cache.get());
+        // The explorer keeps opaque thumbnails at 3 bytes a pixel; converting here spares the
+        // interface thread.
+        if (!outcome.thumbnail.isNull() && !outcome.thumbnail.hasAlphaChannel())
+            outcome.thumbnail.convertTo(QImage::Format_RGB888);
+        // The thumbnailer waits for its workers before it goes, so it is alive here; the queued
+        // call is dropped with it should it be destroyed before delivery.
+        QMetaObject::invokeMethod(
+            self, [self, generation, index, outcome] { self->onDone(generation, index, outcome); },
+            Qt::QueuedConnection);
+    });
 }
 
 void Thumbnailer::onDone(quint64 generation, int index, const Outcome &outcome)
 {
-    if (generation != m_generation || index < m_nextDeliver || index >= m_jobs.size())
+    if (generation != m_generation || index < 0 || index >= m_states.size() ||
+        m_states.at(index) != State::Running)
         return;
-    m_waiting.insert(index, outcome);
-    scheduleDelivery();
-}
-
-void Thumbnailer::scheduleDelivery()
-{
-    // Results that arrive together are handed on in slices from one queued call, so that the
-    // event loop gets its turn between slices (timers, input, paints).
-    if (m_deliveryPosted)
-        return;
-    m_deliveryPosted = true;
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            m_deliveryPosted = false;
-            deliver();
-        },
-        Qt::QueuedConnection);
-}
-
-void Thumbnailer::deliver()
-{
-    constexpr int kSliceMs = 8;
-    QElapsedTimer slice;
-    slice.start();
-    const quint64 generation = m_generation;
+    --m_running;
+    --m_outstanding;
+    m_states[index] = State::Done;
+    if (outcome.decoded)
+        ++m_decoded;
     QPointer<Thumbnailer> guard(this);
-    while (m_waiting.contains(m_nextDeliver)) {
-        const Outcome next = m_waiting.take(m_nextDeliver);
-        const int delivered = int(m_nextDeliver++);
-        Q_EMIT ready(generation, delivered, next.thumbnail, next.error);
-        // A receiver may have started another batch or destroyed us.
-        if (!guard || generation != m_generation)
-            return;
-        if (slice.elapsed() >= kSliceMs && m_waiting.contains(m_nextDeliver)) {
-            scheduleDelivery();
-            break;
-        }
-    }
+    Q_EMIT ready(generation, index, outcome.thumbnail, outcome.error, outcome.rereadable());
+    // A receiver may have started another batch or destroyed us.
+    if (!guard || generation != m_generation)
+        return;
     feed();
+    if (m_outstanding == 0)
+        Q_EMIT finished(generation);
 }
 
 Thumbnailer::Outcome Thumbnailer::makeOne(const Job &job, const ThumbnailCache *cache)
@@ -183,10 +233,25 @@ Thumbnailer::Outcome Thumbnailer::makeOne(const Job &job, const ThumbnailCache *
         }
     }
 
+    // A camera's own small copy of the photo, when it shows the photo as large as the cell does.
+    if (auto preview = embeddedPreviewOf(job.path)) {
+        auto thumbnail = makeThumbnail(preview->image, preview->fullSize);
+        if (thumbnail) {
+            outcome.thumbnail = *thumbnail;
+            outcome.fromPreview = true;
+            // Too small for the cache's large thumbnails, which other programs would then show
+            // blurred; the normal size (128 pixels) it fills.
+            if (cache && stamp)
+                cache->storeNormal(job.path, *stamp, preview->image, preview->fullSize);
+            return outcome;
+        }
+    }
+
     ReadOptions options;
     options.targetSize = QSize(ThumbnailCache::kLargeSize, ThumbnailCache::kLargeSize);
     options.firstPageOnly = true;
     auto decoded = readImageFile(job.path, options);
+    outcome.decoded = true;
     QString error;
     QImage large;
     QSize original;
@@ -209,7 +274,7 @@ Thumbnailer::Outcome Thumbnailer::makeOne(const Job &job, const ThumbnailCache *
         return outcome;
     }
     if (cache && stamp)
-        cache->store(job.path, *stamp, large, original);
+        outcome.stored = bool(cache->store(job.path, *stamp, large, original));
     auto thumbnail = makeThumbnail(large, original);
     if (!thumbnail)
         outcome.error = thumbnail.error();

@@ -74,6 +74,34 @@ private Q_SLOTS:
             model.data(model.index(0), Qt::DecorationRole).value<QPixmap>().toImage();
         QCOMPARE(QColor(redrawn.pixel(70, 70)), QColor(Qt::red));
     }
+
+    // A picture let go shows the loading picture in its cell until it is set again.
+    void droppedPictureShowsTheLoadingPicture()
+    {
+        ExplorerModel model;
+        QImage loading(125, 125, QImage::Format_RGB32);
+        loading.fill(Qt::yellow);
+        model.setPicture(QStringLiteral("A"), loading);
+        model.resetPlaceholders(1);
+        const QString path = QStringLiteral("/p/a.jpg");
+        model.setItem(0, {path, QStringLiteral("a.jpg"), path, QString()});
+        QImage red(140, 93, QImage::Format_RGB32);
+        red.fill(Qt::red);
+        model.setPicture(path, red);
+        const auto centre = [&] {
+            return QColor(model.data(model.index(0), Qt::DecorationRole)
+                              .value<QPixmap>()
+                              .toImage()
+                              .pixel(70, 70));
+        };
+        QCOMPARE(centre(), QColor(Qt::red));
+        model.dropPicture(path);
+        QVERIFY(!model.hasPicture(path));
+        QCOMPARE(model.pictureCount(), 1);
+        QCOMPARE(centre(), QColor(Qt::yellow));
+        model.setPicture(path, red);
+        QCOMPARE(centre(), QColor(Qt::red));
+    }
 };
 
 QTEST_MAIN(ExplorerModelTest)

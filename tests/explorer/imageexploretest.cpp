@@ -13,6 +13,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QBuffer>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -24,9 +25,14 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSemaphore>
 #include <QSignalSpy>
 #include <QTest>
+#include <QThreadPool>
 #include <QTimer>
+
+#include <functional>
+#include <memory>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -89,6 +95,97 @@ QSize pictureSize(const ImageExplore &explorer, int row)
     return picture(explorer, row).size();
 }
 
+QByteArray jpegBytes(QSize size, QColor colour)
+{
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(colour);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "JPEG", 90);
+    return bytes;
+}
+
+// A photo as a camera writes it: an EXIF block with the orientation and a JPEG thumbnail of
+// another colour, so that a thumbnail in the list tells which of the two it was made from.
+void writeCameraPhoto(const QString &path, QSize size, int orientation, QSize thumbnailSize)
+{
+    const QByteArray photo = jpegBytes(size, Qt::blue);
+    const QByteArray thumbnail = jpegBytes(thumbnailSize, Qt::green);
+    QByteArray tiff("II\x2A\x00", 4);
+    const auto put = [&tiff](quint32 value, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            tiff.append(char((value >> (8 * i)) & 0xFF));
+    };
+    const auto entry = [&](quint16 tag, quint16 type, quint32 value) {
+        put(tag, 2);
+        put(type, 2);
+        put(1, 4);
+        put(value, 4);
+    };
+    put(8, 4);
+    put(1, 2); // IFD0 at 8: the orientation
+    entry(0x0112, 3, quint32(orientation));
+    put(26, 4);
+    put(3, 2); // IFD1 at 26: a JPEG thumbnail at 26 + 2 + 3 * 12 + 4 = 68
+    entry(0x0103, 3, 6);
+    entry(0x0201, 4, 68);
+    entry(0x0202, 4, quint32(thumbnail.size()));
+    put(0, 4);
+    const QByteArray payload = QByteArray("Exif\0\0", 6) + tiff + thumbnail;
+    QByteArray app1("\xFF\xE1", 2);
+    app1.append(char((payload.size() + 2) >> 8));
+    app1.append(char((payload.size() + 2) & 0xFF));
+    writeText(path, photo.left(2) + app1 + payload + photo.mid(2));
+}
+
+bool near(const QColor &a, const QColor &b)
+{
+    return qAbs(a.red() - b.red()) < 40 && qAbs(a.green() - b.green()) < 40 &&
+           qAbs(a.blue() - b.blue()) < 40;
+}
+
+// The explorer reads a folder on a worker of the global thread pool. While this lives, the pool
+// keeps a single worker, which reaches the file system as the ordinary user (see FileSystemUser).
+class PoolAsFileSystemUser
+{
+public:
+    PoolAsFileSystemUser()
+    {
+        QThreadPool *pool = QThreadPool::globalInstance();
+        m_threads = pool->maxThreadCount();
+        m_expiry = pool->expiryTimeout();
+        pool->waitForDone();
+        pool->setMaxThreadCount(1);
+        pool->setExpiryTimeout(-1);
+        runOnWorker([this] { m_user = std::make_unique<test::FileSystemUser>(); });
+    }
+    ~PoolAsFileSystemUser()
+    {
+        runOnWorker([this] { m_user.reset(); });
+        QThreadPool *pool = QThreadPool::globalInstance();
+        pool->setExpiryTimeout(m_expiry);
+        pool->setMaxThreadCount(m_threads);
+    }
+    PoolAsFileSystemUser(const PoolAsFileSystemUser &) = delete;
+    PoolAsFileSystemUser &operator=(const PoolAsFileSystemUser &) = delete;
+
+private:
+    static void runOnWorker(const std::function<void()> &work)
+    {
+        QSemaphore done;
+        QThreadPool::globalInstance()->start([&] {
+            work();
+            done.release();
+        });
+        done.acquire();
+    }
+
+    std::unique_ptr<test::FileSystemUser> m_user;
+    int m_threads = 1;
+    int m_expiry = 0;
+};
+
 } // namespace
 
 class ImageExploreTest : public QObject
@@ -111,6 +208,12 @@ private:
                 qFatal("explorer not shown");
         }
         QString folder(const QString &name) const { return sandbox.makeDir(name); }
+        // Lists the folder and waits for its thumbnails, which come after the listing.
+        bool explore(const QString &dir)
+        {
+            explorer.ExplorePath(dir);
+            return QTest::qWaitFor([this] { return !explorer.isMakingThumbnails(); }, 30000);
+        }
     };
 
     // Three images a, b, c listed and the first selected.
@@ -222,7 +325,7 @@ private Q_SLOTS:
 
         QSignalSpy selected(&f.explorer, &ImageExplore::ItemSelected);
         QSignalSpy shown(&f.explorer, &ImageExplore::placeholdersShown);
-        f.explorer.ExplorePath(dir);
+        QVERIFY(f.explore(dir));
 
         const QStringList expected = {
             dir + "/a",         dir + "/b",          dir + "/folder9",
@@ -284,7 +387,7 @@ private Q_SLOTS:
         makeImage(dir + "/3land.png", QSize(300, 200));
         makeImage(dir + "/4port.png", QSize(200, 300));
         makeImage(dir + "/5huge.png", QSize(40000, 8), Qt::green);
-        f.explorer.ExplorePath(dir);
+        QVERIFY(f.explore(dir));
         QCOMPARE(f.explorer.itemCount(), 5);
         QCOMPARE(pictureSize(f.explorer, 0), QSize(140, 140));
         QCOMPARE(pictureSize(f.explorer, 1), QSize(140, 140));
@@ -319,7 +422,7 @@ private Q_SLOTS:
         writeText(dir + "/c.jpg", "");
         makeImage(dir + "/d.png", QSize(300, 200));
         QSignalSpy selected(&f.explorer, &ImageExplore::ItemSelected);
-        f.explorer.ExplorePath(dir);
+        QVERIFY(f.explore(dir));
 
         QCOMPARE(f.explorer.itemCount(), 4);
         QCOMPARE(f.explorer.imagePaths(),
@@ -425,7 +528,7 @@ private Q_SLOTS:
         const QString dir = f.folder("cached");
         const QString photo = makeImage(dir + "/p.png", QSize(300, 200), Qt::magenta);
         const QDateTime stamp = QFileInfo(photo).lastModified();
-        f.explorer.ExplorePath(dir);
+        QVERIFY(f.explore(dir));
         QCOMPARE(pictureSize(f.explorer, 0), QSize(140, 93));
         QVERIFY(!QDir(f.sandbox.file("cache/thumbnails/large")).isEmpty());
 
@@ -437,7 +540,7 @@ private Q_SLOTS:
         file.write(QByteArray(size, 'x'));
         file.setFileTime(stamp, QFileDevice::FileModificationTime);
         file.close();
-        f.explorer.ExplorePath(dir);
+        QVERIFY(f.explore(dir));
         QCOMPARE(pictureSize(f.explorer, 0), QSize(140, 93));
         QCOMPARE(picture(f.explorer, 0).pixelColor(70, 46), QColor(Qt::magenta));
 
@@ -445,11 +548,90 @@ private Q_SLOTS:
         QVERIFY(file.open(QIODevice::ReadWrite));
         file.setFileTime(stamp.addSecs(30), QFileDevice::FileModificationTime);
         file.close();
-        f.explorer.ExplorePath(dir);
+        QVERIFY(f.explore(dir));
         QVERIFY(!f.explorer.model()
                      ->data(f.explorer.model()->index(0), Qt::ToolTipRole)
                      .toString()
                      .isEmpty());
+    }
+
+    // A camera's thumbnail that fills the cell stands in for the photo, turned as the photo is,
+    // and goes to the cache's normal size only; a portrait photo's 160 x 120 thumbnail, 120
+    // pixels wide when upright, cannot fill a 140-pixel cell and the photo is decoded.
+    void embeddedPreviewsStandInForThePhoto()
+    {
+        Fixture f;
+        const QString dir = f.folder("camera");
+        writeCameraPhoto(dir + "/a.jpg", QSize(640, 480), 1, QSize(160, 120));
+        writeCameraPhoto(dir + "/b.jpg", QSize(640, 480), 6, QSize(160, 120));
+        writeCameraPhoto(dir + "/c.jpg", QSize(640, 480), 1, QSize(80, 60));
+        QVERIFY(f.explore(dir));
+
+        QCOMPARE(pictureSize(f.explorer, 0), QSize(140, 105));
+        QVERIFY(near(picture(f.explorer, 0).pixelColor(70, 52), Qt::green));
+        QCOMPARE(pictureSize(f.explorer, 1), QSize(140, 187));
+        QVERIFY(near(picture(f.explorer, 1).pixelColor(70, 93), Qt::blue));
+        QCOMPARE(pictureSize(f.explorer, 2), QSize(140, 105));
+        QVERIFY(near(picture(f.explorer, 2).pixelColor(70, 52), Qt::blue));
+        QCOMPARE(f.explorer.decodedPictureCount(), 2);
+
+        const ThumbnailCache cache(f.sandbox.file("cache/thumbnails"));
+        QVERIFY(QFileInfo::exists(cache.normalPath(dir + "/a.jpg")));
+        QVERIFY(!QFileInfo::exists(cache.largePath(dir + "/a.jpg")));
+        QCOMPARE(QImage(cache.normalPath(dir + "/a.jpg")).size(), QSize(128, 96));
+        QVERIFY(QFileInfo::exists(cache.largePath(dir + "/b.jpg")));
+        QVERIFY(!QFileInfo::exists(cache.normalPath(dir + "/b.jpg")));
+    }
+
+    // Scrolled to the end as soon as it is listed, the list makes the cells on screen there
+    // before the ones it passed over.
+    void cellsOnScreenComeFirst()
+    {
+        Fixture f;
+        const QString dir = f.folder("scrolled");
+        const QString first = makeImage(dir + "/p000.png", QSize(800, 600));
+        for (int i = 1; i < 300; ++i)
+            QVERIFY(QFile::copy(first, dir + QStringLiteral("/p%1.png").arg(i, 3, 10, QChar('0'))));
+        f.explorer.ExplorePath(dir);
+        QVERIFY(f.explorer.isMakingThumbnails());
+        QScrollBar *bar = f.explorer.listView()->verticalScrollBar();
+        bar->setValue(bar->maximum());
+        QVERIFY(QTest::qWaitFor([&] { return !picture(f.explorer, 299).isNull(); }, 30000));
+        int passedOver = 0;
+        for (int row = 100; row < 200; ++row)
+            passedOver += picture(f.explorer, row).isNull() ? 0 : 1;
+        QVERIFY2(passedOver < 50, qPrintable(QString::number(passedOver)));
+        QVERIFY(QTest::qWaitFor([&] { return !f.explorer.isMakingThumbnails(); }, 60000));
+        QCOMPARE(f.explorer.decodedPictureCount(), 300);
+    }
+
+    // Pictures far off screen are let go, so that memory follows the screen and not the folder;
+    // scrolled back into view they come from the thumbnail cache, never decoded a second time.
+    void picturesOffScreenAreLetGoAndComeBack()
+    {
+        Fixture f;
+        const QString dir = f.folder("long");
+        const QString first = makeImage(dir + "/p000.png", QSize(120, 90));
+        const int count = 800;
+        for (int i = 1; i < count; ++i)
+            QVERIFY(QFile::copy(first, dir + QStringLiteral("/p%1.png").arg(i, 3, 10, QChar('0'))));
+        QVERIFY(f.explore(dir));
+        const int limit = f.explorer.keptPictureLimit();
+        QVERIFY(limit < count);
+        QVERIFY(f.explorer.keptPictureCount() <= limit);
+        QVERIFY(f.explorer.model()->pictureCount() <= limit + 2);
+        // The screen is at the top: pictures far below it went and show the loading picture.
+        int gone = -1;
+        for (int row = 0; row < count && gone < 0; ++row)
+            gone = picture(f.explorer, row).isNull() ? row : -1;
+        QVERIFY(gone > 100);
+
+        f.explorer.listView()->scrollTo(f.explorer.model()->index(gone));
+        QVERIFY(QTest::qWaitFor([&] { return !picture(f.explorer, gone).isNull(); }, 30000));
+        QCOMPARE(pictureSize(f.explorer, gone), QSize(140, 105));
+        QVERIFY(QTest::qWaitFor([&] { return !f.explorer.isMakingThumbnails(); }, 30000));
+        QCOMPARE(f.explorer.decodedPictureCount(), count);
+        QVERIFY(f.explorer.keptPictureCount() <= f.explorer.keptPictureLimit());
     }
 
     void arrowKeysReportOnceAndNeverWrap()
@@ -1009,7 +1191,7 @@ private Q_SLOTS:
         QVERIFY(watchdog.make(cache.largePath(dir + "/b.png")));
         QVERIFY(watchdog.make(cache.failurePath(dir + "/b.png")));
 
-        f.explorer.ExplorePath(dir);
+        QVERIFY(f.explore(dir));
         QVERIFY(!watchdog.tripped());
         const QString oddFolder = pathFromNative(QFile::encodeName(dir) + "/sub\xff");
         const QString oddPicture = pathFromNative(latin);
@@ -1045,6 +1227,7 @@ private Q_SLOTS:
         ::chmod(QFile::encodeName(dir).constData(), mode_t(mode));
         {
             test::FileSystemUser user;
+            PoolAsFileSystemUser worker;
             f.explorer.ExplorePath(dir);
         }
         ::chmod(QFile::encodeName(dir).constData(), 0755);

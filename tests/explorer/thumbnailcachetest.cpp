@@ -14,6 +14,8 @@
 #include <QTest>
 #include <QUrl>
 
+#include <algorithm>
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -354,7 +356,9 @@ private Q_SLOTS:
         QVERIFY(Thumbnailer::makeOne({photo, false}, &cache).fromCache);
     }
 
-    void deliversInOrderAndDropsOlderBatches()
+    // Each job of the newest batch is delivered once, those named by prefer() first; results
+    // of an older batch never arrive.
+    void deliversEachJobOnceWishesFirstAndDropsOlderBatches()
     {
         test::Sandbox sandbox;
         QList<Thumbnailer::Job> jobs;
@@ -365,16 +369,123 @@ private Q_SLOTS:
         Thumbnailer thumbnailer;
         thumbnailer.setCacheEnabled(false);
         QSignalSpy spy(&thumbnailer, &Thumbnailer::ready);
+        QSignalSpy finished(&thumbnailer, &Thumbnailer::finished);
         thumbnailer.start(1, jobs.mid(0, 10));
         thumbnailer.start(2, jobs);
+        thumbnailer.prefer({29, 28, 27});
         QTRY_COMPARE_WITH_TIMEOUT(spy.size(), 30, 20000);
         QTest::qWait(50);
         QCOMPARE(spy.size(), 30);
-        for (int i = 0; i < 30; ++i) {
-            QCOMPARE(spy.at(i).at(0).toULongLong(), 2ull);
-            QCOMPARE(spy.at(i).at(1).toInt(), i);
+        QList<int> order;
+        for (const QList<QVariant> &call : std::as_const(spy)) {
+            QCOMPARE(call.at(0).toULongLong(), 2ull);
+            order.append(call.at(1).toInt());
+            QCOMPARE(call.at(2).value<QImage>().width(), 140);
         }
+        // Only the jobs handed to the pool before the wish can come before the wished ones.
+        const int head = thumbnailer.threadCount() + 1 + 3;
+        for (const int wished : {27, 28, 29})
+            QVERIFY2(order.indexOf(wished) < head,
+                     qPrintable(QString::number(order.indexOf(wished))));
+        std::sort(order.begin(), order.end());
+        for (int i = 0; i < 30; ++i)
+            QCOMPARE(order.at(i), i);
+        QCOMPARE(finished.size(), 1);
+        QCOMPARE(finished.at(0).at(0).toULongLong(), 2ull);
+        QCOMPARE(thumbnailer.decodedCount(), 30);
+        QVERIFY(!thumbnailer.busy());
         QVERIFY(!QFileInfo::exists(sandbox.file("cache/thumbnails/large")));
+    }
+
+    // A delivered thumbnail asked for again comes from the cache: the picture is not decoded a
+    // second time. One that cannot be had again without decoding says so.
+    void rereadComesFromTheCache()
+    {
+        test::Sandbox sandbox;
+        const QList<Thumbnailer::Job> jobs = {
+            {makeImage(sandbox.file("a.png"), QSize(300, 200), Qt::red), false},
+            {makeImage(sandbox.file("b.png"), QSize(300, 200), Qt::blue), false}};
+        Thumbnailer thumbnailer;
+        QSignalSpy spy(&thumbnailer, &Thumbnailer::ready);
+        thumbnailer.start(7, jobs);
+        QTRY_COMPARE_WITH_TIMEOUT(spy.size(), 2, 20000);
+        QVERIFY(spy.at(0).at(4).toBool()); // stored: it can be read again
+        thumbnailer.reread(1);
+        thumbnailer.reread(5); // no such job
+        QVERIFY(thumbnailer.busy());
+        QTRY_COMPARE_WITH_TIMEOUT(spy.size(), 3, 20000);
+        QCOMPARE(spy.at(2).at(1).toInt(), 1);
+        QCOMPARE(spy.at(2).at(2).value<QImage>().pixelColor(70, 46), QColor(Qt::blue));
+        QCOMPARE(thumbnailer.decodedCount(), 2);
+        QVERIFY(!thumbnailer.busy());
+
+        // Without the cache a thumbnail is only had again by decoding.
+        Thumbnailer uncached;
+        uncached.setCacheEnabled(false);
+        QSignalSpy plain(&uncached, &Thumbnailer::ready);
+        uncached.start(1, jobs.mid(0, 1));
+        QTRY_COMPARE_WITH_TIMEOUT(plain.size(), 1, 20000);
+        QVERIFY(!plain.at(0).at(4).toBool());
+    }
+
+    // A file renamed before its thumbnail is made is made from its new name.
+    void renamedJobIsMadeFromItsNewName()
+    {
+        test::Sandbox sandbox;
+        QList<Thumbnailer::Job> jobs;
+        for (int i = 0; i < 12; ++i)
+            jobs.append(
+                {makeImage(sandbox.file(QStringLiteral("r%1.png").arg(i)), QSize(90, 60)), false});
+        Thumbnailer thumbnailer;
+        thumbnailer.setCacheEnabled(false);
+        QSignalSpy spy(&thumbnailer, &Thumbnailer::ready);
+        thumbnailer.start(3, jobs);
+        const QString renamed = sandbox.file("renamed.png");
+        QVERIFY(QFile::rename(jobs.last().path, renamed));
+        thumbnailer.renameJob(11, renamed);
+        QTRY_COMPARE_WITH_TIMEOUT(spy.size(), 12, 20000);
+        for (const QList<QVariant> &call : std::as_const(spy)) {
+            QVERIFY2(call.at(3).toString().isEmpty(), qPrintable(call.at(3).toString()));
+            QCOMPARE(call.at(2).value<QImage>().size(), QSize(140, 93));
+        }
+    }
+
+    // Normal thumbnails are 128 pixels on their long side (a smaller picture's own size) and
+    // are never made by enlarging.
+    void normalThumbnailsAreNeverEnlarged_data()
+    {
+        QTest::addColumn<QSize>("original");
+        QTest::addColumn<QSize>("given");
+        QTest::addColumn<QSize>("stored"); // invalid when nothing may be stored
+        QTest::newRow("camera thumbnail") << QSize(4000, 3000) << QSize(160, 120) << QSize(128, 96);
+        QTest::newRow("portrait") << QSize(3000, 4000) << QSize(120, 160) << QSize(96, 128);
+        QTest::newRow("exactly the size") << QSize(1280, 960) << QSize(128, 96) << QSize(128, 96);
+        QTest::newRow("too small") << QSize(4000, 3000) << QSize(80, 60) << QSize();
+        QTest::newRow("small picture kept whole")
+            << QSize(100, 50) << QSize(100, 50) << QSize(100, 50);
+    }
+    void normalThumbnailsAreNeverEnlarged()
+    {
+        QFETCH(QSize, original);
+        QFETCH(QSize, given);
+        QFETCH(QSize, stored);
+        test::Sandbox sandbox;
+        const QString photo = makeImage(sandbox.file("p.png"), QSize(8, 8));
+        const ThumbnailCache cache;
+        QImage image(given, QImage::Format_RGB32);
+        image.fill(Qt::cyan);
+        const auto stamp = ThumbnailCache::stampOf(photo);
+        QVERIFY(stamp);
+        const Status status = cache.storeNormal(photo, *stamp, image, original);
+        QCOMPARE(bool(status), stored.isValid());
+        QCOMPARE(QFileInfo::exists(cache.normalPath(photo)), stored.isValid());
+        QVERIFY(!QFileInfo::exists(cache.largePath(photo)));
+        if (!stored.isValid())
+            return;
+        const QImage written(cache.normalPath(photo));
+        QCOMPARE(written.size(), stored);
+        QCOMPARE(written.text("Thumb::URI"), ThumbnailCache::uriFor(photo));
+        QCOMPARE(written.text("Thumb::Image::Width").toInt(), original.width());
     }
 };
 

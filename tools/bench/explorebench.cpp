@@ -1,6 +1,8 @@
-// qmt-bench explore [--no-cache] DIR: lists DIR in the real explorer control and prints how
-// long the placeholders and the whole listing took, the longest time the event loop was kept
-// waiting, and the peak memory of the process.
+// qmt-bench explore [--no-cache] [--scroll] DIR: lists DIR in the real explorer control and
+// prints how long the placeholders, the filled list and all of its thumbnails took, the longest
+// time the event loop was kept waiting, and the peak memory of the process. With --scroll the
+// list is scrolled to its middle as soon as it is filled, and the time until every cell on
+// screen there shows its thumbnail is printed too.
 
 #include "benches.h"
 
@@ -13,6 +15,8 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QListView>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -38,15 +42,18 @@ double peakRssMb()
 int runExploreBench(const QStringList &arguments)
 {
     bool noCache = false;
+    bool scroll = false;
     QString dir;
     for (const QString &argument : arguments) {
         if (argument == QLatin1String("--no-cache"))
             noCache = true;
+        else if (argument == QLatin1String("--scroll"))
+            scroll = true;
         else
             dir = argument;
     }
     if (dir.isEmpty() || !QFileInfo(dir).isDir()) {
-        std::fprintf(stderr, "usage: qmt-bench explore [--no-cache] DIR\n");
+        std::fprintf(stderr, "usage: qmt-bench explore [--no-cache] [--scroll] DIR\n");
         return 2;
     }
 
@@ -61,7 +68,9 @@ int runExploreBench(const QStringList &arguments)
 
     QElapsedTimer clock;
     qint64 placeholdersMs = -1;
+    qint64 listedMs = -1;
     qint64 completeMs = -1;
+    qint64 scrolledMs = -1;
     qint64 lastTick = -1;
     qint64 longestStall = 0;
 
@@ -78,16 +87,60 @@ int runExploreBench(const QStringList &arguments)
     QObject::connect(&explorer, &qmt::ImageExplore::placeholdersShown,
                      [&] { placeholdersMs = clock.elapsed(); });
 
+    // Whether every cell on screen shows its own thumbnail (or its broken picture).
+    QListView *list = explorer.listView();
+    auto screenFilled = [&] {
+        const QRect area = list->viewport()->rect();
+        const QSize step = list->gridSize() / 2;
+        for (int y = area.top() + 1; y < area.bottom(); y += qMax(1, step.height())) {
+            for (int x = area.left() + 1; x < area.right(); x += qMax(1, step.width())) {
+                const QModelIndex index = list->indexAt(QPoint(x, y));
+                if (index.isValid() &&
+                    index.data(qmt::ExplorerModel::IconKeyRole).toString() !=
+                        QLatin1String("Folder") &&
+                    index.data(qmt::ExplorerModel::PictureRole).value<QImage>().isNull())
+                    return false;
+            }
+        }
+        return true;
+    };
+    QTimer scrollWatch;
+    scrollWatch.setInterval(2);
+    qint64 scrolledAt = -1;
+    QObject::connect(&scrollWatch, &QTimer::timeout, [&] {
+        if (screenFilled()) {
+            scrolledMs = clock.elapsed() - scrolledAt;
+            scrollWatch.stop();
+        }
+    });
+
+    auto finish = [&] {
+        completeMs = clock.elapsed();
+        if (scrollWatch.isActive() && screenFilled())
+            scrolledMs = completeMs - scrolledAt;
+        // The last stretch, from the final event-loop turn to the end of the work.
+        longestStall = qMax(longestStall, clock.nsecsElapsed() - lastTick);
+        ticker.stop();
+        QCoreApplication::quit();
+    };
+    QObject::connect(&explorer, &qmt::ImageExplore::thumbnailsDone, [&] {
+        if (listedMs >= 0)
+            finish();
+    });
     QTimer::singleShot(50, [&] {
         ticker.start();
         clock.start();
         lastTick = 0;
         explorer.ExplorePath(dir);
-        completeMs = clock.elapsed();
-        // The last stretch, from the final event-loop turn to the end of the listing.
-        longestStall = qMax(longestStall, clock.nsecsElapsed() - lastTick);
-        ticker.stop();
-        QCoreApplication::quit();
+        listedMs = clock.elapsed();
+        if (scroll) {
+            QScrollBar *bar = list->verticalScrollBar();
+            bar->setValue((bar->minimum() + bar->maximum()) / 2);
+            scrolledAt = clock.elapsed();
+            scrollWatch.start();
+        }
+        if (!explorer.isMakingThumbnails())
+            finish();
     });
     QApplication::exec();
 
@@ -106,8 +159,13 @@ int runExploreBench(const QStringList &arguments)
     std::printf("unreadable: %d\n", broken);
     std::printf("cache: %s\n", noCache ? "empty" : qPrintable(explorer.thumbnailCacheRoot()));
     std::printf("placeholders_ms: %lld\n", static_cast<long long>(placeholdersMs));
+    std::printf("listed_ms: %lld\n", static_cast<long long>(listedMs));
+    if (scroll)
+        std::printf("scrolled_screen_ms: %lld\n", static_cast<long long>(scrolledMs));
     std::printf("complete_ms: %lld\n", static_cast<long long>(completeMs));
     std::printf("longest_stall_ms: %.1f\n", longestStall / 1e6);
+    std::printf("decoded: %d\n", explorer.decodedPictureCount());
+    std::printf("kept_pictures: %d\n", explorer.keptPictureCount());
     std::printf("peak_rss_mb: %.1f\n", peakRssMb());
     return 0;
 }
