@@ -24,6 +24,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QFutureWatcher>
 #include <QGridLayout>
 #include <QGuiApplication>
 #include <QIcon>
@@ -329,12 +330,23 @@ void frmMain::showInViewer(const QString &file)
     QString folder = parentFolderName(file);
     if (folder.isEmpty())
         folder = QStringLiteral("/");
-    QStringList list = ImageExplore1->GetImageList(withSlash(folder), QStringLiteral("*.*"));
-    for (QString &entry : list)
-        entry = QDir::cleanPath(entry);
     v->bCommand = true;
-    const ViewerStart start = viewerStartFor(file, list);
-    v->ViewImage(start.list, start.index);
+    // The picture is shown at once, alone; its folder's list, which may hold tens of thousands
+    // of names to read and sort, comes from a worker and then gives Next, Previous and the
+    // position in the status bar.
+    const quint64 ticket = v->ViewImageWhileListing(file);
+    auto *listing = new QFutureWatcher<QStringList>(this);
+    connect(listing, &QFutureWatcherBase::finished, this, [listing, file, ticket] {
+        listing->deleteLater();
+        if (!frmViwer::isLoaded())
+            return;
+        QStringList list = listing->result();
+        for (QString &entry : list)
+            entry = QDir::cleanPath(entry);
+        const ViewerStart start = viewerStartFor(file, list);
+        frmViwer::instance()->FolderListReady(ticket, start.list, start.index);
+    });
+    listing->setFuture(ImageExplore1->GetImageListLater(withSlash(folder), QStringLiteral("*.*")));
 }
 
 void frmMain::openViewerOnCommandLine(const QString &file)

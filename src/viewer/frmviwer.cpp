@@ -601,8 +601,41 @@ void frmViwer::onDecoded(const QString &path)
     offerPrescaled(path);
 }
 
+quint64 frmViwer::ViewImageWhileListing(const QString &path)
+{
+    ViewImage({path}, 0);
+    m_listPending = true;
+    m_pendingSteps = 0;
+    UpdateStatusBar();
+    return m_listTicket;
+}
+
+void frmViwer::FolderListReady(quint64 ticket, const QStringList &list, int index)
+{
+    if (!m_listPending || ticket != m_listTicket || index < 0 || index >= list.size())
+        return;
+    m_listPending = false;
+    m_PathList = list;
+    m_CurrentIndex = index;
+    if (m_slideShowRunning)
+        m_SlideIndex = index + 1;
+    // Next and Previous pressed meanwhile take effect now, together.
+    const int target = qBound(0, index + m_pendingSteps, int(list.size()) - 1);
+    m_pendingSteps = 0;
+    if (target != index) {
+        m_view->setZoomFactor(1.0);
+        ViewImage(m_PathList, target);
+        return;
+    }
+    UpdateStatusBar();
+    prefetchAround(index);
+}
+
 void frmViwer::ViewImage(const QStringList &list, int index)
 {
+    // A new list: a folder's list still being read for the old one no longer belongs.
+    ++m_listTicket;
+    m_listPending = false;
     m_PathList = list;
     if (m_PathList.isEmpty()) {
         m_document->ClearImage();
@@ -876,6 +909,8 @@ bool frmViwer::LoadImage()
     if (!chosen || chosen->files.isEmpty())
         return false;
     m_dialogFilterIndex = chosen->filterIndex;
+    ++m_listTicket;
+    m_listPending = false;
     // The first chosen file is shown and names the window; all are appended to the list, and
     // the position is the shown file's, so the status bar and Next and Previous go on from it.
     m_document->ClearImage();
@@ -1156,6 +1191,10 @@ void frmViwer::ShowViewerMenu(int x, int y)
 
 void frmViwer::NextImage()
 {
+    if (m_listPending) {
+        ++m_pendingSteps;
+        return;
+    }
     const int upper = int(m_PathList.size()) - 1;
     if (upper < 0 || m_CurrentIndex >= upper)
         return;
@@ -1168,6 +1207,10 @@ void frmViwer::NextImage()
 
 void frmViwer::PreviousImage()
 {
+    if (m_listPending) {
+        --m_pendingSteps;
+        return;
+    }
     const int upper = int(m_PathList.size()) - 1;
     if (upper < 0 || m_CurrentIndex <= 0)
         return;
@@ -1283,7 +1326,9 @@ void frmViwer::AskSlideDelay()
 void frmViwer::UpdateStatusBar()
 {
     const int n = (m_slideShowRunning ? m_SlideIndex : m_CurrentIndex) + 1;
-    m_panels[0]->setText(QStringLiteral("%1/%2").arg(n).arg(m_PathList.size()));
+    // No position until the folder's list is known.
+    m_panels[0]->setText(m_listPending ? QString()
+                                       : QStringLiteral("%1/%2").arg(n).arg(m_PathList.size()));
     const QString entry = m_PathList.value(m_CurrentIndex);
     const QString extension = QFileInfo(entry).suffix().toLower();
     if (QStringLiteral("ico dib").contains(extension) && !entry.isEmpty()) {

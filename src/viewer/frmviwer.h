@@ -44,6 +44,16 @@ public:
 
     // Shows list[index] (the index wraps into the list) and makes the window visible.
     void ViewImage(const QStringList &list, int index);
+    // Shows `path` alone while the list of its folder is still being read elsewhere, and returns
+    // the ticket that list must come back with. Until it does, the status bar shows no position
+    // and Next and Previous are kept for it.
+    quint64 ViewImageWhileListing(const QString &path);
+    // The folder's list for the picture shown by ViewImageWhileListing(), with that picture's
+    // index in it. Dropped when the viewer's list changed meanwhile (another picture, a drop,
+    // File > Open, a rename, move or delete): the list is then no longer the one it completes.
+    void FolderListReady(quint64 ticket, const QStringList &list, int index);
+    // Whether a folder's list is still to come.
+    bool folderListPending() const { return m_listPending; }
     // Starts decoding `path` in the background, before the window is asked to show it: a
     // picture named on the command line decodes while the program builds its windows.
     // Works with or without the window made yet.
@@ -220,6 +230,11 @@ private:
 
     QStringList m_PathList;
     int m_CurrentIndex = 0;
+    // A folder's list being read for the picture shown: its ticket, and Next (+1) and Previous
+    // (-1) pressed before it came.
+    quint64 m_listTicket = 0;
+    bool m_listPending = false;
+    int m_pendingSteps = 0;
     int m_SlideIndex = 0;
     bool m_FullScreenOn = true;
     bool m_SlideTickPending = false;

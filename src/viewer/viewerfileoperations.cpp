@@ -90,6 +90,9 @@ void frmViwer::DoFileOperation(int opType)
         if (!bCommand)
             Q_EMIT filesChanged(sPath, pathTO);
         m_PathList[m_CurrentIndex] = pathTO;
+        // A folder's list still being read carries the old name.
+        ++m_listTicket;
+        m_listPending = false;
         // The shown image now belongs to the new name: the status bar and a later save name it.
         m_document->fileRenamed(pathTO);
         setWindowTitle(viewer::windowCaption(pathTO));

@@ -505,6 +505,59 @@ private Q_SLOTS:
         QCOMPARE(window->ImgX()->document()->PageCount(), 0);
     }
 
+    // A picture shown while its folder's list is still being read: no position, Next and
+    // Previous kept until the list comes, and a list that no longer belongs is dropped.
+    void folderListArrivesAfterThePicture_data()
+    {
+        QTest::addColumn<int>("steps");     // Next (+1) or Previous (-1) pressed meanwhile
+        QTest::addColumn<bool>("replaced"); // the viewer shows another list meanwhile
+        QTest::addColumn<int>("expectedIndex");
+        QTest::addColumn<QString>("position");
+        QTest::newRow("nothing pressed") << 0 << false << 1 << "2/3";
+        QTest::newRow("next twice, stops at the end") << 2 << false << 2 << "3/3";
+        QTest::newRow("previous") << -1 << false << 0 << "1/3";
+        QTest::newRow("next then previous") << 0 << false << 1 << "2/3";
+        QTest::newRow("another list meanwhile") << 1 << true << 0 << "1/1";
+    }
+    void folderListArrivesAfterThePicture()
+    {
+        QFETCH(int, steps);
+        QFETCH(bool, replaced);
+        QFETCH(int, expectedIndex);
+        QFETCH(QString, position);
+        frmViwer *window = viewer();
+        const QString a = image("a.png", 10, 10), b = image("b.png", 11, 10),
+                      c = image("c.png", 12, 10), other = image("other.png", 13, 10);
+        const quint64 ticket = window->ViewImageWhileListing(b);
+        QVERIFY(window->isVisible());
+        QCOMPARE(window->ImgX()->document()->ImageWidthPx(), 11);
+        QVERIFY(window->folderListPending());
+        QCOMPARE(window->statusPanel(1), QString());
+        if (QTest::currentDataTag() == QByteArray("next then previous")) {
+            window->NextImage();
+            window->PreviousImage();
+        }
+        for (int i = 0; i < qAbs(steps); ++i)
+            steps > 0 ? window->NextImage() : window->PreviousImage();
+        QCOMPARE(window->ImgX()->document()->ImageWidthPx(), 11); // nothing moved yet
+        if (replaced)
+            window->ViewImage({other}, 0);
+
+        window->FolderListReady(ticket, {a, b, c}, 1);
+        QVERIFY(!window->folderListPending());
+        QCOMPARE(window->CurrentIndex(), expectedIndex);
+        QCOMPARE(window->statusPanel(1), position);
+        const QStringList expectedList = replaced ? QStringList{other} : QStringList{a, b, c};
+        QCOMPARE(window->PathList(), expectedList);
+        QCOMPARE(window->ImgX()->document()->ImageWidthPx(), replaced ? 13 : 10 + expectedIndex);
+        // Next and Previous answer at once from now on.
+        if (!replaced) {
+            window->ViewImage(window->PathList(), 0);
+            window->NextImage();
+            QCOMPARE(window->CurrentIndex(), 1);
+        }
+    }
+
     void unreadableFileIsNamedAndNextGoesOn()
     {
         frmViwer *window = viewer();
