@@ -4,6 +4,8 @@
 #   bench/launch.sh [RUNS]   (default 5 runs per picture)
 #   QMT=path/to/qmt overrides the program (default build/qmt); QMT_BEFORE=path/to/qmt measures
 #   an earlier build in the same run, for a before and after.
+#   FOLDER_FILES=N sets the size of the large folder of the two-folder case (default 50000; 0
+#   leaves the case out).
 #
 # Two baseline JPEGs are made once in bench/corpus/launch/ (12 and 24 megapixels, a noisy field
 # of one colour so that the picture is easy to recognise on a screenshot). For each run the
@@ -130,3 +132,39 @@ for pic in photo12mp.jpg photo24mp.jpg; do
 done
 echo "load after the runs: $(cut -d' ' -f1-3 /proc/loadavg)"
 [[ -n $feh ]] || echo "feh is not installed: no reference measured (the issue gives 157 ms for 12 MP, 228 ms for 24 MP)"
+
+# Two folders: the 12 MP picture alone in its folder, and the same picture among FOLDER_FILES
+# files (hard links, so they cost no room); the viewer lists and sorts the folder it opens in.
+# Runs alternate between the two, and the ratio of the medians is the cost of the large folder.
+files=${FOLDER_FILES:-50000}
+if ((files > 0)); then
+  one=folder-of-one
+  many=folder-of-$files
+  mkdir -p "$pics/$one"
+  [[ -f $pics/$one/photo.jpg ]] || ln "$pics/photo12mp.jpg" "$pics/$one/photo.jpg"
+  if [[ ! -f $pics/$many/.complete ]]; then
+    rm -rf "${pics:?}/$many"
+    mkdir -p "$pics/$many"
+    python3 - "$pics/photo12mp.jpg" "$pics/$many" "$files" <<'PY'
+import os, sys
+source, folder, count = sys.argv[1], sys.argv[2], int(sys.argv[3])
+for i in range(count):
+    os.link(source, os.path.join(folder, "p%06d.jpg" % i))
+PY
+    touch "$pics/$many/.complete"
+  fi
+  middle=$(printf 'p%06d.jpg' $((files / 2)))
+  one_runs=() many_runs=()
+  for ((r = 1; r <= runs; r++)); do
+    t1=$(once "$one/photo.jpg" "$qmt")
+    tn=$(once "$many/$middle" "$qmt")
+    echo "folders run $r: alone $t1 ms, among $files files $tn ms"
+    one_runs+=("$t1")
+    many_runs+=("$tn")
+  done
+  one_ms=$(printf '%s\n' "${one_runs[@]}" | median)
+  many_ms=$(printf '%s\n' "${many_runs[@]}" | median)
+  awk -v m="$many_ms" -v o="$one_ms" -v f="$files" 'BEGIN {
+    printf "folder of %d / folder of one = %.2f (%d ms against %d ms: %s, target <= 1.10)\n", f,
+      (o > 0 ? m / o : 0), m, o, (o > 0 && m <= 1.1 * o ? "met" : "missed") }'
+fi

@@ -5,8 +5,12 @@
 #   warm   qmt-bench explore DIR, a second time over a thumbnail cache the first run filled
 #   vips   vipsthumbnail -s 140 over the same images into a temporary folder (xargs -P2)
 #   floor  djpeg -scale 1/8 of every JPEG to /dev/null on both cores (xargs -P2)
-# and prints the figures and their ratios. Installs libvips-tools and libjpeg-turbo-progs when
-# they are missing. QMT_BENCH overrides the path of qmt-bench (default: build/qmt-bench).
+# and prints the figures and their ratios. Then a large folder: HUGE pictures (default 20000; 0
+# leaves it out) that are hard links of 40 camera-like 1024x768 JPEGs made from DIR's JPEGs, and
+# HUGE hard links of 40 small 160x120 JPEGs; each is listed cold next to a folder of 200 of the
+# same files, for the time per picture, the longest stall and the peak memory.
+# Installs libvips-tools and libjpeg-turbo-progs when they are missing. QMT_BENCH overrides the
+# path of qmt-bench (default: build/qmt-bench).
 set -euo pipefail
 
 DIR=${1:?usage: bench/thumbnails.sh DIR}
@@ -73,3 +77,40 @@ ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else
 echo "cold / floor:   $(ratio "$cold_ms" "$floor_ms")   (target <= 1.15)"
 echo "cold / vips:    $(ratio "$cold_ms" "$vips_ms")"
 echo "warm / cold:    $(ratio "$warm_ms" "$cold_ms")   (target <= 0.10)"
+
+HUGE=${HUGE:-20000}
+((HUGE > 0 && jpegs > 0)) || exit 0
+# make_folder NAME SIZE COUNT: COUNT hard links of 40 JPEGs of SIZE made from DIR's JPEGs.
+make_folder() {
+  local base=$TMP/$1-base folder=$TMP/$1-$3
+  mkdir -p "$base" "$folder"
+  if [[ -z $(ls -A "$base") ]]; then
+    head -z -n 40 "$TMP/jpegs" | xargs -0 -P"$JOBS" -I{} sh -c \
+      '/usr/bin/convert "$1" -strip -resize "$2!" -quality 88 "$3/$(basename "$1" | tr A-Z a-z)"' _ {} "$2" "$base"
+  fi
+  python3 - "$base" "$folder" "$3" <<'PY'
+import os, sys
+base, folder, count = sys.argv[1], sys.argv[2], int(sys.argv[3])
+sources = sorted(os.path.join(base, n) for n in os.listdir(base))
+for i in range(count):
+    os.link(sources[i % len(sources)], os.path.join(folder, "p%06d.jpg" % i))
+PY
+  echo "$folder"
+}
+for kind in camera:1024x768 small:160x120; do
+  name=${kind%%:*} size=${kind#*:}
+  few=$(make_folder "$name" "$size" 200)
+  many=$(make_folder "$name" "$size" "$HUGE")
+  small=$("$BENCH" explore --no-cache "$few" 2>/dev/null)
+  large=$("$BENCH" explore --no-cache "$many" 2>/dev/null)
+  per_few=$(awk -v t="$(field complete_ms "$small")" 'BEGIN { printf "%.2f", t / 200 }')
+  per_many=$(awk -v t="$(field complete_ms "$large")" -v n="$HUGE" 'BEGIN { printf "%.2f", t / n }')
+  echo "$HUGE $name pictures ($size): cold $(field complete_ms "$large") ms," \
+       "placeholders $(field placeholders_ms "$large") ms, listed $(field listed_ms "$large") ms," \
+       "longest stall $(field longest_stall_ms "$large") ms, peak RSS $(field peak_rss_mb "$large") MB," \
+       "kept $(field kept_pictures "$large") thumbnails"
+  echo "  per picture: $per_many ms against $per_few ms on 200: ratio $(ratio "$per_many" "$per_few")" \
+       "(target <= 1.00); peak RSS / 300 MB: $(ratio "$(field peak_rss_mb "$large")" 300);" \
+       "stall / 50 ms: $(ratio "$(field longest_stall_ms "$large")" 50)"
+  rm -rf "$many"
+done
