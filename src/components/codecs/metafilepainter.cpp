@@ -986,7 +986,7 @@ void MetafilePainter::textOut(QPointF reference, const QString &textIn, quint32 
 
     const QPointF origin = t.map(reference);
     const QPointF axis = t.map(QPointF(1, 0)) - t.map(QPointF(0, 0));
-    double angle = -f.escapement / 10.0;
+    double angle = -double(f.escapement) / 10.0; // any 32-bit value, the lowest too
     if (t.m12() != 0 || t.m21() != 0)
         angle += qRadiansToDegrees(std::atan2(axis.y(), axis.x()));
     m_painter.translate(origin);
