@@ -49,15 +49,18 @@ echo "folder: $DIR ($count images, $jpegs JPEGs, $(nproc) cores)"
 
 t0=$(now_ms); cold=$("$BENCH" explore --no-cache "$DIR" 2>/dev/null); t1=$(now_ms)
 cold_ms=$(field complete_ms "$cold")
+# The longest stall, with the longest wait the machine imposed on a thread that only sleeps and
+# the most processor time the program's own work took between two turns of its event loop.
+stall() { echo "longest stall $(field longest_stall_ms "$1") ms (machine $(field machine_stall_ms "$1") ms, own work $(field busiest_stall_cpu_ms "$1") ms)"; }
 echo "cold listing:   ${cold_ms} ms (process $((t1 - t0)) ms), placeholders $(field placeholders_ms "$cold") ms," \
-     "longest stall $(field longest_stall_ms "$cold") ms, peak RSS $(field peak_rss_mb "$cold") MB"
+     "$(stall "$cold"), peak RSS $(field peak_rss_mb "$cold") MB"
 
 mkdir -p "$TMP/cache"
 XDG_CACHE_HOME=$TMP/cache "$BENCH" explore "$DIR" >/dev/null 2>&1 # fills the cache
 warm=$(XDG_CACHE_HOME=$TMP/cache "$BENCH" explore "$DIR" 2>/dev/null)
 warm_ms=$(field complete_ms "$warm")
 echo "warm listing:   ${warm_ms} ms, placeholders $(field placeholders_ms "$warm") ms," \
-     "longest stall $(field longest_stall_ms "$warm") ms, peak RSS $(field peak_rss_mb "$warm") MB"
+     "$(stall "$warm"), peak RSS $(field peak_rss_mb "$warm") MB"
 
 mkdir -p "$TMP/vips"
 t0=$(now_ms)
@@ -107,7 +110,7 @@ for kind in camera:1024x768 small:160x120; do
   per_many=$(awk -v t="$(field complete_ms "$large")" -v n="$HUGE" 'BEGIN { printf "%.2f", t / n }')
   echo "$HUGE $name pictures ($size): cold $(field complete_ms "$large") ms," \
        "placeholders $(field placeholders_ms "$large") ms, listed $(field listed_ms "$large") ms," \
-       "longest stall $(field longest_stall_ms "$large") ms, peak RSS $(field peak_rss_mb "$large") MB," \
+       "$(stall "$large"), peak RSS $(field peak_rss_mb "$large") MB," \
        "kept $(field kept_pictures "$large") thumbnails"
   echo "  per picture: $per_many ms against $per_few ms on 200: ratio $(ratio "$per_many" "$per_few")" \
        "(target <= 1.00); peak RSS / 300 MB: $(ratio "$(field peak_rss_mb "$large")" 300);" \

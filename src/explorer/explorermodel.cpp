@@ -15,7 +15,7 @@ QVariant ExplorerModel::data(const QModelIndex &index, int role) const
 {
     if (!index.isValid() || index.row() < 0 || index.row() >= m_items.size())
         return {};
-    const Item &item = m_items.at(index.row());
+    const Item &item = this->item(index.row());
     switch (role) {
     case Qt::DisplayRole:
         return item.text;
@@ -97,12 +97,35 @@ QPixmap ExplorerModel::cellPicture(const QString &key) const
     return cell;
 }
 
+const ExplorerModel::Item &ExplorerModel::placeholder()
+{
+    static const Item loading{QString(), QString(), QStringLiteral("A"), QString()};
+    return loading;
+}
+
 void ExplorerModel::resetPlaceholders(int count)
 {
     beginResetModel();
     m_items.clear();
-    m_items.resize(qMax(0, count), Item{QString(), QString(), QStringLiteral("A"), QString()});
+    m_items.resize(qMax(0, count), placeholder());
+    m_revealed = int(m_items.size());
     endResetModel();
+}
+
+void ExplorerModel::resetHidden(QList<Item> items)
+{
+    beginResetModel();
+    m_items = std::move(items);
+    m_revealed = 0;
+    endResetModel();
+}
+
+void ExplorerModel::revealNext(int count)
+{
+    const int first = m_revealed;
+    m_revealed = int(qMin(m_items.size(), qsizetype(first) + qMax(0, count)));
+    if (m_revealed > first)
+        Q_EMIT dataChanged(index(first), index(m_revealed - 1));
 }
 
 void ExplorerModel::setItem(int row, const Item &item)
@@ -120,6 +143,8 @@ void ExplorerModel::removeItem(int row)
         return;
     beginRemoveRows(QModelIndex(), row, row);
     m_items.removeAt(row);
+    if (row < m_revealed)
+        --m_revealed;
     endRemoveRows();
 }
 

@@ -38,7 +38,17 @@ public:
     // Replaces every item by `count` placeholders showing the picture "A".
     void resetPlaceholders(int count);
     void clear() { resetPlaceholders(0); }
-    const Item &item(int row) const { return m_items.at(row); }
+    // Replaces every item by `items`, each shown as a placeholder (no Tag, no Text, the picture
+    // "A") until revealed: a listing hands over all of its items at once and shows them a run
+    // at a time.
+    void resetHidden(QList<Item> items);
+    // Shows the next `count` hidden items in list order, told to the views as one change.
+    void revealNext(int count);
+    // The rows that show their items; the rows after them are placeholders.
+    int revealedCount() const { return m_revealed; }
+    // The item a row shows (a placeholder while hidden), and the one it holds.
+    const Item &item(int row) const { return row < m_revealed ? m_items.at(row) : placeholder(); }
+    const Item &heldItem(int row) const { return m_items.at(row); }
     void setItem(int row, const Item &item);
     void removeItem(int row);
 
@@ -58,8 +68,10 @@ public:
 
 private:
     QPixmap cellPicture(const QString &key) const;
+    static const Item &placeholder();
 
     QList<Item> m_items;
+    int m_revealed = 0;
     QHash<QString, QImage> m_pictures;
     // The pictures as drawn in the list, made on first use; the least recently drawn go first.
     mutable QHash<QString, QPixmap> m_cells;

@@ -58,7 +58,9 @@ QString withSeparator(const QString &folder)
 }
 
 // Event-loop turns during long work on the interface thread come at least this often.
-constexpr int kYieldMs = 20;
+constexpr int kYieldMs = 8;
+// Items filled at a time between checks of the time.
+constexpr int kFillRun = 1024;
 
 } // namespace
 
@@ -226,20 +228,31 @@ bool ImageExplore::IsListedImage(const QString &path) const
 
 // ---- Listing --------------------------------------------------------------------------------
 
+// What a listing shows, prepared on the worker that reads the folder: the interface thread
+// only hands it to the list.
+struct ImageExplore::Listing {
+    QList<ExplorerModel::Item> items; // sub-folders, then pictures, in listing order
+    int folders = 0;
+    QStringList imagePaths;        // the pictures' paths, in listing order
+    QHash<QString, int> jobOfPath; // a picture's index in imagePaths
+    QList<Thumbnailer::Job> jobs;  // one per picture, in listing order
+    QString problem;               // why a folder that is there gives nothing
+};
+
 ImageExplore::Listing ImageExplore::readFolder(const QString &folder, const QString &extensionList)
 {
+    Listing listing;
     // Names are read as the bytes they are, so that a name that is not valid UTF-8 is listed too.
     const auto read = readFolderEntries(folder, kMaxScannedEntries);
     if (!read) {
         // A folder that is not there shows the plain empty list; one that is there but closed
         // to the user says so.
-        Listing listing;
         if (statPath(folder).exists())
             listing.problem = read.error();
         return listing;
     }
-    QList<Entry> folders;
-    QList<Entry> images;
+    QStringList folders;
+    QStringList images;
     for (const FolderEntry &entry : *read) {
         const QString &name = entry.name;
         if (name.isEmpty() || name.startsWith(QLatin1Char('.')))
@@ -247,16 +260,33 @@ ImageExplore::Listing ImageExplore::readFolder(const QString &folder, const QStr
         // An entry whose attributes cannot be read (a dangling link) counts as a folder. Only
         // regular files are pictures: a pipe or a device named like one is left out.
         if (entry.status.isDirectory() || !entry.status.exists())
-            folders.append(Entry{name, true});
+            folders.append(name);
         else if (entry.status.isRegular() && isListedName(name, extensionList))
-            images.append(Entry{name, false});
+            images.append(name);
     }
-    auto byName = [](const Entry &a, const Entry &b) { return listingLessThan(a.name, b.name); };
-    std::sort(folders.begin(), folders.end(), byName);
-    std::sort(images.begin(), images.end(), byName);
-    Listing listing{folders + images, QString()};
-    if (listing.entries.size() > kMaxItems)
-        listing.entries.resize(kMaxItems);
+    std::sort(folders.begin(), folders.end(), listingLessThan);
+    std::sort(images.begin(), images.end(), listingLessThan);
+    if (folders.size() > kMaxItems)
+        folders.resize(kMaxItems);
+    images.resize(qMin(images.size(), kMaxItems - folders.size()));
+
+    listing.folders = int(folders.size());
+    listing.items.reserve(folders.size() + images.size());
+    for (const QString &name : std::as_const(folders)) {
+        listing.items.append(
+            ExplorerModel::Item{folder + name, displayName(name), kFolderKey, QString()});
+    }
+    listing.imagePaths.reserve(images.size());
+    listing.jobOfPath.reserve(images.size());
+    listing.jobs.reserve(images.size());
+    for (const QString &name : std::as_const(images)) {
+        const QString path = folder + name;
+        // An image shows its thumbnail as soon as it is made, the loading picture until then.
+        listing.items.append(ExplorerModel::Item{path, displayName(name), path, QString()});
+        listing.jobOfPath.insert(path, int(listing.imagePaths.size()));
+        listing.imagePaths.append(path);
+        listing.jobs.append(Thumbnailer::Job{path, usesPictureLoader(path)});
+    }
     return listing;
 }
 
@@ -292,8 +322,8 @@ void ImageExplore::ExplorePath(const QString &path)
     } depthGuard{self, &ImageExplore::m_listingDepth};
 
     // One reading of the folder serves both passes, so entries that come or go meanwhile
-    // cannot upset the listing. A folder of tens of thousands of entries takes a while to read
-    // and sort: a worker does it while the window goes on answering.
+    // cannot upset the listing. A folder of tens of thousands of entries takes a while to read,
+    // sort and prepare: a worker does it while the window goes on answering.
     const QString folder = withSeparator(path);
     QFuture<Listing> reading =
         QtConcurrent::run(&ImageExplore::readFolder, folder, m_extensionList);
@@ -315,62 +345,47 @@ void ImageExplore::ExplorePath(const QString &path)
             return;
         }
     }
-    const Listing listing = reading.result();
-    const QList<Entry> &entries = listing.entries;
+    Listing listing = reading.takeResult();
+    const int count = int(listing.items.size());
 
     // Count pass: a placeholder with the loading picture for every entry at once.
+    static const QImage folderImage = folderPicture();
+    static const QImage loadingImage = loadingPicture();
     m_imagePaths.clear();
     m_model->clearPictures();
     m_text1->hide();
-    m_model->setPicture(kFolderKey, folderPicture());
-    m_model->setPicture(kLoadingKey, loadingPicture());
-    m_jobPaths.clear();
-    m_jobOfPath.clear();
-    m_failures.clear();
+    m_model->setPicture(kFolderKey, folderImage);
+    m_model->setPicture(kLoadingKey, loadingImage);
+    m_jobPaths = listing.imagePaths;
+    m_jobOfPath = std::move(listing.jobOfPath);
     m_kept.clear();
-    QList<Thumbnailer::Job> jobs;
-    int folders = 0;
-    for (const Entry &entry : entries) {
-        if (entry.isFolder) {
-            ++folders;
-            continue;
-        }
-        const QString image = folder + entry.name;
-        m_jobOfPath.insert(image, int(jobs.size()));
-        m_jobPaths.append(image);
-        jobs.append(Thumbnailer::Job{image, usesPictureLoader(image)});
-    }
-    m_pictures = QList<Picture>(jobs.size(), Picture::Waiting);
-    m_firstImageRow = folders;
-    m_nextRow = 0;
-    m_model->resetPlaceholders(int(entries.size()));
+    m_pictures = QList<Picture>(m_jobPaths.size(), Picture::Waiting);
+    m_firstImageRow = listing.folders;
+    m_model->resetHidden(std::exchange(listing.items, {}));
     if (m_lv->isVisible()) {
         m_lv->doItemsLayout();
         m_lv->viewport()->repaint();
     }
-    Q_EMIT placeholdersShown(int(entries.size()));
+    Q_EMIT placeholdersShown(count);
     if (!current())
         return;
 
     // The thumbnails are made from now on, those of the cells on screen first.
     m_visible = {-1, -1};
-    if (!jobs.isEmpty()) {
-        m_thumbnailer->start(generation, jobs);
+    if (!listing.jobs.isEmpty()) {
+        m_thumbnailer->start(generation, std::exchange(listing.jobs, {}));
         updateVisible();
     }
 
-    // Fill pass: sub-folders first, then the images, in list order.
+    // Fill pass: sub-folders first, then the images, in list order. Rows are filled a run at a
+    // time, each run told to the list at once; the event loop turns between runs.
     m_itemCount = 0;
+    int next = 0;
     QElapsedTimer sinceYield;
     sinceYield.start();
-    for (const Entry &entry : entries) {
-        const QString entryPath = folder + entry.name;
-        fillListedItem(m_nextRow, entryPath, entry.isFolder);
-        ++m_nextRow;
-        ++m_itemCount;
-        if (!entry.isFolder)
-            m_imagePaths.append(entryPath);
-        if (sinceYield.elapsed() >= kYieldMs) {
+    while (next < count) {
+        fillNextItems(listing, next, kFillRun);
+        if (next < count && sinceYield.elapsed() >= kYieldMs) {
             QCoreApplication::processEvents();
             if (!current())
                 return;
@@ -387,22 +402,21 @@ void ImageExplore::ExplorePath(const QString &path)
     m_stopFlag = true;
     if (m_itemCount > 0)
         SelectItem(1, true);
-    if (current() && jobs.isEmpty())
+    if (current() && m_jobPaths.isEmpty())
         Q_EMIT thumbnailsDone();
 }
 
-void ImageExplore::fillListedItem(int row, const QString &path, bool isFolder)
+void ImageExplore::fillNextItems(const Listing &listing, int &next, int count)
 {
-    if (row < 0 || row >= m_model->rowCount())
-        return;
-    ExplorerModel::Item item;
-    item.tag = path;
-    item.text = displayName(path.section(QLatin1Char('/'), -1));
-    // An image shows its thumbnail as soon as it is made, the loading picture until then.
-    item.iconKey = isFolder ? kFolderKey : path;
-    if (!isFolder)
-        item.toolTip = m_failures.value(path);
-    m_model->setItem(row, item);
+    const int start = next;
+    next =
+        int(qMin(qsizetype(start) + count, qsizetype(listing.folders) + listing.imagePaths.size()));
+    const int firstImage = qMax(start, listing.folders);
+    if (next > firstImage)
+        m_imagePaths.append(
+            listing.imagePaths.mid(firstImage - listing.folders, next - firstImage));
+    m_model->revealNext(next - start);
+    m_itemCount += next - start;
 }
 
 bool ImageExplore::isMakingThumbnails() const
@@ -439,9 +453,9 @@ void ImageExplore::onThumbnail(quint64 generation, int index, const QImage &thum
         m_pictures[index] = Picture::Failed;
         const QString reason =
             error.isEmpty() ? QStringLiteral("The file cannot be read as an image.") : error;
-        m_failures.insert(path, reason);
         if (row >= 0) {
-            ExplorerModel::Item item = m_model->item(row);
+            // A row not shown yet shows the reason when it is.
+            ExplorerModel::Item item = m_model->heldItem(row);
             item.toolTip = reason;
             m_model->setItem(row, item);
         }
@@ -476,8 +490,8 @@ int ImageExplore::rowOfJob(int job) const
     // Filled rows carry their image's path as their picture key. An item taken out of the list
     // moves the ones after it up: the row is at or before where it was listed.
     const QString &path = m_jobPaths.at(job);
-    for (int row = qMin(m_firstImageRow + job, m_nextRow - 1); row >= 0; --row) {
-        if (m_model->item(row).iconKey == path)
+    for (int row = qMin(m_firstImageRow + job, m_model->rowCount() - 1); row >= 0; --row) {
+        if (m_model->heldItem(row).iconKey == path)
             return row;
     }
     return -1;
@@ -487,11 +501,7 @@ int ImageExplore::jobAt(int row) const
 {
     if (row < 0 || row >= m_model->rowCount())
         return -1;
-    if (row < m_nextRow)
-        return m_jobOfPath.value(m_model->item(row).iconKey, -1);
-    // Not filled yet: placeholders stand in list order.
-    const int job = row - m_firstImageRow;
-    return job >= 0 && job < m_jobPaths.size() ? job : -1;
+    return m_jobOfPath.value(m_model->heldItem(row).iconKey, -1);
 }
 
 std::pair<int, int> ImageExplore::visibleRows() const
@@ -1057,8 +1067,6 @@ void ImageExplore::RemoveItemAt(int position)
     if (i >= 0)
         m_imagePaths.removeAt(i);
     m_model->removeItem(k - 1);
-    if (position < m_nextRow)
-        --m_nextRow;
 }
 
 void ImageExplore::followRename(const ExplorerModel::Item &item)
@@ -1087,8 +1095,6 @@ void ImageExplore::UpdateAfterOperation(const QString &path, const QString &path
             if (i >= 0)
                 m_imagePaths.removeAt(i);
             m_model->removeItem(position);
-            if (position < m_nextRow)
-                --m_nextRow;
         }
     }
     m_lv->viewport()->update();

@@ -93,11 +93,6 @@ protected:
     void keyReleaseEvent(QKeyEvent *event) override;
 
 private:
-    struct Entry {
-        QString name;
-        bool isFolder = false;
-    };
-
     // What the thumbnail of one listed image is doing.
     enum class Picture : quint8 {
         Waiting, // not made yet
@@ -112,16 +107,14 @@ private:
     // GetImageList's work; safe on any thread.
     static QStringList imageList(const QString &path, const QString &SearchStr,
                                  const QString &extensionList);
-    // The folder's sub-folders and pictures in listing order, and why a folder that cannot be
-    // read gives none; runs on a worker thread.
-    struct Listing {
-        QList<Entry> entries;
-        QString problem;
-    };
+    // A folder read and prepared for listing on a worker thread (see the .cpp).
+    struct Listing;
     static Listing readFolder(const QString &folder, const QString &extensionList);
+    // Shows the listing's items from `next` on, `count` of them, in place of their
+    // placeholders; `next` moves past them.
+    void fillNextItems(const Listing &listing, int &next, int count);
     void fillItem(int number, const QString &path, bool isFolder, const QImage &thumbnail,
                   const QString &error);
-    void fillListedItem(int row, const QString &path, bool isFolder);
     void onThumbnail(quint64 generation, int index, const QImage &thumbnail, const QString &error,
                      bool rereadable);
     void onThumbnailsFinished(quint64 generation);
@@ -181,13 +174,11 @@ private:
     quint64 m_generation = 0;
     QStringList m_jobPaths;
     QHash<QString, int> m_jobOfPath;
-    QList<Picture> m_pictures;          // by job
-    QHash<QString, QString> m_failures; // why an image has no thumbnail, by path
-    QList<int> m_kept;                  // jobs whose pictures are Held
-    int m_firstImageRow = 0;            // the row of the first image when listed
+    QList<Picture> m_pictures; // by job
+    QList<int> m_kept;         // jobs whose pictures are Held
+    int m_firstImageRow = 0;   // the row of the first image when listed
     std::pair<int, int> m_visible{-1, -1};
     QTimer *m_visibleTimer = nullptr;
-    int m_nextRow = 0; // the row the listing fills next
     int m_listingDepth = 0;
     QPointer<QEventLoop> m_loop;
 };

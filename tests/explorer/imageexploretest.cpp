@@ -448,6 +448,56 @@ private Q_SLOTS:
         QCOMPARE(opened.at(0).at(1).toInt(), 1);
     }
 
+    // A large folder is handed to the list whole: one reset with every entry as a placeholder,
+    // then the entries shown a long run at a time, never told to the list one by one.
+    void largeFolderIsToldToTheListInRuns()
+    {
+        Fixture f;
+        const QString dir = f.folder("large");
+        for (const char *sub : {"b", "a", "c"})
+            QVERIFY(QDir().mkpath(dir + "/" + sub));
+        const QString first = makeImage(dir + "/p0000.png", QSize(8, 6));
+        const int images = 3000;
+        for (int i = 1; i < images; ++i) {
+            const QString link = dir + QStringLiteral("/p%1.png").arg(i, 4, 10, QChar('0'));
+            QCOMPARE(
+                ::link(QFile::encodeName(first).constData(), QFile::encodeName(link).constData()),
+                0);
+        }
+        ExplorerModel *model = f.explorer.model();
+        QSignalSpy resets(model, &QAbstractItemModel::modelReset);
+        QSignalSpy inserted(model, &QAbstractItemModel::rowsInserted);
+        int itemChanges = 0;
+        int changedRows = 0;
+        connect(model, &QAbstractItemModel::dataChanged,
+                [&](const QModelIndex &from, const QModelIndex &to, const QList<int> &roles) {
+                    if (roles.isEmpty()) {
+                        ++itemChanges;
+                        changedRows += to.row() - from.row() + 1;
+                    }
+                });
+        bool allPlaceholders = false;
+        connect(&f.explorer, &ImageExplore::placeholdersShown, [&](int count) {
+            allPlaceholders = count == model->rowCount();
+            for (int row = 0; row < model->rowCount() && allPlaceholders; ++row)
+                allPlaceholders = model->item(row).tag.isEmpty() &&
+                                  model->item(row).iconKey == QLatin1String("A");
+        });
+        f.explorer.ExplorePath(dir);
+
+        QVERIFY(allPlaceholders);
+        QCOMPARE(resets.size(), 1);
+        QCOMPARE(inserted.size(), 0);
+        QCOMPARE(changedRows, images + 3);
+        QVERIFY2(itemChanges <= 8, qPrintable(QString::number(itemChanges)));
+        QCOMPARE(f.explorer.itemCount(), images + 3);
+        QCOMPARE(model->item(0).tag, dir + "/a");
+        QCOMPARE(model->item(3).tag, first);
+        QCOMPARE(model->item(images + 2).tag, dir + "/p2999.png");
+        QCOMPARE(f.explorer.imagePaths().size(), images);
+        QCOMPARE(f.explorer.imagePaths().constLast(), dir + "/p2999.png");
+    }
+
     void newerListingOvertakesOlder()
     {
         Fixture f;

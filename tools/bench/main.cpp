@@ -1,7 +1,6 @@
 #include "benches.h"
 #include "components/memorypolicy.h"
-
-#include <QApplication>
+#include "eventtimer.h"
 
 #include <cstdio>
 
@@ -12,7 +11,7 @@ int main(int argc, char *argv[])
     // The benchmarks run the real widgets without a display unless one is asked for.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
+    BenchApplication app(argc, argv);
     QStringList arguments = app.arguments().mid(1);
     const QString command = arguments.isEmpty() ? QString() : arguments.takeFirst();
     if (command == QLatin1String("explore"))
