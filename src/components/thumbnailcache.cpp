@@ -403,10 +403,25 @@ bool ThumbnailCache::isInsideCache(const QString &path) const
     return absolute.startsWith(m_root + QLatin1Char('/'));
 }
 
-QImage ThumbnailCache::makeLarge(const QImage &image)
+QImage ThumbnailCache::makeLarge(QImage image)
 {
     if (image.width() <= kLargeSize && image.height() <= kLargeSize)
         return image;
+    // Smooth scaling works on premultiplied pixels and would convert a copy first: for a
+    // picture of a gigabyte, a second gigabyte. The picture is converted where it lies instead.
+    switch (image.format()) {
+    case QImage::Format_ARGB32:
+        image.convertTo(QImage::Format_ARGB32_Premultiplied);
+        break;
+    case QImage::Format_RGBA8888:
+        image.convertTo(QImage::Format_RGBA8888_Premultiplied);
+        break;
+    case QImage::Format_RGBA64:
+        image.convertTo(QImage::Format_RGBA64_Premultiplied);
+        break;
+    default:
+        break;
+    }
     return image.scaled(kLargeSize, kLargeSize, Qt::KeepAspectRatio, Qt::SmoothTransformation);
 }
 

@@ -84,8 +84,9 @@ public:
     // Files inside the cache itself are never thumbnailed into it.
     bool isInsideCache(const QString &path) const;
 
-    // The large thumbnail of a decoded image: fitted into 256 x 256, never enlarged.
-    static QImage makeLarge(const QImage &image);
+    // The large thumbnail of a decoded image: fitted into 256 x 256, never enlarged. A picture
+    // handed over whole (moved in) is scaled without a second copy of its pixels.
+    static QImage makeLarge(QImage image);
 
 private:
     Status storeTagged(const QString &folder, const QString &path, const FileStamp &stamp,

@@ -213,7 +213,7 @@ Thumbnailer::Outcome Thumbnailer::makeOne(const Job &job, const ThumbnailCache *
         }
         // The picture keeps its own size; an absurdly large bitmap is fitted into the
         // thumbnail size rather than kept whole.
-        outcome.thumbnail = ThumbnailCache::makeLarge(decoded->pages.first());
+        outcome.thumbnail = ThumbnailCache::makeLarge(std::move(decoded->pages.first()));
         return outcome;
     }
 
@@ -258,12 +258,12 @@ Thumbnailer::Outcome Thumbnailer::makeOne(const Job &job, const ThumbnailCache *
     if (!decoded) {
         error = decoded.error();
     } else {
-        const QImage &page = decoded->pages.first();
+        QImage &page = decoded->pages.first();
         original = decoded->fullSize.isValid() ? decoded->fullSize : page.size();
         if (page.isNull() || original.isEmpty())
             error = QStringLiteral("The image has no pixels.");
         else
-            large = ThumbnailCache::makeLarge(page);
+            large = ThumbnailCache::makeLarge(std::move(page));
     }
     if (!error.isEmpty()) {
         // Only a file that could be read is recorded as one that is not an image; a file we may
