@@ -1,5 +1,6 @@
 #include "explorer/thumbnailer.h"
 
+#include "components/codecs/decodebudget.h"
 #include "components/codecs/embeddedpreview.h"
 #include "components/engine/imageio.h"
 #include "explorer/thumbnailgeometry.h"
@@ -204,6 +205,7 @@ Thumbnailer::Outcome Thumbnailer::makeOne(const Job &job, const ThumbnailCache *
 {
     Outcome outcome;
     if (job.pictureLoader) {
+        const DecodeBudgetScope counted(&DecodeBudget::reducedDecodes());
         ReadOptions options;
         options.firstPageOnly = true;
         auto decoded = readImageFile(job.path, options);
@@ -247,6 +249,9 @@ Thumbnailer::Outcome Thumbnailer::makeOne(const Job &job, const ThumbnailCache *
         }
     }
 
+    // The workers decode side by side: huge pictures take turns instead of together, and each
+    // holds its share until its picture has been scaled down and let go.
+    const DecodeBudgetScope counted(&DecodeBudget::reducedDecodes());
     ReadOptions options;
     options.targetSize = QSize(ThumbnailCache::kLargeSize, ThumbnailCache::kLargeSize);
     options.firstPageOnly = true;

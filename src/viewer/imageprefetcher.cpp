@@ -1,6 +1,7 @@
 #include "viewer/imageprefetcher.h"
 
 #include "components/codecs/codechandler.h"
+#include "components/codecs/decodebudget.h"
 
 #include <QColorSpace>
 #include <QFileInfo>
@@ -199,6 +200,9 @@ void ImagePrefetcher::start(const QString &path, bool mayReduce)
 void ImagePrefetcher::run(Job &job)
 {
     const Stamp stamp = stampOf(job.path);
+    // Read ahead beside the browser's thumbnail workers: the same budget keeps a huge picture
+    // from being decoded, and scaled for display, beside another.
+    const DecodeBudgetScope counted(&DecodeBudget::reducedDecodes());
     ReadOptions options;
     if (job.mayReduce) {
         options.targetForFullSize = [target = job.target](const QSize &full) {

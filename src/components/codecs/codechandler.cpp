@@ -1,5 +1,7 @@
 #include "components/codecs/codechandler.h"
 
+#include "components/codecs/decodebudget.h"
+
 #include <QIODevice>
 
 #include <algorithm>
@@ -112,6 +114,9 @@ QImage CodecHandler::allocate(qint64 width, qint64 height, QImage::Format format
     const qint64 bytesPerLine =
         ((width * QImage::toPixelFormat(format).bitsPerPixel() + 31) / 32) * 4;
     const qint64 bytes = bytesPerLine * height;
+    // Readers that know more of what their decode holds said so before; the others are counted
+    // by their picture.
+    DecodeBudgetScope::reserve(bytes);
     if (bytes >= qint64(8) << 20) {
         const size_t length = size_t(bytes) + kHugePage;
         void *base =

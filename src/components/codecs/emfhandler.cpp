@@ -939,6 +939,7 @@ Result<QImage> EmfHandler::render(const QByteArray &data, const ReadOptions &opt
 Result<DecodedImage> EmfHandler::read(QIODevice *device, const ReadOptions &options)
 {
     QString error;
+    reserveMetafilePlayback(device, options);
     const QByteArray data = readMetafileBytes(device, &error);
     if (data.isEmpty())
         return Result<DecodedImage>::fail(error);

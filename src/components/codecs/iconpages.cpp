@@ -1,5 +1,7 @@
 #include "components/codecs/iconpages.h"
 
+#include "components/codecs/decodebudget.h"
+
 #include <QBuffer>
 #include <QIODevice>
 #include <QImageReader>
@@ -67,7 +69,7 @@ QList<IconEntry> readEntries(QIODevice *device, qint64 start)
             continue;
         const QSize size = pictureSize(device->read(24));
         if (withinLimits(size))
-            entries.append({i, size});
+            entries.append({i, size, qMin<qint64>(bytes, fileSize - offset)});
     }
     return entries;
 }
@@ -131,12 +133,17 @@ Result<DecodedImage> readIconPages(QIODevice *device, const QByteArray &format,
                                               .arg(options.page + 1)
                                               .arg(order.size()));
 
-    // The first page is the one shown: a damaged largest entry gives way to the next size.
+    // The first page is the one shown: a damaged largest entry gives way to the next size. An
+    // entry is read into memory whole before it is decoded (a PNG inside the icon) into 32-bit
+    // pixels; the entries come largest first, so the first one tried holds the most.
     QString error;
     QImage page;
     const qsizetype last = options.page == 0 ? order.size() : options.page + 1;
-    for (qsizetype i = options.page; i < last && page.isNull(); ++i)
+    for (qsizetype i = options.page; i < last && page.isNull(); ++i) {
+        const QSize size = order.at(i).size;
+        DecodeBudgetScope::reserve(qint64(size.width()) * size.height() * 4 + order.at(i).bytes);
         page = decodeEntry(device, start, format, order.at(i).index, &error);
+    }
     if (page.isNull())
         return Result<DecodedImage>::fail(
             error.isEmpty() ? QStringLiteral("The %1 image data is damaged.").arg(type) : error);

@@ -20,8 +20,9 @@ Result<DecodedImage> readIconPages(QIODevice *device, const QByteArray &format,
 
 // One entry of an icon directory as the pages see it.
 struct IconEntry {
-    int index = 0; // in the directory
-    QSize size;    // of the picture the entry points at
+    int index = 0;    // in the directory
+    QSize size;       // of the picture the entry points at
+    qint64 bytes = 0; // the entry's data, as far as the file holds it
 };
 
 // The entries whose pictures can be pages, largest first, equal sizes in the file's order.

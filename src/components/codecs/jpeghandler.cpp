@@ -46,9 +46,6 @@ struct DeviceSource {
     int orientation = 1;
     bool cmyk = false;
     bool adobeInverted = false;
-    // The share of the coefficient memory a progressive decode holds; given back with the
-    // source, also when libjpeg's error exit ends the decode.
-    DecodeBudgetShare coefficients;
     JOCTET buffer[64 * 1024];
 };
 
@@ -204,10 +201,12 @@ bool JpegHandler::decodeDevice(QIODevice *device, QImage *image)
             }
         }
     }
-    // Thumbnails decode side by side on every core; progressive photos among them take turns
-    // when their coefficients together would take too much memory.
-    if (info.progressive_mode && m_target.isValid())
-        source->coefficients.take(DecodeBudget::reducedDecodes(), coefficientBytes(info));
+    // What the decode holds: the picture at the scale chosen, and for a progressive file every
+    // coefficient until its last scan. Decodes side by side take turns when together they would
+    // need too much.
+    jpeg_calc_output_dimensions(&info);
+    DecodeBudgetScope::reserve(std::int64_t(info.output_width) * info.output_height * 4 +
+                               (info.progressive_mode ? coefficientBytes(info) : 0));
     jpeg_start_decompress(&info);
 
     const QImage::Format format =
@@ -241,7 +240,6 @@ bool JpegHandler::decodeDevice(QIODevice *device, QImage *image)
     m_bitsPerPixel = info.output_components * 8 == 32 && !cmyk ? 24 : info.num_components * 8;
     jpeg_finish_decompress(&info);
     jpeg_destroy_decompress(&info);
-    source->coefficients.release();
 
     if (icc && !cmyk) {
         const QColorSpace space = QColorSpace::fromIccProfile(

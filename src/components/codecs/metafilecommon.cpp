@@ -1,6 +1,12 @@
 #include "components/codecs/metafilecommon.h"
 
+#include "components/codecs/boundedpathpainter.h"
+#include "components/codecs/decodebudget.h"
+#include "components/codecs/metafilepainter.h"
+
 #include <QIODevice>
+#include <QPainterPath>
+#include <QPointF>
 
 #include <cmath>
 
@@ -31,6 +37,25 @@ QByteArray readMetafileBytes(QIODevice *device, QString *error)
     if (data.isEmpty())
         *error = QStringLiteral("The file is empty.");
     return data;
+}
+
+void reserveMetafilePlayback(QIODevice *device, const ReadOptions &options)
+{
+    const qint64 fileBytes =
+        device && !device->isSequential()
+            ? qBound<qint64>(0, device->size() - device->pos(), kMaxMetafileBytes)
+            : kMaxMetafileBytes;
+    const QSize target = options.targetSize;
+    const qint64 canvasPixels =
+        target.isValid() && !target.isEmpty()
+            ? qMin<qint64>(qint64(target.width() + 1) * (target.height() + 1), kMaxMetafilePixels)
+            : kMaxMetafilePixels;
+    constexpr qint64 elementBytes = sizeof(QPainterPath::Element);
+    constexpr qint64 pointBytes = sizeof(QPointF);
+    constexpr qint64 playback = 2 * MetafilePainter::kMaxPathElements * elementBytes +
+                                BoundedPathPainter::kMaxFlattenedPoints * pointBytes +
+                                kMaxRecordPoints * (pointBytes + elementBytes);
+    DecodeBudgetScope::reserve(2 * fileBytes + canvasPixels * 4 + playback);
 }
 
 QSize metafileRenderSize(QSizeF natural, const ReadOptions &options)

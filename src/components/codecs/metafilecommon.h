@@ -26,6 +26,12 @@ constexpr int kMaxUnsizedMetafileSide = 2048;
 // The whole file, or an empty array and a reason.
 QByteArray readMetafileBytes(QIODevice *device, QString *error);
 
+// Takes from the decode's budget what playing the metafile on `device` may hold, before it is
+// read: the file (twice while it is read in), the canvas for the size asked for, and the work
+// the record limits allow: an open path at its cap (while it grows, twice over), the points
+// a fill flattens it into, and one record's points at their cap, as points and as a path.
+void reserveMetafilePlayback(QIODevice *device, const ReadOptions &options);
+
 // The pixel size a picture of `natural` pixels is drawn at: fitted into `options.targetSize`
 // when one is asked for (never enlarged), then kept inside the caps above with its aspect ratio.
 QSize metafileRenderSize(QSizeF natural, const ReadOptions &options);

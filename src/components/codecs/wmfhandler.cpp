@@ -694,6 +694,7 @@ Result<QImage> WmfHandler::render(const QByteArray &data, const ReadOptions &opt
 Result<DecodedImage> WmfHandler::read(QIODevice *device, const ReadOptions &options)
 {
     QString error;
+    reserveMetafilePlayback(device, options);
     const QByteArray data = readMetafileBytes(device, &error);
     if (data.isEmpty())
         return Result<DecodedImage>::fail(error);

@@ -1,6 +1,7 @@
 #include "components/engine/imageio.h"
 
 #include "components/codecs/codecregistry.h"
+#include "components/codecs/decodebudget.h"
 #include "components/codecs/iconpages.h"
 #include "components/nativefile.h"
 
@@ -159,6 +160,18 @@ bool sizeAllowed(const QSize &size)
            qint64(size.width()) * size.height() <= kMaxImagePixels;
 }
 
+// Takes what a page of `size` decoded by Qt holds from the decode's budget: its pixels, at least
+// 4 bytes each (the program works on 32-bit pixels), more where the file's depth asks for it.
+void reservePixels(const QSize &size, QImage::Format format)
+{
+    if (!size.isValid() || !sizeAllowed(size))
+        return;
+    const int bits =
+        format == QImage::Format_Invalid ? 32 : int(QImage::toPixelFormat(format).bitsPerPixel());
+    const qint64 bytesPerPixel = qMax(4, (bits + 7) / 8);
+    DecodeBudgetScope::reserve(qint64(size.width()) * size.height() * bytesPerPixel);
+}
+
 Result<DecodedImage> readWithOwn(const CodecReader &reader, QIODevice *device,
                                  const ReadOptions &options)
 {
@@ -202,6 +215,10 @@ Result<DecodedImage> readWithQt(QIODevice *device, const QByteArray &format,
                                               .arg(QString::fromLatin1(format.toUpper())));
     if (options.page < 0 || options.page >= pageCount)
         return noSuchPage(options.page, pageCount);
+    // The frames of an animation before the page asked for are decoded on the way to it, at
+    // the size of the animation's screen.
+    if (reader.supportsAnimation())
+        reservePixels(reader.size(), reader.imageFormat());
     if (!goToPage(reader, options.page))
         return Result<DecodedImage>::fail(
             QStringLiteral("Page %1 of the file cannot be read.").arg(options.page + 1));
@@ -213,6 +230,8 @@ Result<DecodedImage> readWithQt(QIODevice *device, const QByteArray &format,
         return Result<DecodedImage>::fail(QStringLiteral("The image is too large (%1 x %2 pixels).")
                                               .arg(size.width())
                                               .arg(size.height()));
+
+    reservePixels(size, reader.imageFormat());
 
     DecodedImage decoded;
     decoded.formatCode = formatCodeForQtFormat(reader.format());

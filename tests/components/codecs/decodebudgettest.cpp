@@ -1,6 +1,8 @@
 #include "components/codecs/decodebudget.h"
 #include "components/engine/imageio.h"
 
+#include "hostilefiles.h"
+
 #include <QBuffer>
 #include <QFile>
 #include <QImageWriter>
@@ -9,7 +11,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <latch>
 #include <thread>
+#include <vector>
 
 using namespace qmt;
 
@@ -58,6 +62,158 @@ private Q_SLOTS:
         QCOMPARE(budget.held(), 0);
     }
 
+    // Shares that fit go ahead of a larger one waiting, a bounded number of times: then they
+    // wait behind it, and it is granted as soon as memory is given back.
+    void aWaitingShareIsPassedOnlySoOften()
+    {
+        DecodeBudget budget(1000);
+        DecodeBudgetShare first;
+        first.take(budget, 600);
+        std::atomic<int> grants = 0;
+        std::atomic<int> largeAt = 0;
+        std::atomic<int> smallAt = 0;
+        std::thread large([&] {
+            DecodeBudgetShare share;
+            share.take(budget, 800);
+            largeAt = ++grants;
+        });
+        QTRY_COMPARE(budget.waiting(), 1);
+        for (int i = 0; i < DecodeBudget::kMaxOvertakes; ++i)
+            QVERIFY(budget.tryAcquire(10));
+        // 10 more would still fit, but the large share has been passed often enough.
+        QVERIFY(!budget.tryAcquire(10));
+        // This one fits now (680 + 250) but not beside the large share: it comes after it.
+        std::thread small([&] {
+            DecodeBudgetShare share;
+            share.take(budget, 250);
+            smallAt = ++grants;
+        });
+        QTRY_COMPARE(budget.waiting(), 2);
+        QCOMPARE(grants.load(), 0);
+        first.release();
+        budget.release(10 * DecodeBudget::kMaxOvertakes);
+        large.join();
+        small.join();
+        QCOMPARE(largeAt.load(), 1);
+        QCOMPARE(smallAt.load(), 2);
+        QCOMPARE(budget.held(), 0);
+        QCOMPARE(budget.waiting(), 0);
+    }
+
+    // A scope counts what the decode on its thread reserves: the most it said, taken once and
+    // raised at once, given back at its end; a scope inside it adds no second share.
+    void aScopeHoldsOneShareForItsDecode()
+    {
+        DecodeBudget budget(100);
+        DecodeBudgetScope::reserve(500); // outside any scope: not counted
+        QCOMPARE(budget.held(), 0);
+        QCOMPARE(DecodeBudgetScope::reserved(), 0);
+        DecodeBudgetShare other;
+        other.take(budget, 40);
+        {
+            const DecodeBudgetScope scope(&budget);
+            DecodeBudgetScope::reserve(50);
+            QCOMPARE(budget.held(), 90);
+            DecodeBudgetScope::reserve(30);
+            QCOMPARE(budget.held(), 90);
+            {
+                DecodeBudget elsewhere(100);
+                const DecodeBudgetScope inner(&elsewhere);
+                // Past the budget, but this decode holds memory already: it does not wait.
+                DecodeBudgetScope::reserve(70);
+                QCOMPARE(elsewhere.held(), 0);
+            }
+            QCOMPARE(DecodeBudgetScope::reserved(), 70);
+            QCOMPARE(budget.held(), 110);
+        }
+        QCOMPARE(budget.held(), 40);
+        QCOMPARE(DecodeBudgetScope::reserved(), 0);
+        {
+            const DecodeBudgetScope uncounted(nullptr);
+            DecodeBudgetScope::reserve(50);
+            QCOMPARE(budget.held(), 40);
+        }
+    }
+
+    // Huge pictures of every kind of reader decoded side by side: each decode takes what it
+    // holds from the budget before allocating it (at least the picture it hands back), and with
+    // a budget smaller than one such share they never run together. The most held at once is
+    // then exactly one share; two decodes side by side would show twice as much.
+    void hugeDecodesSideBySideTakeTurns_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("bytes");
+
+        QImage rgba(1600, 1200, QImage::Format_ARGB32);
+        for (int y = 0; y < rgba.height(); ++y)
+            for (int x = 0; x < rgba.width(); ++x)
+                rgba.setPixel(x, y, qRgba(x & 255, y & 255, (x ^ y) & 255, 200));
+        const auto encoded = [&rgba](const char *format, bool progressive = false) {
+            QByteArray bytes;
+            QBuffer buffer(&bytes);
+            buffer.open(QIODevice::WriteOnly);
+            QImageWriter writer(&buffer, format);
+            writer.setProgressiveScanWrite(progressive);
+            writer.write(format == QByteArray("jpeg") ? rgba.convertToFormat(QImage::Format_RGB32)
+                                                      : rgba);
+            return bytes;
+        };
+        QTest::newRow("png through Qt's reader") << "p.png" << encoded("png");
+        QTest::newRow("tiff through Qt's reader") << "p.tif" << encoded("tiff");
+        QTest::newRow("bmp through the own reader") << "p.bmp" << encoded("bmp");
+        QTest::newRow("progressive jpeg, reduced") << "p.jpg" << encoded("jpeg", true);
+        QTest::newRow("icon of one large png entry") << "p.ico" << hostile::iconOfOnePng(3, 1500);
+        QTest::newRow("metafile, played into a thumbnail")
+            << "p.emf" << hostile::emfOfEllipsePath(20, 4000);
+    }
+
+    void hugeDecodesSideBySideTakeTurns()
+    {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, bytes);
+        QVERIFY(!bytes.isEmpty());
+        QTemporaryDir dir;
+        const QString path = dir.filePath(name);
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+        file.close();
+
+        ReadOptions options;
+        options.targetSize = QSize(256, 256);
+        options.firstPageOnly = true;
+        DecodeBudget alone(1);
+        const auto decoded = [&] {
+            const DecodeBudgetScope counted(&alone);
+            return readImageFile(path, options);
+        }();
+        QVERIFY2(decoded.ok(), qPrintable(decoded.error()));
+        const qint64 share = alone.highWaterMark();
+        QVERIFY2(share >= decoded->pages.first().sizeInBytes(), qPrintable(QString::number(share)));
+        QCOMPARE(alone.held(), 0);
+
+        DecodeBudget budget(share - 1);
+        constexpr int kWorkers = 3;
+        std::latch start(kWorkers);
+        std::atomic<int> failed = 0;
+        std::vector<std::thread> workers;
+        for (int i = 0; i < kWorkers; ++i) {
+            workers.emplace_back([&] {
+                start.arrive_and_wait();
+                for (int round = 0; round < 2; ++round) {
+                    const DecodeBudgetScope counted(&budget);
+                    if (!readImageFile(path, options).ok())
+                        ++failed;
+                }
+            });
+        }
+        for (std::thread &worker : workers)
+            worker.join();
+        QCOMPARE(failed.load(), 0);
+        QCOMPARE(budget.highWaterMark(), share);
+        QCOMPARE(budget.held(), 0);
+    }
+
     // Every reduced decode of a progressive JPEG gives its share back, whether it succeeds or
     // libjpeg gives up on damaged data half way.
     void progressiveDecodesReturnTheirShare()
@@ -83,6 +239,7 @@ private Q_SLOTS:
             file.close();
             ReadOptions options;
             options.targetSize = QSize(100, 100);
+            const DecodeBudgetScope counted(&DecodeBudget::reducedDecodes());
             return readImageFile(path, options);
         };
         DecodeBudget &budget = DecodeBudget::reducedDecodes();

@@ -2,11 +2,14 @@
 // own under a 1.6 GB address-space limit: every decode ends, with the page asked for or with a
 // reason, and never with a crash or a hang. A process that needed more memory than the limit
 // would fail to allocate and crash or report it; one that did the whole work of these files
-// would not end.
+// would not end. Folders of them are listed by the browser under the same limit, where the
+// thumbnail workers decode several at once.
 
 #include "hostilefiles.h"
 
 #include <QDir>
+#include <QFileInfo>
+#include <QHash>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -53,7 +56,12 @@ private Q_SLOTS:
     void endsWithinMemory_data();
     void endsWithinMemory();
 
+    void listsWithinMemory_data();
+    void listsWithinMemory();
+
 private:
+    QString fileOf(const QString &kind);
+
     QTemporaryDir m_dir;
     QString m_tool;
 };
@@ -102,6 +110,72 @@ void HostileFileTest::endsWithinMemory_data()
     QTest::newRow("emf: a wide pen along 4 million points")
         << "emf pen"
         << "pen.emf" << QStringList{"decode", "-"} << QStringList() << 0;
+}
+
+QString HostileFileTest::fileOf(const QString &kind)
+{
+    static const QHash<QString, QString> names = {
+        {"gif", "screen.gif"},  {"tiff", "pages.tif"}, {"ico", "huge.ico"},
+        {"psd", "cmyk.psd"},    {"wmf", "thin.wmf"},   {"emf paths", "paths.emf"},
+        {"emf pen", "pen.emf"},
+    };
+    const QString file = m_dir.filePath(names.value(kind));
+    if (!QFile::exists(file) && !codectest::writeFile(file, build(kind)))
+        return {};
+    return file;
+}
+
+void HostileFileTest::listsWithinMemory_data()
+{
+    QTest::addColumn<QStringList>("kinds");
+    // Files shown with a reason instead of a thumbnail.
+    QTest::addColumn<int>("unreadable");
+
+    // Each would decode close to a gigabyte beside the other.
+    QTest::newRow("an icon on one huge png beside a path of ellipses")
+        << QStringList{"ico", "emf paths"} << 0;
+    QTest::newRow("every hostile file together")
+        << QStringList{"gif", "tiff", "ico", "psd", "wmf", "emf paths", "emf pen"} << 1;
+}
+
+void HostileFileTest::listsWithinMemory()
+{
+    QFETCH(QStringList, kinds);
+    QFETCH(int, unreadable);
+
+    const QString bench =
+        QDir(qEnvironmentVariable("QMT_BUILD_DIR")).filePath(QStringLiteral("qmt-bench"));
+    if (!QFile::exists(bench))
+        QSKIP("qmt-bench is not built");
+    const QString folder = m_dir.filePath(QString::fromLatin1(QTest::currentDataTag()));
+    QVERIFY(QDir().mkpath(folder));
+    for (const QString &kind : kinds) {
+        const QString file = fileOf(kind);
+        QVERIFY(!file.isEmpty());
+        const QString copy = folder + '/' + QFileInfo(file).fileName();
+        QVERIFY(QFile::exists(copy) || QFile::link(file, copy));
+    }
+
+    QProcess listing;
+    listing.setChildProcessModifier([] {
+        const rlimit limit{kAddressSpace, kAddressSpace};
+        setrlimit(RLIMIT_AS, &limit);
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+    });
+    listing.start(bench, {"explore", "--no-cache", folder});
+    QVERIFY(listing.waitForStarted());
+    if (!listing.waitForFinished(kEndsWithinMs)) {
+        listing.kill();
+        listing.waitForFinished();
+        QFAIL("the listing did not end");
+    }
+    const QString out = QString::fromUtf8(listing.readAllStandardOutput());
+    const QString err = QString::fromUtf8(listing.readAllStandardError());
+    QVERIFY2(listing.exitStatus() == QProcess::NormalExit, qPrintable("crashed: " + err));
+    QVERIFY2(listing.exitCode() == 0, qPrintable(out + err));
+    // A thumbnail that failed for want of memory would be counted here.
+    QVERIFY2(out.contains(QStringLiteral("images: %1\n").arg(kinds.size())), qPrintable(out));
+    QVERIFY2(out.contains(QStringLiteral("unreadable: %1\n").arg(unreadable)), qPrintable(out));
 }
 
 void HostileFileTest::endsWithinMemory()
