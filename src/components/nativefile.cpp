@@ -4,6 +4,7 @@
 #include <QScopeGuard>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -260,6 +261,33 @@ Result<QList<FolderEntry>> readFolderEntries(const QString &folder, qsizetype ma
         entries.append(std::move(item));
     }
     return entries;
+}
+
+Status replaceFileQuickly(const QString &target, const QByteArray &bytes)
+{
+    const qsizetype slash = target.lastIndexOf(QLatin1Char('/'));
+    QByteArray temp = nativePath(target.left(slash + 1) + QLatin1Char('.') + target.mid(slash + 1) +
+                                 QStringLiteral(".XXXXXX"));
+    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0)
+        return Status::fail(errnoText(errno));
+    qsizetype written = 0;
+    int error = 0;
+    while (written < bytes.size() && error == 0) {
+        const ssize_t n = ::write(fd, bytes.constData() + written, size_t(bytes.size() - written));
+        if (n > 0)
+            written += n;
+        else if (n == 0 || errno != EINTR)
+            error = n == 0 ? EIO : errno;
+    }
+    ::fchmod(fd, 0600);
+    if (::close(fd) != 0 || error != 0 ||
+        ::rename(temp.constData(), nativePath(target).constData()) != 0) {
+        const int failure = error ? error : errno;
+        ::unlink(temp.constData());
+        return Status::fail(errnoText(failure));
+    }
+    return {};
 }
 
 } // namespace qmt

@@ -69,6 +69,12 @@ PathStatus statPath(const QString &path, bool followLinks = true);
 // symbolic link is refused as well. On failure the reason is in words a user can read.
 Status openRegularFile(QFile &file, const QString &path, bool followLinks = true);
 
+// Writes `bytes` to a fresh file beside `target` (made 0600, never opened through a link) and
+// renames it over `target`: a link planted at the name is replaced, never followed, and no
+// partial file is left behind. Nothing is flushed to the disk: for files that may be lost, such
+// as thumbnails. The reason for a failure is the system's.
+Status replaceFileQuickly(const QString &target, const QByteArray &bytes);
+
 // One entry of a folder as the system lists it.
 struct FolderEntry {
     QString name; // in the program's spelling (see pathFromNative)

@@ -89,37 +89,6 @@ QByteArray encodePng(const QImage &image)
     return bytes;
 }
 
-// Writes the file under a fresh name in the same folder (created, never opened through a link)
-// and renames it over `target`: a link planted at `target` is replaced, never followed.
-Status writeAtomically(const QString &target, const QByteArray &bytes)
-{
-    const QFileInfo info(target);
-    QByteArray temp = nativePath(info.absolutePath() + QStringLiteral("/.") + info.fileName() +
-                                 QStringLiteral(".XXXXXX"));
-    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0)
-        return Status::fail(
-            QStringLiteral("The thumbnail cannot be written: %1").arg(errnoText(errno)));
-    qsizetype written = 0;
-    int error = 0;
-    while (written < bytes.size() && error == 0) {
-        const ssize_t n = ::write(fd, bytes.constData() + written, size_t(bytes.size() - written));
-        if (n > 0)
-            written += n;
-        else if (n == 0 || errno != EINTR)
-            error = n == 0 ? EIO : errno;
-    }
-    ::fchmod(fd, 0600);
-    if (::close(fd) != 0 || error != 0 ||
-        ::rename(temp.constData(), nativePath(target).constData()) != 0) {
-        const int failure = error ? error : errno;
-        ::unlink(temp.constData());
-        return Status::fail(
-            QStringLiteral("The thumbnail cannot be written: %1").arg(errnoText(failure)));
-    }
-    return {};
-}
-
 Status writePng(const QString &root, const QString &folder, const QString &name,
                 const QImage &image)
 {
@@ -128,7 +97,12 @@ Status writePng(const QString &root, const QString &folder, const QString &name,
     const QByteArray png = encodePng(image);
     if (png.isEmpty())
         return Status::fail(QStringLiteral("The thumbnail cannot be encoded."));
-    return writeAtomically(root + QLatin1Char('/') + folder + QLatin1Char('/') + name, png);
+    const Status written =
+        replaceFileQuickly(root + QLatin1Char('/') + folder + QLatin1Char('/') + name, png);
+    if (!written)
+        return Status::fail(
+            QStringLiteral("The thumbnail cannot be written: %1").arg(written.error()));
+    return written;
 }
 
 // Whether the text keys of a stored thumbnail describe `path` in the state `stamp`. The keys

@@ -145,6 +145,11 @@ void ImageExplore::setThumbnailCacheEnabled(bool enabled)
     m_thumbnailer->setCacheEnabled(enabled);
 }
 
+void ImageExplore::setSessionThumbnails(std::shared_ptr<SessionThumbnails> session)
+{
+    m_thumbnailer->setSessionThumbnails(std::move(session));
+}
+
 QString ImageExplore::thumbnailCacheRoot() const
 {
     return m_thumbnailer->cacheRoot();
@@ -464,14 +469,11 @@ void ImageExplore::onThumbnail(quint64 generation, int index, const QImage &thum
     m_model->setPicture(path, thumbnail);
     if (row >= 0)
         m_model->refreshRow(row);
-    if (!rereadable) {
-        // Only the picture could give it again: it stays.
-        m_pictures[index] = Picture::Pinned;
-        return;
-    }
-    if (m_pictures.at(index) != Picture::Held)
+    // Memory follows the screen even when a thumbnail could only come back by decoding its
+    // picture again (no cache, and no room left to keep it for the session).
+    if (m_pictures.at(index) != Picture::Held && m_pictures.at(index) != Picture::Costly)
         m_kept.append(index);
-    m_pictures[index] = Picture::Held;
+    m_pictures[index] = rereadable ? Picture::Held : Picture::Costly;
     if (m_kept.size() > keptPictureLimit())
         keepPicturesBounded();
 }
@@ -573,8 +575,11 @@ void ImageExplore::keepPicturesBounded()
         const int row = m_firstImageRow + job;
         return row < first ? first - row : (row > last ? row - last : 0);
     };
-    std::sort(m_kept.begin(), m_kept.end(),
-              [&](int a, int b) { return distance(a) > distance(b); });
+    // Farthest first; at the same distance, those that come back without decoding go first.
+    const auto order = [&](int job) {
+        return std::pair(distance(job), m_pictures.at(job) == Picture::Held);
+    };
+    std::sort(m_kept.begin(), m_kept.end(), [&](int a, int b) { return order(a) > order(b); });
     qsizetype dropped = 0;
     while (m_kept.size() - dropped > limit * 3 / 4 && distance(m_kept.at(dropped)) > span) {
         const int job = m_kept.at(dropped++);

@@ -8,6 +8,8 @@
 #include <QStringList>
 #include <QWidget>
 
+#include <memory>
+
 class QAction;
 class QEventLoop;
 class QLabel;
@@ -17,6 +19,7 @@ class QTimer;
 
 namespace qmt {
 
+class SessionThumbnails;
 class Thumbnailer;
 
 // The thumbnail explorer: lists one folder as a grid of sub-folders and image thumbnails and
@@ -54,8 +57,9 @@ public:
     // Whether thumbnails of the listed folder are still being made.
     bool isMakingThumbnails() const;
     // How many thumbnails the list holds in memory at most: a few screens' worth. Those of
-    // cells far off screen are let go and read again from the thumbnail cache (or the photo's
-    // embedded preview) when they come back into view.
+    // cells far off screen are let go and read again when they come back into view: from the
+    // thumbnail cache, the photo's embedded preview or the session's own store when the cache
+    // cannot be written, and by decoding the picture only when none of them has it.
     int keptPictureLimit() const;
     int keptPictureCount() const { return int(m_kept.size()); }
     // How many pictures of the listing were decoded to make their thumbnails.
@@ -73,6 +77,8 @@ public:
     // whether they are kept at all.
     void setThumbnailCacheRoot(const QString &root);
     void setThumbnailCacheEnabled(bool enabled);
+    // Where thumbnails the cache cannot take are kept for the session.
+    void setSessionThumbnails(std::shared_ptr<SessionThumbnails> session);
     QString thumbnailCacheRoot() const;
 
     // The largest number of entries one listing shows.
@@ -97,7 +103,7 @@ private:
     enum class Picture : quint8 {
         Waiting, // not made yet
         Held,    // in the list's memory, and can be had again without decoding
-        Pinned,  // in the list's memory, and could only be had again by decoding
+        Costly,  // in the list's memory, and could only be had again by decoding
         Dropped, // let go; read again when it comes back into view
         Failed,  // no thumbnail: the broken picture shows
     };

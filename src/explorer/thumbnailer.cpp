@@ -55,6 +55,7 @@ Thumbnailer::Thumbnailer(QObject *parent) : QObject(parent)
     // within a job's time.
     m_inFlight = cores + 1;
     m_cache = std::make_shared<const ThumbnailCache>();
+    m_session = std::make_shared<SessionThumbnails>();
 }
 
 Thumbnailer::~Thumbnailer()
@@ -71,6 +72,12 @@ void Thumbnailer::setCacheRoot(const QString &root)
 void Thumbnailer::setCacheEnabled(bool enabled)
 {
     m_cacheEnabled = enabled;
+}
+
+void Thumbnailer::setSessionThumbnails(std::shared_ptr<SessionThumbnails> session)
+{
+    if (session)
+        m_session = std::move(session);
 }
 
 QString Thumbnailer::cacheRoot() const
@@ -165,10 +172,12 @@ void Thumbnailer::submit(int index)
     const Job job = m_jobs.at(index);
     const quint64 generation = m_generation;
     std::shared_ptr<const ThumbnailCache> cache = m_cacheEnabled ? m_cache : nullptr;
+    // A disabled cache keeps nothing anywhere.
+    std::shared_ptr<SessionThumbnails> session = m_cacheEnabled ? m_session : nullptr;
     Thumbnailer *self = this;
-    m_pool.start([self, job, generation, index, cache] {
+    m_pool.start([self, job, generation, index, cache, session] {
         yieldToInterface();
-        Outcome outcome = makeOne(job, cache.get());
+        Outcome outcome = makeKept(job, cache.get(), session.get());
         // The explorer keeps opaque thumbnails at 3 bytes a pixel; converting here spares the
         // interface thread.
         if (!outcome.thumbnail.isNull() && !outcome.thumbnail.hasAlphaChannel())
@@ -199,6 +208,25 @@ void Thumbnailer::onDone(quint64 generation, int index, const Outcome &outcome)
     feed();
     if (m_outstanding == 0)
         Q_EMIT finished(generation);
+}
+
+Thumbnailer::Outcome Thumbnailer::makeKept(const Job &job, const ThumbnailCache *cache,
+                                           SessionThumbnails *session)
+{
+    Outcome outcome;
+    if (session) {
+        if (auto kept = session->lookup(job.path)) {
+            outcome.thumbnail = std::move(*kept);
+            outcome.fromSession = true;
+            return outcome;
+        }
+    }
+    outcome = makeOne(job, cache);
+    // Without a place in the cache the thumbnail could only come back by decoding the picture
+    // again: the session keeps it instead, as long as it has room.
+    if (session && !outcome.thumbnail.isNull() && !outcome.rereadable())
+        outcome.kept = session->store(job.path, outcome.thumbnail);
+    return outcome;
 }
 
 Thumbnailer::Outcome Thumbnailer::makeOne(const Job &job, const ThumbnailCache *cache)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "components/sessionthumbnails.h"
 #include "components/thumbnailcache.h"
 
 #include <QImage>
@@ -41,8 +42,13 @@ public:
         bool fromPreview = false; // made from a preview embedded in the file
         bool stored = false;      // written to the thumbnail cache
         bool decoded = false;     // the picture itself was decoded
+        bool kept = false;        // kept for the session (the cache could not take it)
+        bool fromSession = false; // given back from there
         // Whether the thumbnail can be had again without decoding the picture.
-        bool rereadable() const { return fromCache || fromPreview || stored; }
+        bool rereadable() const
+        {
+            return fromCache || fromPreview || stored || kept || fromSession;
+        }
     };
 
     explicit Thumbnailer(QObject *parent = nullptr);
@@ -52,6 +58,11 @@ public:
     // cache every thumbnail is made from its file.
     void setCacheRoot(const QString &root);
     void setCacheEnabled(bool enabled);
+    // Where thumbnails the cache could not take are kept for the session (by default a private
+    // folder under the temporary folder, removed with the thumbnailer); unused while the cache
+    // is disabled.
+    void setSessionThumbnails(std::shared_ptr<SessionThumbnails> session);
+    const SessionThumbnails &sessionThumbnails() const { return *m_session; }
     bool cacheEnabled() const { return m_cacheEnabled; }
     QString cacheRoot() const;
 
@@ -81,6 +92,10 @@ public:
     // The work of one job; safe on any thread. `cache` may be null. The cache comes first, then
     // a large enough preview embedded in the file, then the picture itself.
     static Outcome makeOne(const Job &job, const ThumbnailCache *cache);
+    // makeOne, after a look in the session's thumbnails, and what it made and could not store
+    // in the cache kept there. `session` may be null.
+    static Outcome makeKept(const Job &job, const ThumbnailCache *cache,
+                            SessionThumbnails *session);
 
 Q_SIGNALS:
     void ready(quint64 generation, int index, const QImage &thumbnail, const QString &error,
@@ -98,6 +113,7 @@ private:
 
     QThreadPool m_pool;
     std::shared_ptr<const ThumbnailCache> m_cache;
+    std::shared_ptr<SessionThumbnails> m_session;
     bool m_cacheEnabled = true;
     quint64 m_generation = 0;
     QList<Job> m_jobs;

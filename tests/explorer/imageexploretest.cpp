@@ -1,5 +1,6 @@
 #include "explorer/imageexplore.h"
 #include "components/nativefile.h"
+#include "components/sessionthumbnails.h"
 #include "components/skin.h"
 #include "components/thumbnailcache.h"
 #include "components/twips.h"
@@ -682,6 +683,56 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitFor([&] { return !f.explorer.isMakingThumbnails(); }, 30000));
         QCOMPARE(f.explorer.decodedPictureCount(), count);
         QVERIFY(f.explorer.keptPictureCount() <= f.explorer.keptPictureLimit());
+    }
+
+    // A thumbnail cache that cannot be written (here its folder would sit under a file) does
+    // not make memory grow with the folder: pictures far off screen are let go all the same.
+    // They come back from the session's own store, on disk or in memory, without decoding;
+    // only when it has no room left are they decoded again.
+    void unwritableCacheStillBoundsMemory_data()
+    {
+        QTest::addColumn<bool>("onDisk");
+        QTest::addColumn<qint64>("memoryCap");
+        QTest::addColumn<bool>("decodedAgain");
+        QTest::newRow("kept in a private folder") << true << SessionThumbnails::kMemoryCap << false;
+        QTest::newRow("kept in memory") << false << SessionThumbnails::kMemoryCap << false;
+        QTest::newRow("no room to keep them") << false << qint64(0) << true;
+    }
+    void unwritableCacheStillBoundsMemory()
+    {
+        QFETCH(bool, onDisk);
+        QFETCH(qint64, memoryCap);
+        QFETCH(bool, decodedAgain);
+        Fixture f;
+        writeText(f.sandbox.file("a-file"), "x");
+        f.explorer.setThumbnailCacheRoot(f.sandbox.file("a-file/thumbnails"));
+        const QString places = onDisk ? f.sandbox.makeDir("tmp") : f.sandbox.file("a-file/tmp");
+        auto session = std::make_shared<SessionThumbnails>(QStringList{places}, memoryCap);
+        f.explorer.setSessionThumbnails(session);
+        const QString dir = f.folder("long");
+        const QString first = makeImage(dir + "/p000.png", QSize(120, 90));
+        const int count = 800;
+        for (int i = 1; i < count; ++i)
+            QVERIFY(QFile::copy(first, dir + QStringLiteral("/p%1.png").arg(i, 3, 10, QChar('0'))));
+        QVERIFY(f.explore(dir));
+        const int limit = f.explorer.keptPictureLimit();
+        QVERIFY(limit < count);
+        QVERIFY(f.explorer.keptPictureCount() <= limit);
+        QVERIFY(f.explorer.model()->pictureCount() <= limit + 2);
+        QCOMPARE(session->folder().isEmpty(), !onDisk);
+        QVERIFY(session->memoryBytes() <= memoryCap);
+        int gone = -1;
+        for (int row = 0; row < count && gone < 0; ++row)
+            gone = picture(f.explorer, row).isNull() ? row : -1;
+        QVERIFY(gone > 100);
+
+        f.explorer.listView()->scrollTo(f.explorer.model()->index(gone));
+        QVERIFY(QTest::qWaitFor([&] { return !picture(f.explorer, gone).isNull(); }, 30000));
+        QCOMPARE(pictureSize(f.explorer, gone), QSize(140, 105));
+        QVERIFY(QTest::qWaitFor([&] { return !f.explorer.isMakingThumbnails(); }, 30000));
+        QCOMPARE(f.explorer.decodedPictureCount() > count, decodedAgain);
+        QVERIFY(f.explorer.keptPictureCount() <= f.explorer.keptPictureLimit());
+        QVERIFY(f.explorer.model()->pictureCount() <= f.explorer.keptPictureLimit() + 2);
     }
 
     void arrowKeysReportOnceAndNeverWrap()

@@ -1,5 +1,6 @@
 #include "components/thumbnailcache.h"
 #include "components/nativefile.h"
+#include "components/sessionthumbnails.h"
 #include "explorer/thumbnailer.h"
 #include "support/fifowatchdog.h"
 #include "support/sandbox.h"
@@ -17,6 +18,7 @@
 #include <algorithm>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace qmt;
@@ -38,6 +40,33 @@ void setMTime(const QString &path, const QDateTime &when)
     if (!file.open(QIODevice::ReadWrite) ||
         !file.setFileTime(when, QFileDevice::FileModificationTime))
         qFatal("cannot set the time of %s", qPrintable(path));
+}
+
+// A thumbnail-sized picture with some detail, so that a lossy copy can be told from another.
+QImage photoThumbnail(QColor colour)
+{
+    QImage image(140, 93, QImage::Format_RGB888);
+    image.fill(colour);
+    for (int x = 0; x < 140; ++x)
+        for (int y = 0; y < 93 && x % 10 < 4; ++y)
+            image.setPixelColor(x, y, Qt::white);
+    return image;
+}
+
+bool near(const QColor &a, const QColor &b)
+{
+    return qAbs(a.red() - b.red()) < 24 && qAbs(a.green() - b.green()) < 24 &&
+           qAbs(a.blue() - b.blue()) < 24;
+}
+
+// A place where no folder can be made, whoever runs the test: it would sit under a file.
+QString underAFile(const test::Sandbox &sandbox)
+{
+    const QString file = sandbox.file("a-file");
+    QFile blocker(file);
+    if (!blocker.open(QIODevice::WriteOnly))
+        qFatal("cannot write %s", qPrintable(file));
+    return file + "/below";
 }
 
 } // namespace
@@ -426,6 +455,105 @@ private Q_SLOTS:
         uncached.start(1, jobs.mid(0, 1));
         QTRY_COMPARE_WITH_TIMEOUT(plain.size(), 1, 20000);
         QVERIFY(!plain.at(0).at(4).toBool());
+    }
+
+    // Without a writable cache, thumbnails are kept for the session in a private folder of
+    // their own: given back while the file is unchanged, never read through a link, and gone
+    // with the store.
+    void sessionKeepsThumbnailsInAPrivateFolder()
+    {
+        test::Sandbox sandbox;
+        const QString photo = makeImage(sandbox.file("p.png"), QSize(300, 200));
+        const QString other = makeImage(sandbox.file("other.png"), QSize(300, 200));
+        const QString parent = sandbox.makeDir("tmp");
+        QString folder;
+        {
+            SessionThumbnails session({underAFile(sandbox), parent});
+            QCOMPARE(session.folder(), QString()); // nothing is made before it is needed
+            QVERIFY(!session.lookup(photo));
+            QVERIFY(session.store(photo, photoThumbnail(Qt::red)));
+            QVERIFY(session.store(other, photoThumbnail(Qt::blue)));
+            folder = session.folder();
+            QCOMPARE(QFileInfo(folder).absolutePath(), parent);
+            QCOMPARE(session.memoryBytes(), 0);
+            struct stat st {
+            };
+            QCOMPARE(::lstat(QFile::encodeName(folder).constData(), &st), 0);
+            QCOMPARE(st.st_mode & 07777, mode_t(0700));
+            const QStringList files = QDir(folder).entryList(QDir::Files | QDir::Hidden);
+            QCOMPARE(files.size(), 2);
+            for (const QString &name : files) {
+                QCOMPARE(::lstat(QFile::encodeName(folder + "/" + name).constData(), &st), 0);
+                QCOMPARE(st.st_mode & 07777, mode_t(0600));
+            }
+
+            const auto kept = session.lookup(photo);
+            QVERIFY(kept);
+            QCOMPARE(kept->size(), QSize(140, 93));
+            QVERIFY(near(kept->pixelColor(7, 40), Qt::red));
+            QVERIFY(near(kept->pixelColor(11, 40), Qt::white));
+
+            // A link planted in place of an entry shows nothing of what it points to.
+            for (const QString &name : files) {
+                QVERIFY(QFile::remove(folder + "/" + name));
+                QVERIFY(QFile::link(sandbox.file("p.png"), folder + "/" + name));
+            }
+            QVERIFY(!session.lookup(other));
+
+            // A changed file has no thumbnail until it is kept again.
+            setMTime(photo, QDateTime::currentDateTime().addSecs(60));
+            QVERIFY(!session.lookup(photo));
+            QVERIFY(session.store(photo, photoThumbnail(Qt::green)));
+            QVERIFY(near(session.lookup(photo)->pixelColor(7, 40), Qt::green));
+        }
+        QVERIFY(!QFileInfo::exists(folder));
+        QVERIFY(QFileInfo::exists(sandbox.file("p.png")));
+    }
+
+    // When no private folder can be made, thumbnails are kept compressed in memory up to the
+    // cap, and no further.
+    void sessionFallsBackToMemoryUpToItsCap()
+    {
+        test::Sandbox sandbox;
+        QStringList photos;
+        for (int i = 0; i < 12; ++i)
+            photos.append(makeImage(sandbox.file(QStringLiteral("p%1.png").arg(i)), QSize(30, 20)));
+        const qint64 cap = 40 * 1024;
+        SessionThumbnails session({underAFile(sandbox), sandbox.file("missing/folder")}, cap);
+        int kept = 0;
+        for (const QString &photo : std::as_const(photos))
+            kept += session.store(photo, photoThumbnail(Qt::darkCyan)) ? 1 : 0;
+        QCOMPARE(session.folder(), QString());
+        QVERIFY2(kept > 0 && kept < photos.size(), qPrintable(QString::number(kept)));
+        QCOMPARE(session.count(), kept);
+        QVERIFY(session.memoryBytes() > 0 && session.memoryBytes() <= cap);
+        QVERIFY(near(session.lookup(photos.first())->pixelColor(7, 40), Qt::darkCyan));
+        QVERIFY(!session.lookup(photos.last()));
+        QVERIFY(
+            QDir(sandbox.path()).entryList({"pictavo-thumbnails-*"}, QDir::AllEntries).isEmpty());
+    }
+
+    // With a cache that cannot be written, a thumbnail asked for again comes from the session:
+    // the picture is not decoded a second time.
+    void rereadWithoutAWritableCacheComesFromTheSession()
+    {
+        test::Sandbox sandbox;
+        const QList<Thumbnailer::Job> jobs = {
+            {makeImage(sandbox.file("a.png"), QSize(300, 200), Qt::red), false},
+            {makeImage(sandbox.file("b.png"), QSize(300, 200), Qt::blue), false}};
+        Thumbnailer thumbnailer;
+        thumbnailer.setCacheRoot(underAFile(sandbox));
+        thumbnailer.setSessionThumbnails(
+            std::make_shared<SessionThumbnails>(QStringList{sandbox.makeDir("tmp")}));
+        QSignalSpy spy(&thumbnailer, &Thumbnailer::ready);
+        thumbnailer.start(1, jobs);
+        QTRY_COMPARE_WITH_TIMEOUT(spy.size(), 2, 20000);
+        QVERIFY(spy.at(0).at(4).toBool() && spy.at(1).at(4).toBool());
+        QCOMPARE(thumbnailer.sessionThumbnails().count(), 2);
+        thumbnailer.reread(1);
+        QTRY_COMPARE_WITH_TIMEOUT(spy.size(), 3, 20000);
+        QVERIFY(near(spy.at(2).at(2).value<QImage>().pixelColor(70, 46), Qt::blue));
+        QCOMPARE(thumbnailer.decodedCount(), 2);
     }
 
     // A file renamed before its thumbnail is made is made from its new name.

@@ -1,10 +1,10 @@
-// qmt-bench explore [--no-cache] [--scroll] DIR: lists DIR in the real explorer control and
-// prints how long the placeholders, the filled list and all of its thumbnails took, the longest
-// time the event loop was kept waiting (with what ran meanwhile, the longest a thread that only
-// sleeps was kept waiting by the machine, and the most processor time the interface thread
-// spent between two turns of its loop), and the peak memory of the process. With --scroll the
-// list is scrolled to its middle as soon as it is filled, and the time until every cell on
-// screen there shows its thumbnail is printed too.
+// qmt-bench explore [--no-cache | --unwritable-cache] [--scroll] DIR: lists DIR in the real
+// explorer control and prints how long the placeholders, the filled list and all of its thumbnails
+// took, the longest time the event loop was kept waiting (with what ran meanwhile, the longest a
+// thread that only sleeps was kept waiting by the machine, and the most processor time the
+// interface thread spent between two turns of its loop), and the peak memory of the process. With
+// --scroll the list is scrolled to its middle as soon as it is filled, and the time until every
+// cell on screen there shows its thumbnail is printed too.
 
 #include "benches.h"
 #include "eventtimer.h"
@@ -84,18 +84,22 @@ private:
 int runExploreBench(const QStringList &arguments)
 {
     bool noCache = false;
+    bool unwritableCache = false;
     bool scroll = false;
     QString dir;
     for (const QString &argument : arguments) {
         if (argument == QLatin1String("--no-cache"))
             noCache = true;
+        else if (argument == QLatin1String("--unwritable-cache"))
+            unwritableCache = true;
         else if (argument == QLatin1String("--scroll"))
             scroll = true;
         else
             dir = argument;
     }
     if (dir.isEmpty() || !QFileInfo(dir).isDir()) {
-        std::fprintf(stderr, "usage: qmt-bench explore [--no-cache] [--scroll] DIR\n");
+        std::fprintf(stderr,
+                     "usage: qmt-bench explore [--no-cache | --unwritable-cache] [--scroll] DIR\n");
         return 2;
     }
 
@@ -103,6 +107,13 @@ int runExploreBench(const QStringList &arguments)
     QTemporaryDir emptyCache;
     if (noCache)
         explorer.setThumbnailCacheRoot(emptyCache.path() + QStringLiteral("/thumbnails"));
+    if (unwritableCache) {
+        // A cache that cannot be made, whoever runs the bench: its folder would sit under a file.
+        QFile blocker(emptyCache.filePath(QStringLiteral("file")));
+        if (!blocker.open(QIODevice::WriteOnly))
+            return 1;
+        explorer.setThumbnailCacheRoot(blocker.fileName() + QStringLiteral("/thumbnails"));
+    }
     explorer.resize(1200, 800);
     // The browser's own list, so that a folder of any type it lists is timed.
     explorer.SetExt(QString::fromLatin1(qmt::kBrowserExtensions));
@@ -205,7 +216,9 @@ int runExploreBench(const QStringList &arguments)
     std::printf("folders: %d\n", folders);
     std::printf("images: %lld\n", static_cast<long long>(explorer.imagePaths().size()));
     std::printf("unreadable: %d\n", broken);
-    std::printf("cache: %s\n", noCache ? "empty" : qPrintable(explorer.thumbnailCacheRoot()));
+    std::printf("cache: %s\n", noCache           ? "empty"
+                               : unwritableCache ? "unwritable"
+                                                 : qPrintable(explorer.thumbnailCacheRoot()));
     std::printf("placeholders_ms: %lld\n", static_cast<long long>(placeholdersMs));
     std::printf("listed_ms: %lld\n", static_cast<long long>(listedMs));
     if (scroll)

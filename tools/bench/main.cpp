@@ -20,8 +20,9 @@ int main(int argc, char *argv[])
         return runViewBench(arguments);
     if (command == QLatin1String("registry"))
         return runRegistryBench(arguments);
-    std::fprintf(stderr, "usage: qmt-bench explore [--no-cache] DIR\n"
-                         "       qmt-bench view FILE...\n"
-                         "       qmt-bench registry values [COUNT] | deep [LEVELS]\n");
+    std::fprintf(stderr,
+                 "usage: qmt-bench explore [--no-cache | --unwritable-cache] [--scroll] DIR\n"
+                 "       qmt-bench view FILE...\n"
+                 "       qmt-bench registry values [COUNT] | deep [LEVELS]\n");
     return 2;
 }
