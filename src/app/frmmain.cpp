@@ -9,6 +9,7 @@
 #include "components/engine/imageview.h"
 #include "components/nativefile.h"
 #include "components/screenplacement.h"
+#include "components/sessionthumbnails.h"
 #include "components/splash.h"
 #include "components/twips.h"
 #include "dialogs/frmabout.h"
@@ -72,6 +73,7 @@ constexpr int kHandOverRetryMs = 200;
 std::function<void()> &processEnder()
 {
     static std::function<void()> ender = [] {
+        SessionThumbnails::removeAllFolders();
         std::fflush(nullptr);
         std::_Exit(0);
     };

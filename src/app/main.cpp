@@ -5,6 +5,7 @@
 #include "app/singleinstance.h"
 #include "app/startup.h"
 #include "components/memorypolicy.h"
+#include "components/sessionthumbnails.h"
 
 #include <QApplication>
 #include <QDir>
@@ -53,6 +54,8 @@ int main(int argc, char *argv[])
         // is removed.
         server.close();
         instance.release();
+        // Thumbnails kept for the session in private folders go with it.
+        qmt::SessionThumbnails::removeAllFolders();
         std::fflush(nullptr);
         std::_Exit(0);
     });

@@ -9,6 +9,7 @@
 #include <QImageReader>
 #include <QImageWriter>
 #include <QMutexLocker>
+#include <QSet>
 
 #include <cstdlib>
 #include <sys/stat.h>
@@ -47,18 +48,58 @@ QImage decode(QByteArray bytes, bool png)
     return reader.read();
 }
 
+// The stores alive, so that a program ending at once can still remove their folders.
+QMutex &registryMutex()
+{
+    static QMutex mutex;
+    return mutex;
+}
+
+QSet<SessionThumbnails *> &liveStores()
+{
+    static QSet<SessionThumbnails *> stores;
+    return stores;
+}
+
 } // namespace
 
 SessionThumbnails::SessionThumbnails(const QStringList &parents, qint64 memoryCap)
     : m_parents(parents.isEmpty() ? defaultParents() : parents), m_memoryCap(memoryCap)
 {
+    QMutexLocker lock(&registryMutex());
+    liveStores().insert(this);
 }
 
 SessionThumbnails::~SessionThumbnails()
 {
-    // The folder is ours alone (0700, made fresh): everything in it goes.
+    {
+        QMutexLocker lock(&registryMutex());
+        liveStores().remove(this);
+    }
+    QMutexLocker lock(&m_mutex);
+    removeFolder();
+}
+
+void SessionThumbnails::removeAllFolders()
+{
+    QMutexLocker lock(&registryMutex());
+    for (SessionThumbnails *store : std::as_const(liveStores())) {
+        QMutexLocker storeLock(&store->m_mutex);
+        store->removeFolder();
+    }
+}
+
+void SessionThumbnails::removeFolder()
+{
+    // The folder is ours alone (0700, made fresh): everything in it goes. Entries are written
+    // under the lock, so none is being written now.
     if (!m_folder.isEmpty())
         QDir(m_folder).removeRecursively();
+    m_folder.clear();
+    m_diskFailed = true;
+    for (Entry &entry : m_entries)
+        entry.file.clear(); // gone: such an entry is no longer found
+    m_diskBytes = 0;
 }
 
 QStringList SessionThumbnails::defaultParents()
@@ -103,35 +144,28 @@ bool SessionThumbnails::store(const QString &path, const QImage &thumbnail)
         return false;
 
     Entry entry{stamp->mtime, stamp->size, png, QString(), 0, QByteArray()};
-    QString target;
-    {
-        QMutexLocker lock(&m_mutex);
-        if (!m_diskFailed && m_folder.isEmpty() && !makeFolder())
-            m_diskFailed = true;
-        if (!m_diskFailed) {
-            // A file of its own for every entry: a file being read is never written over.
-            entry.file = QString::number(m_nextName++);
-            target = m_folder + QLatin1Char('/') + entry.file;
+    // Written under the lock (a quick write, nothing is flushed), so that the folder is never
+    // removed while an entry is being written into it.
+    QMutexLocker lock(&m_mutex);
+    const Entry old = m_entries.value(path);
+    if (!m_diskFailed && m_folder.isEmpty() && !makeFolder())
+        m_diskFailed = true;
+    if (!m_diskFailed) {
+        // A file of its own for every entry: a file being read is never written over.
+        entry.file = QString::number(m_nextName++);
+        const bool written = m_diskBytes - old.fileBytes + bytes.size() <= kDiskCap &&
+                             replaceFileQuickly(m_folder + QLatin1Char('/') + entry.file, bytes);
+        if (written) {
+            entry.fileBytes = bytes.size();
+        } else {
+            entry.file.clear();
+            m_diskFailed = true; // no more room there, or the folder went
         }
     }
-    // Written outside the lock: the workers write at the same time.
-    const bool onDisk = !target.isEmpty() && replaceFileQuickly(target, bytes);
-    if (onDisk)
-        entry.fileBytes = bytes.size();
-    else
-        entry.file.clear();
-
-    QMutexLocker lock(&m_mutex);
-    if (!target.isEmpty() && !onDisk)
-        m_diskFailed = true; // no more room there, or the folder went
-    Entry old = m_entries.value(path);
-    if (!onDisk) {
+    if (entry.file.isEmpty()) {
         if (m_memoryBytes - old.bytes.size() + bytes.size() > m_memoryCap)
             return false;
         entry.bytes = bytes;
-    } else if (m_diskBytes - old.fileBytes + entry.fileBytes > kDiskCap) {
-        ::unlink(nativePath(target).constData());
-        return false;
     }
     if (!old.file.isEmpty())
         ::unlink(nativePath(m_folder + QLatin1Char('/') + old.file).constData());

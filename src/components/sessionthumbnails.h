@@ -36,6 +36,9 @@ public:
     SessionThumbnails &operator=(const SessionThumbnails &) = delete;
 
     static QStringList defaultParents();
+    // Removes the folders of every store alive, for a program that ends without destroying
+    // them; what they are given afterwards is kept in memory.
+    static void removeAllFolders();
 
     // Keeps the thumbnail of `path` as the file is now; false when it could not be kept.
     bool store(const QString &path, const QImage &thumbnail);
@@ -59,6 +62,7 @@ private:
     };
 
     bool makeFolder();
+    void removeFolder();
 
     const QStringList m_parents;
     const qint64 m_memoryCap;

@@ -508,6 +508,20 @@ private Q_SLOTS:
         }
         QVERIFY(!QFileInfo::exists(folder));
         QVERIFY(QFileInfo::exists(sandbox.file("p.png")));
+
+        // A program that ends without destroying its stores removes their folders first; one
+        // still used afterwards keeps what it is given in memory.
+        SessionThumbnails session({parent});
+        QVERIFY(session.store(photo, photoThumbnail(Qt::red)));
+        folder = session.folder();
+        QVERIFY(QFileInfo::exists(folder));
+        SessionThumbnails::removeAllFolders();
+        QVERIFY(!QFileInfo::exists(folder));
+        QVERIFY(!session.lookup(photo));
+        QVERIFY(session.store(photo, photoThumbnail(Qt::red)));
+        QVERIFY(session.memoryBytes() > 0);
+        QVERIFY(session.lookup(photo));
+        QCOMPARE(session.folder(), QString());
     }
 
     // When no private folder can be made, thumbnails are kept compressed in memory up to the
