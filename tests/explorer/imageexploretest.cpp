@@ -589,6 +589,7 @@ private Q_SLOTS:
         const qint64 size = file.size();
         file.seek(0);
         file.write(QByteArray(size, 'x'));
+        file.flush(); // written before the time is set back, not after
         file.setFileTime(stamp, QFileDevice::FileModificationTime);
         file.close();
         QVERIFY(f.explore(dir));
