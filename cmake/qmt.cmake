@@ -1,20 +1,26 @@
-# qmt_library(NAME DEPS...): a static library made of every source in the current folder tree.
-# New files are picked up on the next build without touching any CMakeLists.
+# qmt_library(NAME DEPS... [EXCLUDE REGEX]): a static library made of every source in the current
+# folder tree but those matching REGEX (built into something else). New files are picked up on the
+# next build without touching any CMakeLists.
 function(qmt_library name)
+  cmake_parse_arguments(PARSE_ARGV 1 _arg "" "EXCLUDE" "")
+  set(_deps ${_arg_UNPARSED_ARGUMENTS})
   file(GLOB_RECURSE _srcs CONFIGURE_DEPENDS
        ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.h ${CMAKE_CURRENT_SOURCE_DIR}/*.qrc)
   list(FILTER _srcs INCLUDE REGEX ".*\\.(cpp|h|qrc)$")
+  if(_arg_EXCLUDE)
+    list(FILTER _srcs EXCLUDE REGEX "${_arg_EXCLUDE}")
+  endif()
   set(_cpp ${_srcs})
   list(FILTER _cpp INCLUDE REGEX ".*\\.cpp$")
   if(_cpp)
     add_library(${name} STATIC ${_srcs})
     target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
-    target_link_libraries(${name} PUBLIC ${ARGN})
+    target_link_libraries(${name} PUBLIC ${_deps})
   else()
     # A folder whose classes are not written yet still offers its dependencies.
     add_library(${name} INTERFACE)
     target_include_directories(${name} INTERFACE ${PROJECT_SOURCE_DIR}/src)
-    target_link_libraries(${name} INTERFACE ${ARGN})
+    target_link_libraries(${name} INTERFACE ${_deps})
   endif()
 endfunction()
 

@@ -2,7 +2,6 @@
 
 #include "components/codecs/codechandler.h"
 #include "components/codecs/colourprofile.h"
-#include "components/codecs/isobmff.h"
 #include "components/codecs/orientation.h"
 #include "components/codecs/pagebudget.h"
 
@@ -17,7 +16,6 @@
 namespace qmt {
 namespace {
 
-const QList<QByteArray> kAvifBrands = {"avif", "avis"};
 // Output rows a thumbnail band makes at a time.
 constexpr int kBandRows = 16;
 
@@ -166,15 +164,6 @@ Result<QImage> convertShrunk(const avifImage *image, bool alpha, int factor)
 }
 
 } // namespace
-
-bool AvifHandler::canRead(QIODevice *device)
-{
-    const QList<QByteArray> brands = isobmff::brands(CodecHandler::peek(device, 256));
-    for (const QByteArray &brand : brands)
-        if (kAvifBrands.contains(brand))
-            return true;
-    return false;
-}
 
 Result<DecodedImage> AvifHandler::read(QIODevice *device, const ReadOptions &options)
 {

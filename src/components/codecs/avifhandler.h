@@ -18,7 +18,6 @@ namespace qmt {
 class AvifHandler
 {
 public:
-    static bool canRead(QIODevice *device);
     static Result<DecodedImage> read(QIODevice *device, const ReadOptions &options);
     static Result<DecodedImage> decode(const QByteArray &data, const ReadOptions &options);
 };

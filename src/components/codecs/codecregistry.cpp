@@ -1,19 +1,16 @@
 #include "components/codecs/codecregistry.h"
 
-#include "components/codecs/avifhandler.h"
 #include "components/codecs/bmphandler.h"
 #include "components/codecs/codechandler.h"
 #include "components/codecs/emfhandler.h"
 #include "components/codecs/gifguard.h"
-#include "components/codecs/heifhandler.h"
 #include "components/codecs/jpeghandler.h"
-#include "components/codecs/jxlhandler.h"
+#include "components/codecs/moderncodecs.h"
 #include "components/codecs/pcdhandler.h"
 #include "components/codecs/pcxhandler.h"
 #include "components/codecs/psdhandler.h"
 #include "components/codecs/tgahandler.h"
 #include "components/codecs/wbmpwriter.h"
-#include "components/codecs/webphandler.h"
 #include "components/codecs/wmfhandler.h"
 
 #include <QIODevice>
@@ -32,10 +29,11 @@ const CodecReader kReaders[] = {
     {"EMF", "emf", FormatEmf, false, &EmfHandler::canRead, &EmfHandler::read},
     {"WMF", "wmf", FormatWmf, false, &WmfHandler::canRead, &WmfHandler::read},
     {"PCD", "pcd", FormatPcd, false, &PcdHandler::canRead, &PcdHandler::read},
-    {"WebP", "webp", FormatWebp, false, &WebpHandler::canRead, &WebpHandler::read},
-    {"AVIF", "avif", FormatAvif, false, &AvifHandler::canRead, &AvifHandler::read},
-    {"HEIF", "heic heif", FormatHeif, false, &HeifHandler::canRead, &HeifHandler::read},
-    {"JPEG XL", "jxl", FormatJxl, false, &JxlHandler::canRead, &JxlHandler::read},
+    // Recognised here, read by the module that is loaded with the first of them.
+    {"WebP", "webp", FormatWebp, false, &ModernCodecs::isWebp, &ModernCodecs::readWebp},
+    {"AVIF", "avif", FormatAvif, false, &ModernCodecs::isAvif, &ModernCodecs::readAvif},
+    {"HEIF", "heic heif", FormatHeif, false, &ModernCodecs::isHeif, &ModernCodecs::readHeif},
+    {"JPEG XL", "jxl", FormatJxl, false, &ModernCodecs::isJxl, &ModernCodecs::readJxl},
     {"TGA", "tga", FormatTarga, true, &TgaHandler::canRead, &readWithHandler<TgaHandler>},
     {"PCX", "pcx", FormatPcx, true, &PcxHandler::canRead, &readWithHandler<PcxHandler>},
     {"DIB", "dib", FormatBmp, true, &BmpHandler::canReadHeaderless, &readWithHandler<BmpHandler>},

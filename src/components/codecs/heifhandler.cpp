@@ -15,11 +15,6 @@
 namespace qmt {
 namespace {
 
-// Brands of HEIF files whose pictures libheif decodes here (HEVC and the generic image brands);
-// files that also name an AVIF brand go to the AVIF reader.
-const QList<QByteArray> kHeifBrands = {"heic", "heix", "heim", "heis", "hevc", "hevx",
-                                       "hevm", "hevs", "mif1", "msf1", "heif"};
-const QList<QByteArray> kAvifBrands = {"avif", "avis"};
 // Thumbnails and metadata blocks a file may list; more are not looked at.
 constexpr int kMaxThumbnails = 16;
 constexpr size_t kMaxExifBytes = 1 << 20;
@@ -161,18 +156,6 @@ Result<QImage> decodePicture(const heif_image_handle *handle, bool alpha)
 }
 
 } // namespace
-
-bool HeifHandler::canRead(QIODevice *device)
-{
-    const QList<QByteArray> brands = isobmff::brands(CodecHandler::peek(device, 256));
-    bool heif = false;
-    for (const QByteArray &brand : brands) {
-        if (kAvifBrands.contains(brand))
-            return false;
-        heif = heif || kHeifBrands.contains(brand);
-    }
-    return heif;
-}
 
 Result<DecodedImage> HeifHandler::read(QIODevice *device, const ReadOptions &options)
 {

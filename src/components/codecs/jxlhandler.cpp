@@ -263,14 +263,6 @@ Result<DecodedImage> Decode::run()
 
 } // namespace
 
-bool JxlHandler::canRead(QIODevice *device)
-{
-    const QByteArray head = CodecHandler::peek(device, 12);
-    const JxlSignature signature =
-        JxlSignatureCheck(reinterpret_cast<const uint8_t *>(head.constData()), size_t(head.size()));
-    return signature == JXL_SIG_CODESTREAM || signature == JXL_SIG_CONTAINER;
-}
-
 Result<DecodedImage> JxlHandler::read(QIODevice *device, const ReadOptions &options)
 {
     QString error;

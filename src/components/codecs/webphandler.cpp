@@ -209,12 +209,6 @@ Result<DecodedImage> decodeAnimation(const WebPData &data, const WebPBitstreamFe
 
 } // namespace
 
-bool WebpHandler::canRead(QIODevice *device)
-{
-    const QByteArray head = CodecHandler::peek(device, 12);
-    return head.size() == 12 && head.startsWith("RIFF") && head.mid(8, 4) == "WEBP";
-}
-
 Result<DecodedImage> WebpHandler::read(QIODevice *device, const ReadOptions &options)
 {
     QString error;

@@ -16,7 +16,6 @@ namespace qmt {
 class WebpHandler
 {
 public:
-    static bool canRead(QIODevice *device);
     static Result<DecodedImage> read(QIODevice *device, const ReadOptions &options);
     static Result<DecodedImage> decode(const QByteArray &data, const ReadOptions &options);
 };

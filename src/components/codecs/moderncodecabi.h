@@ -1,0 +1,37 @@
+#pragma once
+
+#include "components/engine/imageio.h"
+
+#include <QtGlobal>
+
+class QIODevice;
+
+namespace qmt {
+
+// What the module of the modern formats (WebP, HEIF, AVIF, JPEG XL) hands to the program that
+// loads it. The module is built from the same sources as the program and passes Qt and C++ types
+// across, so the loader takes it only when every field below matches its own build.
+struct ModernCodecTable {
+    int abi;
+    const char *version;
+    int qtVersion;
+    quint32 readOptionsSize;
+    quint32 decodedImageSize;
+    Result<DecodedImage> (*readWebp)(QIODevice *device, const ReadOptions &options);
+    Result<DecodedImage> (*readHeif)(QIODevice *device, const ReadOptions &options);
+    Result<DecodedImage> (*readAvif)(QIODevice *device, const ReadOptions &options);
+    Result<DecodedImage> (*readJxl)(QIODevice *device, const ReadOptions &options);
+};
+
+// Raised whenever the table or the types it passes change shape.
+inline constexpr int kModernCodecAbi = 1;
+// The module's file, beside the program.
+inline constexpr char kModernCodecModuleFile[] = "qmt-modern-codecs.so";
+// The one symbol the module exports: a function returning its table.
+inline constexpr char kModernCodecEntry[] = "qmt_modern_codecs";
+
+} // namespace qmt
+
+extern "C" {
+using QmtModernCodecEntry = const qmt::ModernCodecTable *();
+}
