@@ -47,9 +47,9 @@ for library in libc6 libqt6core6 libqt6widgets6 libwebp7 libwebpdemux2 libheif1 
   libjxl0.7; do
   [[ $depends == *"$library "* ]] || fail "Depends names no $library: $depends"
 done
-module=$(find "$work/content/usr/lib" -path '*/pictavo/qmt-modern-codecs.so' -type f)
+module=$(find "$work/content/usr/lib" -path '*/pictavo/codecs/qmt-modern-codecs.so' -type f)
 [ -n "$module" ] || fail "the module of the modern formats is not installed beside the program"
-[ -f "$(dirname "$module")/qmt" ] || fail "the module is not beside the program"
+[ -f "$(dirname "$module")/../qmt" ] || fail "the module is not beside the program"
 for icon in 16x16 22x22 24x24 32x32 48x48 64x64 128x128 256x256 512x512; do
   [ -f "$work/content/usr/share/icons/hicolor/$icon/apps/pictavo.png" ] || fail "no $icon icon"
 done
@@ -64,7 +64,7 @@ installed=1
 mapfile -t packaged < <(dpkg -L pictavo | while read -r f; do [ -d "$f" ] || echo "$f"; done)
 [ -x /usr/bin/qmt ] || fail "no /usr/bin/qmt"
 # Everything the module needs came with the package's dependencies.
-installed_module=$(dirname "$(readlink -f /usr/bin/qmt)")/qmt-modern-codecs.so
+installed_module=$(dirname "$(readlink -f /usr/bin/qmt)")/codecs/qmt-modern-codecs.so
 [ -f "$installed_module" ] || fail "no $installed_module"
 ! ldd "$installed_module" | grep -q "not found" || fail "the module misses libraries: $(ldd "$installed_module")"
 man -w qmt >/dev/null || fail "man cannot find qmt(1)"

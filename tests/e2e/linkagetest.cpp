@@ -63,7 +63,7 @@ void LinkageTest::codecLibrariesOnlyInTheModule_data()
     QTest::newRow("qmt") << "qmt" << QStringList{"libQt6Widgets", "libjpeg"} << codecs;
     QTest::newRow("qmt-imgtool") << "qmt-imgtool" << QStringList{"libQt6Gui"} << codecs;
     QTest::newRow("qmt-bench") << "qmt-bench" << QStringList{"libQt6Widgets"} << codecs;
-    QTest::newRow("module") << "qmt-modern-codecs.so"
+    QTest::newRow("module") << "codecs/qmt-modern-codecs.so"
                             << QStringList{"libwebp", "libwebpdemux", "libheif",
                                            "libavif", "libjxl",       "libjxl_threads"}
                             << QStringList{"libQt6Widgets"};

@@ -25,7 +25,9 @@ struct ModernCodecTable {
 
 // Raised whenever the table or the types it passes change shape.
 inline constexpr int kModernCodecAbi = 1;
-// The module's file, beside the program.
+// The module's file, in this folder of the program's folder. (A folder of its own keeps it out of
+// the system's library folders, where packaging would ask ldconfig to index it.)
+inline constexpr char kModernCodecFolder[] = "codecs";
 inline constexpr char kModernCodecModuleFile[] = "qmt-modern-codecs.so";
 // The one symbol the module exports: a function returning its table.
 inline constexpr char kModernCodecEntry[] = "qmt_modern_codecs";

@@ -52,16 +52,17 @@ QByteArray programFolderBytes()
     const ssize_t length = readlink("/proc/self/exe", target, sizeof target - 1);
     if (length <= 0)
         return {};
-    QByteArray path(target, qsizetype(length));
+    const QByteArray path(target, qsizetype(length));
     const qsizetype slash = path.lastIndexOf('/');
-    return slash > 0 ? path.left(slash) : QByteArray("/");
+    return slash > 0 ? path.left(slash) : QByteArray();
 }
 
 QByteArray moduleFolderBytes(const LoadState &state)
 {
     if (!state.testFolder.isEmpty())
         return QFile::encodeName(state.testFolder);
-    return programFolderBytes();
+    const QByteArray program = programFolderBytes();
+    return program.isEmpty() ? program : program + '/' + kModernCodecFolder;
 }
 
 #ifdef QMT_MODERN_CODECS_BUILTIN
@@ -76,8 +77,7 @@ QString unfitModuleFile(const QByteArray &path)
 {
     struct stat info;
     if (stat(path.constData(), &info) != 0)
-        return QStringLiteral("there is no %1 beside the program")
-            .arg(QLatin1String(kModernCodecModuleFile));
+        return QStringLiteral("there is no %1").arg(QFile::decodeName(path));
     if (!S_ISREG(info.st_mode))
         return QStringLiteral("%1 is not a regular file").arg(QFile::decodeName(path));
     if ((info.st_mode & S_IWOTH) || (info.st_uid != 0 && info.st_uid != geteuid()))

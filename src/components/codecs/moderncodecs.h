@@ -27,8 +27,8 @@ public:
     static Result<DecodedImage> readAvif(QIODevice *device, const ReadOptions &options);
     static Result<DecodedImage> readJxl(QIODevice *device, const ReadOptions &options);
 
-    // The folder the module is loaded from: the program's own, where the build puts it beside
-    // the program and the package installs it. Never the current folder, never one named by the
+    // The folder the module is loaded from: "codecs" in the program's own folder, where the build
+    // puts it and the package installs it. Never the current folder, never one named by the
     // environment.
     static QString moduleFolder();
     // For tests: look in `folder` from the next read on (empty: the program's folder again). A

@@ -24,11 +24,16 @@ QString dataFile(const QString &name)
     return qEnvironmentVariable("QMT_TEST_DATA") + QStringLiteral("/codecs/") + name;
 }
 
-// The module the build placed beside this test program.
-QString builtModule()
+// Where the build placed the module for this test program.
+QString moduleFolder()
 {
     return QCoreApplication::applicationDirPath() + QLatin1Char('/') +
-           QLatin1String(kModernCodecModuleFile);
+           QLatin1String(kModernCodecFolder);
+}
+
+QString builtModule()
+{
+    return moduleFolder() + QLatin1Char('/') + QLatin1String(kModernCodecModuleFile);
 }
 
 } // namespace
@@ -97,7 +102,7 @@ void ModernCodecModuleTest::unfitModuleGivesMessage_data()
     QTest::addColumn<QString>("setup");
     QTest::addColumn<QString>("reason");
     QTest::newRow("missing") << "none"
-                             << "there is no qmt-modern-codecs.so beside the program";
+                             << "there is no /";
     QTest::newRow("a folder") << "folder"
                               << "is not a regular file";
     QTest::newRow("not a library") << "text"
@@ -160,12 +165,12 @@ void ModernCodecModuleTest::unfitModuleGivesMessage()
 // otherwise, whatever the current folder holds.
 void ModernCodecModuleTest::moduleIsTakenFromItsFolderOnly()
 {
-    QCOMPARE(ModernCodecs::moduleFolder(), QCoreApplication::applicationDirPath());
+    QCOMPARE(ModernCodecs::moduleFolder(), moduleFolder());
 
     QTemporaryDir empty;
     QVERIFY(empty.isValid());
     const QString before = QDir::currentPath();
-    QVERIFY(QDir::setCurrent(QCoreApplication::applicationDirPath()));
+    QVERIFY(QDir::setCurrent(moduleFolder()));
     ModernCodecs::setModuleFolderForTesting(empty.path());
     const Result<DecodedImage> missing = readImageFile(dataFile("avif/seed.avif"));
     QVERIFY(QDir::setCurrent(before));
