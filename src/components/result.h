@@ -11,6 +11,9 @@ namespace qmt {
 // The reason an operation failed, in words a user can read.
 struct Failure {
     QString description;
+    // Whether the fault lies with the file. Not when this installation lacks what reading it
+    // takes (a reader that is not installed): once that is mended, the same file reads.
+    bool inFile = true;
 };
 
 // A value or the reason there is none. The engine and the codecs return these instead of
@@ -23,6 +26,11 @@ public:
     Result(Failure failure) : m_state(std::move(failure)) {}
 
     static Result fail(const QString &description) { return Result(Failure{description}); }
+    // A failure that lies with this installation, not with the file (see Failure::inFile).
+    static Result failNotInFile(const QString &description)
+    {
+        return Result(Failure{description, false});
+    }
 
     bool ok() const { return std::holds_alternative<T>(m_state); }
     explicit operator bool() const { return ok(); }
@@ -35,6 +43,8 @@ public:
     const T *operator->() const { return &value(); }
 
     QString error() const { return ok() ? QString() : std::get<Failure>(m_state).description; }
+    // A failure worth remembering against the file, such as a thumbnail cache's failure record.
+    bool failureInFile() const { return !ok() && std::get<Failure>(m_state).inFile; }
 
 private:
     std::variant<T, Failure> m_state;

@@ -288,8 +288,12 @@ Thumbnailer::Outcome Thumbnailer::makeOne(const Job &job, const ThumbnailCache *
     QString error;
     QImage large;
     QSize original;
+    // A picture whose reader is not installed is no failure of the file: not recorded, it gets
+    // its thumbnail once the reader is there.
+    bool fileAtFault = true;
     if (!decoded) {
         error = decoded.error();
+        fileAtFault = decoded.failureInFile();
     } else {
         QImage &page = decoded->pages.first();
         original = decoded->fullSize.isValid() ? decoded->fullSize : page.size();
@@ -301,7 +305,7 @@ Thumbnailer::Outcome Thumbnailer::makeOne(const Job &job, const ThumbnailCache *
     if (!error.isEmpty()) {
         // Only a file that could be read is recorded as one that is not an image; a file we may
         // not open is tried again next time.
-        if (cache && stamp && QFileInfo(job.path).isReadable())
+        if (cache && stamp && fileAtFault && QFileInfo(job.path).isReadable())
             cache->storeFailure(job.path, *stamp, error);
         outcome.error = error;
         return outcome;

@@ -138,7 +138,7 @@ Result<DecodedImage> readThroughModule(Reader ModernCodecTable::*reader, const c
     QString why;
     const ModernCodecTable *table = loadedTable(&why);
     if (!table)
-        return Result<DecodedImage>::fail(
+        return Result<DecodedImage>::failNotInFile(
             QStringLiteral("%1 pictures cannot be read: %1 support is not installed (%2).")
                 .arg(QLatin1String(format), why));
     return (table->*reader)(device, options);
