@@ -4,6 +4,8 @@
 
 #include <QtGlobal>
 
+#include <cstdint>
+
 class QIODevice;
 
 namespace qmt {
@@ -23,17 +25,25 @@ struct ModernCodecTable {
     Result<DecodedImage> (*readJxl)(QIODevice *device, const ReadOptions &options);
 };
 
-// Raised whenever the table or the types it passes change shape.
+// What the program lends the module: the engine's state that must stay one for the whole
+// program, such as the memory budget of the decodes that run side by side (DecodeBudgetScope).
+struct ModernCodecHost {
+    void (*reserveDecodeMemory)(std::int64_t bytes);
+    std::int64_t (*reservedDecodeMemory)();
+};
+
+// Raised whenever the tables or the types they pass change shape.
 inline constexpr int kModernCodecAbi = 1;
 // The module's file, in this folder of the program's folder. (A folder of its own keeps it out of
 // the system's library folders, where packaging would ask ldconfig to index it.)
 inline constexpr char kModernCodecFolder[] = "codecs";
 inline constexpr char kModernCodecModuleFile[] = "qmt-modern-codecs.so";
-// The one symbol the module exports: a function returning its table.
+// The one symbol the module exports: a function that takes the program's services (kept for the
+// life of the program) and returns the module's readers.
 inline constexpr char kModernCodecEntry[] = "qmt_modern_codecs";
 
 } // namespace qmt
 
 extern "C" {
-using QmtModernCodecEntry = const qmt::ModernCodecTable *();
+using QmtModernCodecEntry = const qmt::ModernCodecTable *(const qmt::ModernCodecHost *host);
 }

@@ -1,6 +1,7 @@
 #include "components/codecs/moderncodecs.h"
 
 #include "components/codecs/codechandler.h"
+#include "components/codecs/decodebudget.h"
 #include "components/codecs/isobmff.h"
 #include "components/codecs/moderncodecabi.h"
 
@@ -16,7 +17,7 @@
 #ifdef QMT_MODERN_CODECS_BUILTIN
 // Builds that link the readers in (the sanitizer build of the codec tests) call the entry
 // directly.
-extern "C" const qmt::ModernCodecTable *qmt_modern_codecs();
+extern "C" const qmt::ModernCodecTable *qmt_modern_codecs(const qmt::ModernCodecHost *host);
 #endif
 
 namespace qmt {
@@ -39,6 +40,9 @@ struct LoadState {
     QString error;
     QString testFolder;
 };
+
+// What the module borrows from the program.
+const ModernCodecHost kHost = {&DecodeBudgetScope::reserve, &DecodeBudgetScope::reserved};
 
 LoadState &loadState()
 {
@@ -68,7 +72,7 @@ QByteArray moduleFolderBytes(const LoadState &state)
 #ifdef QMT_MODERN_CODECS_BUILTIN
 const ModernCodecTable *loadModule(const QByteArray &, QString *)
 {
-    return qmt_modern_codecs();
+    return qmt_modern_codecs(&kHost);
 }
 #else
 // Only a regular file that no one but its owner (root or the user running the program) can
@@ -110,7 +114,7 @@ const ModernCodecTable *loadModule(const QByteArray &folder, QString *error)
         return nullptr;
     }
     auto *entry = reinterpret_cast<QmtModernCodecEntry *>(dlsym(handle, kModernCodecEntry));
-    const ModernCodecTable *table = entry ? entry() : nullptr;
+    const ModernCodecTable *table = entry ? entry(&kHost) : nullptr;
     if (!matchesThisBuild(table)) {
         *error = QStringLiteral("%1 belongs to another build of the program")
                      .arg(QFile::decodeName(path));

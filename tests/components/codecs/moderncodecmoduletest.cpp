@@ -1,6 +1,7 @@
 // The modern formats' readers come from a module loaded on first use: what happens when it is
 // missing, unfit or damaged, and that it is loaded once and from its own folder only.
 
+#include "components/codecs/decodebudget.h"
 #include "components/codecs/moderncodecabi.h"
 #include "components/codecs/moderncodecs.h"
 #include "components/engine/formatcodes.h"
@@ -52,6 +53,8 @@ private Q_SLOTS:
     void unfitModuleGivesMessage();
     void moduleIsTakenFromItsFolderOnly();
     void firstLoadFromManyThreads();
+    void decodesCountAgainstTheProgramsBudget_data();
+    void decodesCountAgainstTheProgramsBudget();
 };
 
 void ModernCodecModuleTest::signaturesNeedNoModule_data()
@@ -211,6 +214,28 @@ void ModernCodecModuleTest::firstLoadFromManyThreads()
         });
     for (const QString &error : errors)
         QVERIFY2(error.isEmpty(), qPrintable(error));
+}
+
+void ModernCodecModuleTest::decodesCountAgainstTheProgramsBudget_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::newRow("webp") << "webp/seed-lossy.webp";
+    QTest::newRow("avif") << "avif/seed.avif";
+    QTest::newRow("jxl") << "jxl/seed-lossless.jxl";
+}
+
+// The module's readers take their memory from the budget the program's decodes share, not from
+// a copy of it that no one else sees.
+void ModernCodecModuleTest::decodesCountAgainstTheProgramsBudget()
+{
+    QFETCH(QString, file);
+    DecodeBudget budget(std::int64_t(1) << 30);
+    const DecodeBudgetScope scope(&budget);
+    const Result<DecodedImage> read = readImageFile(dataFile(file));
+    QVERIFY2(read.ok(), qPrintable(read.error()));
+    const QSize size = read->pages.value(0).size();
+    QVERIFY(DecodeBudgetScope::reserved() >= qint64(size.width()) * size.height() * 4);
+    QCOMPARE(budget.held(), DecodeBudgetScope::reserved());
 }
 
 QTEST_GUILESS_MAIN(ModernCodecModuleTest)
