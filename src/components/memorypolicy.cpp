@@ -1,5 +1,9 @@
 #include "components/memorypolicy.h"
 
+// Any header of the C library says whether it is glibc; without one, the test below would
+// always be false and the policy silently left out.
+#include <cstdlib>
+
 #if defined(__GLIBC__)
 #include <malloc.h>
 #endif
