@@ -177,6 +177,10 @@ void Thumbnailer::submit(int index)
     Thumbnailer *self = this;
     m_pool.start([self, job, generation, index, cache, session] {
         yieldToInterface();
+        // A worker waiting for memory that another decode holds lets the pool start the next
+        // job meanwhile.
+        const DecodeBudgetWaitNotice notice([self] { self->m_pool.releaseThread(); },
+                                            [self] { self->m_pool.reserveThread(); });
         Outcome outcome = makeKept(job, cache.get(), session.get());
         // The explorer keeps opaque thumbnails at 3 bytes a pixel; converting here spares the
         // interface thread.

@@ -6,6 +6,7 @@ namespace qmt {
 namespace {
 
 thread_local DecodeBudgetScope *t_scope = nullptr;
+thread_local DecodeBudgetWaitNotice *t_notice = nullptr;
 
 } // namespace
 
@@ -118,7 +119,7 @@ std::int64_t DecodeBudget::highWaterMark() const
 void DecodeBudgetShare::take(DecodeBudget &budget, std::int64_t bytes)
 {
     release();
-    budget.acquire(bytes);
+    DecodeBudgetWaitNotice::acquire(budget, bytes);
     m_budget = &budget;
     m_bytes = bytes;
 }
@@ -164,6 +165,31 @@ void DecodeBudgetScope::reserve(std::int64_t bytes)
 std::int64_t DecodeBudgetScope::reserved()
 {
     return t_scope ? t_scope->m_share.bytes() : 0;
+}
+
+DecodeBudgetWaitNotice::DecodeBudgetWaitNotice(std::function<void()> waiting,
+                                               std::function<void()> resumed)
+    : m_waiting(std::move(waiting)), m_resumed(std::move(resumed)), m_outer(t_notice)
+{
+    t_notice = this;
+}
+
+DecodeBudgetWaitNotice::~DecodeBudgetWaitNotice()
+{
+    t_notice = m_outer;
+}
+
+void DecodeBudgetWaitNotice::acquire(DecodeBudget &budget, std::int64_t bytes)
+{
+    if (!t_notice)
+        return budget.acquire(bytes);
+    if (budget.tryAcquire(bytes))
+        return;
+    if (t_notice->m_waiting)
+        t_notice->m_waiting();
+    budget.acquire(bytes);
+    if (t_notice->m_resumed)
+        t_notice->m_resumed();
 }
 
 } // namespace qmt

@@ -3,6 +3,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
 
 namespace qmt {
@@ -95,6 +96,26 @@ private:
     DecodeBudget *m_budget = nullptr;
     DecodeBudgetShare m_share;
     bool m_installed = false;
+};
+
+// While it lives, a decode on this thread that has to wait for its share calls `waiting` before
+// it waits and `resumed` once it has the share: a pool of workers starts another job meanwhile
+// instead of leaving a core idle.
+class DecodeBudgetWaitNotice
+{
+public:
+    DecodeBudgetWaitNotice(std::function<void()> waiting, std::function<void()> resumed);
+    ~DecodeBudgetWaitNotice();
+    DecodeBudgetWaitNotice(const DecodeBudgetWaitNotice &) = delete;
+    DecodeBudgetWaitNotice &operator=(const DecodeBudgetWaitNotice &) = delete;
+
+    // Takes a share of `budget`, telling the notice of this thread, if any, when it must wait.
+    static void acquire(DecodeBudget &budget, std::int64_t bytes);
+
+private:
+    std::function<void()> m_waiting;
+    std::function<void()> m_resumed;
+    DecodeBudgetWaitNotice *m_outer;
 };
 
 } // namespace qmt

@@ -100,6 +100,31 @@ private Q_SLOTS:
         QCOMPARE(budget.waiting(), 0);
     }
 
+    // A worker is told when its decode has to wait (and its pool may start another job), and
+    // again when it goes on; a share granted at once says nothing.
+    void aWaitingDecodeTellsItsWorker()
+    {
+        DecodeBudget budget(100);
+        std::atomic<int> waited = 0;
+        std::atomic<int> resumed = 0;
+        const auto decode = [&](std::int64_t bytes) {
+            const DecodeBudgetWaitNotice notice([&] { ++waited; }, [&] { ++resumed; });
+            const DecodeBudgetScope scope(&budget);
+            DecodeBudgetScope::reserve(bytes);
+        };
+        decode(80);
+        QCOMPARE(waited.load(), 0);
+        DecodeBudgetShare held;
+        held.take(budget, 50);
+        std::thread worker(decode, 80);
+        QTRY_COMPARE(waited.load(), 1);
+        QCOMPARE(resumed.load(), 0);
+        held.release();
+        worker.join();
+        QCOMPARE(resumed.load(), 1);
+        QCOMPARE(budget.held(), 0);
+    }
+
     // A scope counts what the decode on its thread reserves: the most it said, taken once and
     // raised at once, given back at its end; a scope inside it adds no second share.
     void aScopeHoldsOneShareForItsDecode()
