@@ -192,6 +192,7 @@ void Thumbnailer::submit(int index)
             self, [self, generation, index, outcome] { self->onDone(generation, index, outcome); },
             Qt::QueuedConnection);
     });
+    Q_EMIT handedOut(generation, index);
 }
 
 void Thumbnailer::onDone(quint64 generation, int index, const Outcome &outcome)

@@ -102,6 +102,9 @@ Q_SIGNALS:
                bool rereadable);
     // Every job of the batch `generation` has been delivered.
     void finished(quint64 generation);
+    // Job `index` of the batch `generation` has been handed to a worker: the order of these is
+    // the order of the work, whatever order the workers then end in.
+    void handedOut(quint64 generation, int index);
 
 private:
     enum class State : quint8 { Waiting, Running, Done, Reread };
