@@ -2,6 +2,7 @@
 
 #include <QEvent>
 #include <QMetaEnum>
+#include <QThread>
 
 #include <algorithm>
 #include <ctime>
@@ -115,7 +116,9 @@ QString BenchApplication::contents(const QHash<QString, Share> &gap)
 
 bool BenchApplication::notify(QObject *receiver, QEvent *event)
 {
-    if (!m_watching)
+    // Workers send events too (a plugin loaded on a thumbnail worker moves its objects to that
+    // thread); only the interface thread's are timed, and only it touches the watch's state.
+    if (QThread::currentThread() != thread() || !m_watching)
         return QApplication::notify(receiver, event);
     closeStretch();
     const Delivery delivery{receiver->metaObject()->className(), receiver->objectName(),
