@@ -337,14 +337,20 @@ void ImageExplore::ExplorePath(const QString &path)
         // the request (another folder chosen) is seen before the list is filled.
         QFutureWatcher<Listing> watcher;
         QEventLoop loop;
-        connect(&watcher, &QFutureWatcherBase::finished, &loop, &QEventLoop::quit);
+        bool read = false;
+        connect(&watcher, &QFutureWatcherBase::finished, &loop, [&read, &loop] {
+            read = true;
+            loop.quit();
+        });
         watcher.setFuture(reading);
         m_loop = &loop;
         loop.exec();
         if (!current())
             return; // a newer listing took over, or the control is gone
         m_loop = nullptr;
-        if (!reading.isFinished()) {
+        // Whether the reading is over by now is the machine's timing; what ended the wait is
+        // not.
+        if (!read) {
             // The application is quitting: the listing ends before anything was listed.
             m_stopFlag = true;
             return;
