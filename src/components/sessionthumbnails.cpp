@@ -6,7 +6,6 @@
 #include <QBuffer>
 #include <QDir>
 #include <QFile>
-#include <QImageReader>
 #include <QImageWriter>
 #include <QMutexLocker>
 #include <QSet>
@@ -32,20 +31,6 @@ QByteArray encode(const QImage &image, bool png)
     if (!writer.write(image))
         return QByteArray();
     return bytes;
-}
-
-QImage decode(QByteArray bytes, bool png)
-{
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer, png ? "png" : "jpeg");
-    reader.setDecideFormatFromContent(false);
-    const QSize size = reader.size();
-    // Only what the store itself wrote is read back: thumbnail-sized pictures.
-    if (!size.isValid() || size.width() > 4 * ThumbnailCache::kLargeSize ||
-        size.height() > 4 * ThumbnailCache::kLargeSize)
-        return QImage();
-    return reader.read();
 }
 
 // The stores alive, so that a program ending at once can still remove their folders.
@@ -199,7 +184,7 @@ std::optional<QImage> SessionThumbnails::lookup(const QString &path) const
         if (bytes.size() > kMaxEntryBytes)
             return std::nullopt;
     }
-    QImage image = decode(std::move(bytes), entry.png);
+    QImage image = ThumbnailCache::decodeStored(std::move(bytes), entry.png ? "png" : "jpeg");
     if (image.isNull())
         return std::nullopt;
     return image;

@@ -150,15 +150,7 @@ QImage readStored(QIODevice *device)
     QByteArray bytes = device->read(kMaxStoredBytes + 1);
     if (bytes.size() > kMaxStoredBytes || !chunksFit(bytes))
         return QImage();
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer, "png");
-    reader.setDecideFormatFromContent(false);
-    const QSize size = reader.size();
-    if (!size.isValid() || size.width() > 4 * ThumbnailCache::kLargeSize ||
-        size.height() > 4 * ThumbnailCache::kLargeSize)
-        return QImage();
-    return reader.read();
+    return ThumbnailCache::decodeStored(std::move(bytes), "png");
 }
 
 // Reads `path` as a stored thumbnail and hands it to `parse`, or gives nothing.
@@ -397,6 +389,18 @@ QImage ThumbnailCache::makeLarge(QImage image)
         break;
     }
     return image.scaled(kLargeSize, kLargeSize, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+}
+
+QImage ThumbnailCache::decodeStored(QByteArray bytes, const char *format)
+{
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer, format);
+    reader.setDecideFormatFromContent(false);
+    const QSize size = reader.size();
+    if (!size.isValid() || size.width() > 4 * kLargeSize || size.height() > 4 * kLargeSize)
+        return QImage();
+    return reader.read();
 }
 
 } // namespace qmt

@@ -88,6 +88,10 @@ public:
     // handed over whole (moved in) is scaled without a second copy of its pixels.
     static QImage makeLarge(QImage image);
 
+    // Decodes `bytes` as a stored thumbnail of `format`: a picture no larger than a few large
+    // thumbnails, or nothing.
+    static QImage decodeStored(QByteArray bytes, const char *format);
+
 private:
     Status storeTagged(const QString &folder, const QString &path, const FileStamp &stamp,
                        const QImage &image, const QSize &originalSize) const;
