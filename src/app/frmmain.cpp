@@ -15,6 +15,7 @@
 #include "dialogs/frmabout.h"
 #include "dialogs/frmfile.h"
 #include "explorer/imageexplore.h"
+#include "explorer/previewdecoder.h"
 #include "shell/modmain.h"
 #include "shell/sysinfo.h"
 #include "shell/wallpaper.h"
@@ -23,13 +24,11 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QFutureWatcher>
 #include <QGridLayout>
 #include <QGuiApplication>
 #include <QIcon>
-#include <QImageReader>
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
@@ -45,9 +44,6 @@
 
 namespace qmt {
 namespace {
-
-// Types the platform's picture loader decodes for the preview.
-constexpr auto kPictureTypes = "ico cur dib";
 
 // Window geometry, in twips.
 constexpr int kMinWidth = 3700;
@@ -69,6 +65,10 @@ constexpr int kStartBehindPictureMs = 3000;
 constexpr int kMaxHandedOver = 16;
 // How often a command line waiting behind a modal dialog looks again.
 constexpr int kHandOverRetryMs = 200;
+// How long the picture on show stays while the next one decodes: stepping through small
+// pictures shows one after the other without a blank between them, while a large one that takes
+// longer leaves the preview empty rather than showing what is no longer selected.
+constexpr int kPreviewKeptWhileDecodingMs = 150;
 
 std::function<void()> &processEnder()
 {
@@ -92,31 +92,6 @@ QString desktopOrHome()
     return desktop.isEmpty() ? withSlash(QDir::cleanPath(QDir::homePath())) : desktop;
 }
 
-QString extensionOf(const QString &path)
-{
-    const QString name = QFileInfo(path).fileName();
-    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
-    return dot < 0 ? QString() : name.mid(dot + 1).toLower();
-}
-
-// Icons, cursors and bitmaps through the platform's picture loader; a bitmap without its file
-// header goes through the engine's own reader.
-QImage decodePicture(const QString &path)
-{
-    QFile file;
-    if (!openRegularFile(file, path))
-        return QImage(); // not a picture file (missing, a pipe, a device)
-    QImageReader reader(&file);
-    reader.setDecideFormatFromContent(true);
-    QImage picture = reader.read();
-    if (picture.isNull()) {
-        const Result<DecodedImage> decoded = readImageFile(path, ReadOptions{{}, true});
-        if (decoded && !decoded->pages.isEmpty())
-            picture = decoded->pages.first();
-    }
-    return picture;
-}
-
 QPushButton *makeButton(const QString &caption, QWidget *parent)
 {
     auto *button = new QPushButton(caption, parent);
@@ -136,6 +111,17 @@ frmMain::frmMain(QWidget *parent) : QWidget(parent)
     m_handOverRetry->setSingleShot(true);
     m_handOverRetry->setInterval(kHandOverRetryMs);
     connect(m_handOverRetry, &QTimer::timeout, this, &frmMain::dispatchHandedOver);
+    m_previewDecoder = new PreviewDecoder(this);
+    connect(m_previewDecoder, &PreviewDecoder::ready, this, &frmMain::showDecodedPreview);
+    connect(m_previewDecoder, &PreviewDecoder::failed, this,
+            [this](const QString &path, const QString &) { clearPreview(path); });
+    m_previewBlank = new QTimer(this);
+    m_previewBlank->setSingleShot(true);
+    m_previewBlank->setInterval(kPreviewKeptWhileDecodingMs);
+    connect(m_previewBlank, &QTimer::timeout, this, [this] {
+        if (m_previewDecoder->isPending())
+            ImgX->document()->ClearImage();
+    });
 }
 
 frmMain::~frmMain()
@@ -221,7 +207,7 @@ void frmMain::buildWindow()
     connect(cmdPrev, &QPushButton::clicked, ImageExplore1, &ImageExplore::PrevItem);
     connect(cmdZoomIn, &QPushButton::clicked, this, &frmMain::PreviewZoomIn);
     connect(cmdZoomOut, &QPushButton::clicked, this, &frmMain::PreviewZoomOut);
-    connect(cmdWallPaper, &QPushButton::clicked, this, [this] { SetWallpaper(ImgX); });
+    connect(cmdWallPaper, &QPushButton::clicked, this, [this] { Toolbar_ButtonClick(7, {}); });
     connect(cmdView, &QPushButton::clicked, this, &frmMain::ViewPreviewImage);
 
     resize(1120, 720);
@@ -512,6 +498,7 @@ void frmMain::shutdown()
     if (m_shuttingDown)
         return;
     m_shuttingDown = true;
+    m_previewDecoder->cancel();
     if (frmViwer::isLoaded())
         frmViwer::unload();
     if (frmFile::isLoaded())
@@ -600,28 +587,45 @@ void frmMain::listStartFolder()
 void frmMain::ShowPreview(const QString &path)
 {
     m_previewPath = path;
-    ImageDocument *document = ImgX->document();
     if (path.isEmpty() || QFileInfo(path).isDir()) {
-        document->ClearImage();
+        clearPreview(path);
         return;
     }
-    const QString extension = extensionOf(path);
-    if (!extension.isEmpty() && QString::fromLatin1(kPictureTypes).contains(extension)) {
-        const QImage picture = decodePicture(path);
+    // Decoded on a worker, beside the thumbnails and within the memory they share; the window
+    // stays free meanwhile, and only the latest selection is shown.
+    ImgX->document()->LoadSourceFlag = !PreviewDecoder::usesPlatformLoader(path);
+    m_previewDecoder->request(path);
+    m_previewBlank->start();
+}
+
+void frmMain::showDecodedPreview(const PreviewPicture &picture)
+{
+    m_previewBlank->stop();
+    ImageDocument *document = ImgX->document();
+    if (picture.fromPlatformLoader) {
         document->LoadSourceFlag = false;
-        if (picture.isNull() || !document->LoadFromPicture(picture, path)) {
-            document->ClearImage();
-            return;
-        }
-        ImgX->setMouseToolMode(ImageView::ToolNone);
-        return;
-    }
-    document->LoadSourceFlag = true;
-    if (!document->LoadImageFile(path)) {
-        document->ClearImage();
-        return;
+        if (!document->LoadFromPicture(picture.decoded.pages.first(), picture.path))
+            return clearPreview(picture.path);
+    } else {
+        document->LoadSourceFlag = true;
+        // The file's other pages are read from it when they are shown.
+        document->adoptDecoded(picture.decoded, picture.path);
     }
     ImgX->setMouseToolMode(ImageView::ToolNone);
+    Q_EMIT previewShown(picture.path);
+}
+
+void frmMain::clearPreview(const QString &path)
+{
+    m_previewDecoder->cancel();
+    m_previewBlank->stop();
+    ImgX->document()->ClearImage();
+    Q_EMIT previewShown(path);
+}
+
+bool frmMain::isPreviewPending() const
+{
+    return m_previewDecoder->isPending();
 }
 
 void frmMain::previewSelection()
@@ -685,11 +689,14 @@ void frmMain::OpenFromExplorer(const QStringList &ImagePaths, int Index, const Q
 void frmMain::ViewPreviewImage()
 {
     ImageDocument *document = ImgX->document();
-    if (document->PageCount() == 0)
-        return;
-    // The previewed file; the listed path when the picture carries no file name.
-    const QString file =
-        document->ImageFileName().isEmpty() ? m_previewPath : document->ImageFileName();
+    QString file;
+    if (m_previewDecoder->isPending()) {
+        // The selected file: the picture still on show in the preview is no longer selected.
+        file = m_previewPath;
+    } else if (document->PageCount() > 0) {
+        // The previewed file; the listed path when the picture carries no file name.
+        file = document->ImageFileName().isEmpty() ? m_previewPath : document->ImageFileName();
+    }
     if (file.isEmpty())
         return;
     hideForViewer();
@@ -742,7 +749,9 @@ void frmMain::Toolbar_ButtonClick(int index, const QString &)
         PreviewZoomOut();
         break;
     case 7:
-        SetWallpaper(ImgX);
+        // Not the picture still on show while the selected one decodes.
+        if (!m_previewDecoder->isPending())
+            SetWallpaper(ImgX);
         break;
     default:
         break;

@@ -23,6 +23,8 @@ namespace qmt {
 class FolderTree;
 class ImageExplore;
 class ImageView;
+class PreviewDecoder;
+struct PreviewPicture;
 class frmViwer;
 
 // The main browser window: the folder tree on the left, the thumbnails, and the preview with its
@@ -93,6 +95,13 @@ public:
 
     // The folder of the first listing when it is not the desktop (a folder on the command line).
     QString startFolder() const { return m_startFolder; }
+    // Whether the preview is still decoding the selected picture.
+    bool isPreviewPending() const;
+
+Q_SIGNALS:
+    // The preview shows what ShowPreview was last asked for: the picture, or nothing for a
+    // folder, an empty selection or a file that cannot be read.
+    void previewShown(const QString &path);
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
@@ -118,6 +127,8 @@ private:
     void finishStartBehindPicture();
     // The preview follows the explorer's selection after the program moved or changed it.
     void previewSelection();
+    void showDecodedPreview(const PreviewPicture &picture);
+    void clearPreview(const QString &path);
     // The browser steps aside for the viewer and comes back where it was.
     void hideForViewer();
     void showAfterViewer();
@@ -129,9 +140,11 @@ private:
     bool m_startFinished = false;
     QPointer<frmViwer> m_connectedViewer;
     QString m_startFolder;
-    QString m_previewPath;        // the file the preview was last asked to show
-    QRect m_placeBeforeViewer;    // the window's frame when the viewer took over
-    QMargins m_frameBeforeViewer; // and the frame around its inside
+    QString m_previewPath; // the file the preview was last asked to show
+    PreviewDecoder *m_previewDecoder = nullptr;
+    QTimer *m_previewBlank = nullptr; // clears a picture left on show while the next decodes
+    QRect m_placeBeforeViewer;        // the window's frame when the viewer took over
+    QMargins m_frameBeforeViewer;     // and the frame around its inside
     bool m_shuttingDown = false;
     bool m_listedOnce = false;
     bool m_treeReady = false;

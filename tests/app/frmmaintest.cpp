@@ -1,12 +1,17 @@
-#include "app/frmmain.h"
+#include "../components/codecs/hostilefiles.h"
+
 #include "app/foldertree.h"
 #include "app/foldertreemodel.h"
+#include "app/frmmain.h"
+#include "components/codecs/decodebudget.h"
 #include "components/engine/imagedocument.h"
 #include "components/engine/imageview.h"
 #include "components/twips.h"
 #include "explorer/explorermodel.h"
 #include "explorer/imageexplore.h"
+#include "explorer/previewdecoder.h"
 #include "shell/modassoc.h"
+#include "support/fifowatchdog.h"
 #include "support/sandbox.h"
 #include "support/scriptedprompts.h"
 #include "viewer/frmviwer.h"
@@ -46,6 +51,15 @@ private:
         QImage image(w, h, QImage::Format_RGB32);
         image.fill(QColor(30, 120, 200));
         QVERIFY2(image.save(path, format), qPrintable(path));
+    }
+
+    // Asks the preview for `path` and waits until it shows what it was asked for.
+    static bool showPreview(frmMain &window, const QString &path)
+    {
+        QSignalSpy shown(&window, &frmMain::previewShown);
+        window.ShowPreview(path);
+        return (!shown.isEmpty() || shown.wait(10000)) && shown.last().first().toString() == path &&
+               !window.isPreviewPending();
     }
 
     std::unique_ptr<frmMain> loaded(const QString &commandLine, bool *keepsRunning = nullptr)
@@ -345,7 +359,7 @@ private Q_SLOTS:
         const QRect cell = lv->visualRect(window->ImageExplore1->model()->index(2));
         QTest::mouseClick(lv->viewport(), Qt::LeftButton, {}, cell.center());
         QCOMPARE(window->ImageExplore1->selectedPath(), b10);
-        QCOMPARE(window->ImgX->document()->ImageFileName(), b10);
+        QTRY_COMPARE(window->ImgX->document()->ImageFileName(), b10);
 
         // Opening and closing the node, with the keys and with its branch, lists nothing again.
         QSignalSpy selected(window->ImageExplore1, &ImageExplore::ItemSelected);
@@ -373,7 +387,7 @@ private Q_SLOTS:
         viewer->findChild<QAction *>(QStringLiteral("mnuBrowse"))->trigger();
         QVERIFY(window->isVisible());
         QCOMPARE(window->ImageExplore1->selectedPath(), b10);
-        QCOMPARE(window->ImgX->document()->ImageFileName(), b10);
+        QTRY_COMPARE(window->ImgX->document()->ImageFileName(), b10);
 
         // Opened from the list, deleted in the viewer, back again: the picture left the list and
         // the preview; nothing is selected, nothing shown.
@@ -401,7 +415,7 @@ private Q_SLOTS:
         const QString renamed = m_pictures + QStringLiteral("/renamed.png");
         QVERIFY(QFileInfo::exists(renamed));
         QCOMPARE(window->ImageExplore1->selectedPath(), renamed);
-        QCOMPARE(window->ImgX->document()->ImageFileName(), renamed);
+        QTRY_COMPARE(window->ImgX->document()->ImageFileName(), renamed);
     }
 
     void theBrowserComesBackWhereItWas()
@@ -524,9 +538,12 @@ private Q_SLOTS:
         QTest::newRow("png") << "p.png" << 1 << true;
         QTest::newRow("ico") << "i.ico" << 1 << false;
         QTest::newRow("bmp as dib") << "d.dib" << 1 << false;
+        // The first page decoded, the others read from the file when shown.
+        QTest::newRow("multi-page tiff") << "t.tif" << 3 << true;
         QTest::newRow("damaged jpg") << "bad.jpg" << 0 << true;
         QTest::newRow("folder") << "Trips" << 0 << false;
         QTest::newRow("nothing") << "" << 0 << false;
+        QTest::newRow("fifo named like a picture") << "f.jpg" << 0 << false;
     }
     void preview()
     {
@@ -540,19 +557,130 @@ private Q_SLOTS:
         QVERIFY(bad.open(QIODevice::WriteOnly));
         bad.write("\xff\xd8\xff\xe0 broken");
         bad.close();
+        test::FifoWatchdog watchdog;
+        QVERIFY(watchdog.make(m_pictures + QStringLiteral("/f.jpg")));
+        QFile tiff(m_pictures + QStringLiteral("/t.tif"));
+        QVERIFY(tiff.open(QIODevice::WriteOnly));
+        tiff.write(hostile::tiffOfHugePages(2, 64));
+        tiff.close();
 
         frmMain window;
         ImageDocument *doc = window.ImgX->document();
-        window.ShowPreview(m_pictures + QStringLiteral("/p.png"));
+        QVERIFY(showPreview(window, m_pictures + QStringLiteral("/p.png")));
         QCOMPARE(doc->PageCount(), 1);
         window.ImgX->setMouseToolMode(ImageView::ToolPan);
-        window.ShowPreview(name.isEmpty() ? QString() : m_pictures + QLatin1Char('/') + name);
+        QVERIFY(
+            showPreview(window, name.isEmpty() ? QString() : m_pictures + QLatin1Char('/') + name));
         QCOMPARE(doc->PageCount(), pages);
+        QCOMPARE(doc->ImageFileName().isEmpty(), pages == 0);
         if (pages > 0) {
             QCOMPARE(doc->LoadSourceFlag, fromFile);
             QCOMPARE(window.ImgX->MouseToolMode(), int(ImageView::ToolNone));
+            QVERIFY(!doc->GetPage(pages - 1).isNull());
         }
         QVERIFY(m_prompts->asked().isEmpty());
+        QVERIFY(!watchdog.tripped());
+    }
+
+    void thePreviewDecodesAwayFromTheWindow()
+    {
+        for (const char *name : {"c1.png", "c2.png", "c3.png", "c4.png"})
+            picture(m_pictures + QLatin1Char('/') + QLatin1String(name), 120, 90);
+        auto window = loaded(m_pictures);
+        ImageExplore *explore = window->ImageExplore1;
+        QTRY_COMPARE(explore->imagePaths().size(), 6);
+        explore->SetSelectedFocus(explore->imagePaths().first());
+        QVERIFY(showPreview(*window, explore->imagePaths().first()));
+        ImageDocument *document = window->ImgX->document();
+        QTRY_VERIFY(!explore->isMakingThumbnails());
+
+        // The memory the decodes share is taken: the window answers while the preview's decode
+        // waits for it, and follows the selection.
+        DecodeBudgetShare held;
+        held.take(DecodeBudget::reducedDecodes(), qint64(1) << 30);
+        QSignalSpy shown(window.get(), &frmMain::previewShown);
+        QListView *lv = explore->listView();
+        for (int step = 1; step <= 4; ++step) {
+            QTest::mouseClick(window->cmdNext, Qt::LeftButton);
+            QTRY_COMPARE(explore->selectedPath(), explore->imagePaths().at(step));
+        }
+        lv->setFocus();
+        QTest::keyClick(lv, Qt::Key_End);
+        const QString last = explore->imagePaths().last();
+        QTRY_COMPARE(explore->selectedPath(), last);
+        QVERIFY(window->isPreviewPending());
+        QTRY_VERIFY(DecodeBudget::reducedDecodes().waiting() > 0);
+        QVERIFY(shown.isEmpty());
+        QVERIFY(document->ImageFileName() != last);
+        // Meanwhile the picture that was on show goes: it is no longer the selected one.
+        QTRY_COMPARE(document->PageCount(), 0);
+
+        // Given the memory, the preview shows the last selection, and nothing before it.
+        held.release();
+        QTRY_COMPARE(document->ImageFileName(), last);
+        PreviewDecoder::waitForIdle();
+        QCoreApplication::processEvents();
+        QCOMPARE(shown.size(), 1);
+        QCOMPARE(shown.first().first().toString(), last);
+        QVERIFY(document->LoadSourceFlag);
+        QCOMPARE(document->ImageWidthPx(), 120);
+    }
+
+    void aFolderSelectedWhileThePreviewDecodesIsNotOverwritten()
+    {
+        auto window = loaded(m_pictures);
+        ImageExplore *explore = window->ImageExplore1;
+        QTRY_COMPARE(explore->imagePaths().size(), 2);
+        const QString b2 = m_pictures + QStringLiteral("/b2.png");
+        QVERIFY(showPreview(*window, b2));
+        QTRY_VERIFY(!explore->isMakingThumbnails());
+
+        DecodeBudgetShare held;
+        held.take(DecodeBudget::reducedDecodes(), qint64(1) << 30);
+        window->ShowPreview(m_pictures + QStringLiteral("/b10.png"));
+        QTRY_VERIFY(DecodeBudget::reducedDecodes().waiting() > 0);
+        // View Image before the decoded picture is taken shows the selected picture, not the
+        // one still on show.
+        held.release();
+        PreviewDecoder::waitForIdle();
+        QVERIFY(window->isPreviewPending());
+        QCOMPARE(window->ImgX->document()->ImageFileName(), b2);
+        window->ViewPreviewImage();
+        QTRY_COMPARE(frmViwer::instance()->ImgX()->document()->ImageFileName(),
+                     m_pictures + QStringLiteral("/b10.png"));
+        frmViwer::instance()->findChild<QAction *>(QStringLiteral("mnuBrowse"))->trigger();
+
+        // A folder selected while a picture decodes: the picture never shows.
+        held.take(DecodeBudget::reducedDecodes(), qint64(1) << 30);
+        window->ShowPreview(b2);
+        QTRY_VERIFY(DecodeBudget::reducedDecodes().waiting() > 0);
+        QVERIFY(showPreview(*window, m_pictures + QStringLiteral("/Trips")));
+        held.release();
+        PreviewDecoder::waitForIdle();
+        QCoreApplication::processEvents();
+        QCOMPARE(window->ImgX->document()->PageCount(), 0);
+        QVERIFY(!window->isPreviewPending());
+    }
+
+    void theWindowMayCloseWhileThePreviewDecodes()
+    {
+        picture(m_pictures + QStringLiteral("/large.png"), 1600, 1200);
+        DecodeBudgetShare held;
+        {
+            auto window = loaded(m_pictures);
+            QTRY_COMPARE(window->ImageExplore1->imagePaths().size(), 3);
+            QTRY_VERIFY(!window->ImageExplore1->isMakingThumbnails());
+            held.take(DecodeBudget::reducedDecodes(), qint64(1) << 30);
+            window->ShowPreview(m_pictures + QStringLiteral("/large.png"));
+            QTRY_VERIFY(DecodeBudget::reducedDecodes().waiting() > 0);
+            window->close();
+            QCOMPARE(m_ended, 1);
+        }
+        // The decode ends after the window went away; its result goes nowhere.
+        held.release();
+        PreviewDecoder::waitForIdle();
+        QCoreApplication::processEvents();
+        QCOMPARE(DecodeBudget::reducedDecodes().held(), 0);
     }
 
     void viewPreviewImage()
@@ -564,7 +692,7 @@ private Q_SLOTS:
         QVERIFY(!frmViwer::isLoaded());
         QVERIFY(window.isVisible());
 
-        window.ShowPreview(m_pictures + QStringLiteral("/i.ico"));
+        QVERIFY(showPreview(window, m_pictures + QStringLiteral("/i.ico")));
         frmViwer::instance()->bCommand = true;
         window.ViewPreviewImage();
         QVERIFY(!window.isVisible());
@@ -587,7 +715,7 @@ private Q_SLOTS:
         window.PreviewZoomOut();
         QCOMPARE(view->ZoomFactor(), 1.0);
 
-        window.ShowPreview(m_pictures + QStringLiteral("/big.png"));
+        QVERIFY(showPreview(window, m_pictures + QStringLiteral("/big.png")));
         window.PreviewZoomIn();
         QCOMPARE(view->ZoomFactor(), 1.25);
         QCOMPARE(view->MouseToolMode(), int(ImageView::ToolPan));
