@@ -1,6 +1,7 @@
 #include "components/sessionthumbnails.h"
 
 #include "components/nativefile.h"
+#include "components/sessionfoldersweeper.h"
 #include "components/thumbnailcache.h"
 
 #include <QBuffer>
@@ -11,6 +12,8 @@
 #include <QSet>
 
 #include <cstdlib>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -46,13 +49,35 @@ QSet<SessionThumbnails *> &liveStores()
     return stores;
 }
 
+// Takes the lock a live store holds on its folder; -1 when it cannot be had.
+int lockFolder(const QByteArray &folder)
+{
+    // Close-on-exec: a program started from this one must not keep the lock after it ends.
+    const QByteArray path = folder + '/' + SessionThumbnails::kLockFileName;
+    const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                          S_IRUSR | S_IWUSR);
+    if (fd < 0)
+        return -1;
+    // A folder that cannot be locked (a file system without flock) would look left behind to
+    // the next program: it is not used.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        ::unlink(path.constData());
+        return -1;
+    }
+    return fd;
+}
+
 } // namespace
 
 SessionThumbnails::SessionThumbnails(const QStringList &parents, qint64 memoryCap)
     : m_parents(parents.isEmpty() ? defaultParents() : parents), m_memoryCap(memoryCap)
 {
-    QMutexLocker lock(&registryMutex());
-    liveStores().insert(this);
+    {
+        QMutexLocker lock(&registryMutex());
+        liveStores().insert(this);
+    }
+    SessionFolderSweeper::sweepInBackground(m_parents);
 }
 
 SessionThumbnails::~SessionThumbnails()
@@ -81,6 +106,10 @@ void SessionThumbnails::removeFolder()
     if (!m_folder.isEmpty())
         QDir(m_folder).removeRecursively();
     m_folder.clear();
+    // Given up only once the folder is gone: until then a sweep of another program keeps off.
+    if (m_lockFd >= 0)
+        ::close(m_lockFd);
+    m_lockFd = -1;
     m_diskFailed = true;
     for (Entry &entry : m_entries)
         entry.file.clear(); // gone: such an entry is no longer found
@@ -101,7 +130,8 @@ bool SessionThumbnails::makeFolder()
     for (const QString &parent : m_parents) {
         if (parent.isEmpty())
             continue;
-        QByteArray name = nativePath(parent + QStringLiteral("/pictavo-thumbnails-XXXXXX"));
+        QByteArray name = nativePath(parent + QLatin1Char('/') + QLatin1String(kFolderPrefix) +
+                                     QStringLiteral("XXXXXX"));
         if (::mkdtemp(name.data()) == nullptr)
             continue;
         // mkdtemp makes a new folder 0700 of ours; it must still be one when used.
@@ -112,6 +142,12 @@ bool SessionThumbnails::makeFolder()
             ::rmdir(name.constData());
             continue;
         }
+        const int lockFd = lockFolder(name);
+        if (lockFd < 0) {
+            ::rmdir(name.constData());
+            continue;
+        }
+        m_lockFd = lockFd;
         m_folder = pathFromNative(name);
         return true;
     }

@@ -22,9 +22,16 @@ namespace qmt {
 // no folder can be made or written there, entries are kept compressed in memory up to
 // `memoryCap` bytes in all. Beyond either cap nothing more is kept. An entry is tied to the file's
 // size and modification time: a changed file has none. Every member may be called from any thread.
+//
+// The store holds an flock() on a lock file in its folder for its whole life, so that a later
+// program can tell a folder left by a crash or a kill from one in use: making the first store of
+// a parent sweeps the folders left there (SessionFolderSweeper), off the calling thread.
 class SessionThumbnails
 {
 public:
+    // The folders are made from this prefix and six letters or digits.
+    static constexpr char kFolderPrefix[] = "pictavo-thumbnails-";
+    static constexpr char kLockFileName[] = ".lock";
     static constexpr qint64 kMemoryCap = 32 << 20;
     static constexpr qint64 kDiskCap = qint64(512) << 20;
     // An entry larger than this is not kept (a thumbnail is far smaller).
@@ -69,6 +76,7 @@ private:
     mutable QMutex m_mutex;
     QHash<QString, Entry> m_entries;
     QString m_folder;
+    int m_lockFd = -1;         // held while the folder exists
     bool m_diskFailed = false; // no folder could be made, or one stopped taking entries
     qint64 m_memoryBytes = 0;
     qint64 m_diskBytes = 0;
