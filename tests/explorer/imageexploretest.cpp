@@ -215,6 +215,18 @@ private:
             explorer.ExplorePath(dir);
             return QTest::qWaitFor([this] { return !explorer.isMakingThumbnails(); }, 30000);
         }
+        // Lists a folder of `count` copies of one small picture (p000.png, p001.png...) and
+        // waits for its thumbnails.
+        bool exploreLongFolder(int count)
+        {
+            const QString dir = folder("long");
+            const QString first = makeImage(dir + "/p000.png", QSize(120, 90));
+            for (int i = 1; i < count; ++i) {
+                if (!QFile::copy(first, dir + QStringLiteral("/p%1.png").arg(i, 3, 10, QChar('0'))))
+                    return false;
+            }
+            return explore(dir);
+        }
     };
 
     // Three images a, b, c listed and the first selected.
@@ -662,12 +674,8 @@ private Q_SLOTS:
     void picturesOffScreenAreLetGoAndComeBack()
     {
         Fixture f;
-        const QString dir = f.folder("long");
-        const QString first = makeImage(dir + "/p000.png", QSize(120, 90));
         const int count = 800;
-        for (int i = 1; i < count; ++i)
-            QVERIFY(QFile::copy(first, dir + QStringLiteral("/p%1.png").arg(i, 3, 10, QChar('0'))));
-        QVERIFY(f.explore(dir));
+        QVERIFY(f.exploreLongFolder(count));
         const int limit = f.explorer.keptPictureLimit();
         QVERIFY(limit < count);
         QVERIFY(f.explorer.keptPictureCount() <= limit);
@@ -710,12 +718,8 @@ private Q_SLOTS:
         const QString places = onDisk ? f.sandbox.makeDir("tmp") : f.sandbox.file("a-file/tmp");
         auto session = std::make_shared<SessionThumbnails>(QStringList{places}, memoryCap);
         f.explorer.setSessionThumbnails(session);
-        const QString dir = f.folder("long");
-        const QString first = makeImage(dir + "/p000.png", QSize(120, 90));
         const int count = 800;
-        for (int i = 1; i < count; ++i)
-            QVERIFY(QFile::copy(first, dir + QStringLiteral("/p%1.png").arg(i, 3, 10, QChar('0'))));
-        QVERIFY(f.explore(dir));
+        QVERIFY(f.exploreLongFolder(count));
         const int limit = f.explorer.keptPictureLimit();
         QVERIFY(limit < count);
         QVERIFY(f.explorer.keptPictureCount() <= limit);
