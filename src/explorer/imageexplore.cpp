@@ -1,5 +1,6 @@
 #include "explorer/imageexplore.h"
 
+#include "components/codecs/decodebudget.h"
 #include "components/engine/imagedocument.h"
 #include "components/engine/imageio.h"
 #include "components/memorypolicy.h"
@@ -947,6 +948,10 @@ void ImageExplore::onCopyImage()
         return;
     ImageDocument document;
     Status loaded;
+    // Decoded on the interface thread: counted with the thumbnails' decodes, never waiting for
+    // them (those that start meanwhile wait for this one).
+    const DecodeBudgetScope counted(&DecodeBudget::reducedDecodes(),
+                                    DecodeBudgetScope::Wait::Never);
     if (usesPictureLoader(path)) {
         ReadOptions options;
         options.firstPageOnly = true;

@@ -1,5 +1,6 @@
 #include "viewer/frmviwer.h"
 
+#include "components/codecs/decodebudget.h"
 #include "components/engine/imagedocument.h"
 #include "components/engine/imageview.h"
 #include "components/nativefile.h"
@@ -36,6 +37,16 @@
 
 namespace qmt {
 namespace {
+
+// The picture shown is decoded on the interface thread: it counts against the memory of the
+// background decodes without ever waiting for it, and the look-ahead and thumbnail decodes that
+// start meanwhile wait for it instead.
+Result<DecodedImage> readShownPicture(const QString &path, const ReadOptions &options = {})
+{
+    const DecodeBudgetScope counted(&DecodeBudget::reducedDecodes(),
+                                    DecodeBudgetScope::Wait::Never);
+    return readImageFile(path, options);
+}
 
 QPointer<frmViwer> &theInstance()
 {
@@ -553,7 +564,7 @@ Status frmViwer::LoadPictureFile(const QString &path)
     if (viewer::takesPicturePath(path)) {
         // Icons, cursors and bitmaps go through the picture loader and reach the engine as one
         // picture.
-        Result<DecodedImage> decoded = readImageFile(path, ReadOptions{{}, true});
+        Result<DecodedImage> decoded = readShownPicture(path, ReadOptions{{}, true});
         if (decoded && !decoded->pages.isEmpty())
             status = m_document->LoadFromPicture(decoded->pages.first(), path);
         else
@@ -564,7 +575,7 @@ Status frmViwer::LoadPictureFile(const QString &path)
     } else if (std::optional<DecodedImage> preview = m_prefetcher->takePreview(path)) {
         m_document->adoptPreview(std::move(*preview), path, fullPictureOf(path));
     } else {
-        Result<DecodedImage> decoded = readImageFile(path);
+        Result<DecodedImage> decoded = readShownPicture(path);
         if (decoded) {
             m_prefetcher->store(path, *decoded);
             m_document->adoptDecoded(std::move(*decoded), path);
@@ -588,7 +599,7 @@ std::function<Result<DecodedImage>()> frmViwer::fullPictureOf(const QString &pat
             if (std::optional<DecodedImage> ready = prefetcher->take(path))
                 return Result<DecodedImage>(std::move(*ready));
         }
-        return readImageFile(path);
+        return readShownPicture(path);
     };
 }
 

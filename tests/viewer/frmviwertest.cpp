@@ -1,4 +1,5 @@
 #include "viewer/frmviwer.h"
+#include "components/codecs/decodebudget.h"
 #include "components/engine/imagedocument.h"
 #include "components/engine/imageview.h"
 #include "components/nativefile.h"
@@ -251,6 +252,32 @@ private Q_SLOTS:
         QCOMPARE(setting("AntiAlias"), QStringLiteral("-1"));
         QCOMPARE(setting("Slide Show Delay"), QStringLiteral("750"));
         QCOMPARE(setting("FullScreen"), QStringLiteral("0"));
+    }
+
+    // The picture shown is decoded on the interface thread: it counts with the background
+    // decodes and never waits for them, even when they hold all their memory.
+    void theShownPictureCountsWithoutWaiting_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("side");
+        QTest::newRow("png") << "a.png" << 700;
+        QTest::newRow("icon") << "i.ico" << 256;
+    }
+    void theShownPictureCountsWithoutWaiting()
+    {
+        QFETCH(QString, name);
+        QFETCH(int, side);
+        DecodeBudget &budget = DecodeBudget::reducedDecodes();
+        frmViwer *window = viewer();
+        const QString path = image(name, side, side);
+        QCOMPARE(budget.held(), 0);
+        const qint64 before = budget.highWaterMark();
+        DecodeBudgetShare held;
+        held.take(budget, qMax(qint64(1) << 30, before));
+        window->ViewImage({path}, 0);
+        QCOMPARE(window->ImgX()->document()->ImageWidthPx(), side);
+        QVERIFY(budget.highWaterMark() >= held.bytes() + qint64(side) * side * 4);
+        QCOMPARE(budget.held(), held.bytes());
     }
 
     void closeWritesFullScreenAndGoesBack()

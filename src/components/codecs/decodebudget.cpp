@@ -134,6 +134,15 @@ void DecodeBudgetShare::raiseTo(DecodeBudget &budget, std::int64_t bytes)
     m_bytes = bytes;
 }
 
+void DecodeBudgetShare::growTo(DecodeBudget &budget, std::int64_t bytes)
+{
+    if (bytes <= m_bytes)
+        return;
+    budget.grow(bytes - m_bytes);
+    m_budget = &budget;
+    m_bytes = bytes;
+}
+
 void DecodeBudgetShare::release()
 {
     if (m_budget)
@@ -142,7 +151,8 @@ void DecodeBudgetShare::release()
     m_bytes = 0;
 }
 
-DecodeBudgetScope::DecodeBudgetScope(DecodeBudget *budget) : m_budget(budget)
+DecodeBudgetScope::DecodeBudgetScope(DecodeBudget *budget, Wait wait)
+    : m_budget(budget), m_wait(wait)
 {
     if (!t_scope) {
         t_scope = this;
@@ -158,7 +168,11 @@ DecodeBudgetScope::~DecodeBudgetScope()
 
 void DecodeBudgetScope::reserve(std::int64_t bytes)
 {
-    if (t_scope && t_scope->m_budget)
+    if (!t_scope || !t_scope->m_budget)
+        return;
+    if (t_scope->m_wait == Wait::Never)
+        t_scope->m_share.growTo(*t_scope->m_budget, bytes);
+    else
         t_scope->m_share.raiseTo(*t_scope->m_budget, bytes);
 }
 

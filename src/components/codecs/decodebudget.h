@@ -66,6 +66,8 @@ public:
     void take(DecodeBudget &budget, std::int64_t bytes);
     // Raises the share to `bytes` in all: waits when nothing is held yet, else grows at once.
     void raiseTo(DecodeBudget &budget, std::int64_t bytes);
+    // Raises the share to `bytes` in all at once, beyond the budget if need be.
+    void growTo(DecodeBudget &budget, std::int64_t bytes);
     void release();
     std::int64_t bytes() const { return m_bytes; }
 
@@ -82,7 +84,12 @@ private:
 class DecodeBudgetScope
 {
 public:
-    explicit DecodeBudgetScope(DecodeBudget *budget);
+    // What a reservation does when the budget has no room: wait for it (workers), or take the
+    // share at once beyond the budget (the interface thread, which must never wait: decodes
+    // that start meanwhile wait for it instead).
+    enum class Wait { ForRoom, Never };
+
+    explicit DecodeBudgetScope(DecodeBudget *budget, Wait wait = Wait::ForRoom);
     ~DecodeBudgetScope();
     DecodeBudgetScope(const DecodeBudgetScope &) = delete;
     DecodeBudgetScope &operator=(const DecodeBudgetScope &) = delete;
@@ -94,6 +101,7 @@ public:
 
 private:
     DecodeBudget *m_budget = nullptr;
+    Wait m_wait = Wait::ForRoom;
     DecodeBudgetShare m_share;
     bool m_installed = false;
 };

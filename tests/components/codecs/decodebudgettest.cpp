@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <future>
 #include <latch>
 #include <thread>
 #include <vector>
@@ -158,6 +159,30 @@ private Q_SLOTS:
             DecodeBudgetScope::reserve(50);
             QCOMPARE(budget.held(), 40);
         }
+    }
+
+    // The interface thread's decode takes its share at once, beyond a full budget; decodes
+    // that start meanwhile find no room and wait for it.
+    void aScopeThatNeverWaitsGoesBeyondTheBudget()
+    {
+        DecodeBudget budget(100);
+        DecodeBudgetShare worker;
+        worker.take(budget, 80);
+        auto shown = std::async(std::launch::async, [&budget] {
+            const DecodeBudgetScope scope(&budget, DecodeBudgetScope::Wait::Never);
+            DecodeBudgetScope::reserve(50);
+            DecodeBudgetScope::reserve(70);
+            return std::pair(budget.held(), budget.tryAcquire(10));
+        });
+        const bool withoutWaiting =
+            shown.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+        worker.release();
+        const auto [during, newcomerGranted] = shown.get();
+        QVERIFY(withoutWaiting);
+        QCOMPARE(during, 150);
+        QVERIFY(!newcomerGranted);
+        QCOMPARE(budget.held(), 0);
+        QCOMPARE(budget.highWaterMark(), 150);
     }
 
     // Huge pictures of every kind of reader decoded side by side: each decode takes what it
