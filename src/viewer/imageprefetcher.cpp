@@ -170,7 +170,12 @@ void ImagePrefetcher::finishPending(const QString &path)
             m_pending.remove(path);
             return;
         }
-        job->done.wait(lock, [&job] { return job->state == Job::State::Done; });
+        job->done.wait(lock,
+                       [&job] { return job->state == Job::State::Done || job->waitingForMemory; });
+        if (job->state != Job::State::Done) {
+            m_pending.remove(path);
+            return;
+        }
     }
     finished(job);
 }
@@ -200,6 +205,19 @@ void ImagePrefetcher::start(const QString &path, bool mayReduce)
 void ImagePrefetcher::run(Job &job)
 {
     const Stamp stamp = stampOf(job.path);
+    // A window waiting for this decode stops waiting when it has to wait for memory.
+    const DecodeBudgetWaitNotice notice(
+        [&job] {
+            {
+                std::lock_guard lock(job.mutex);
+                job.waitingForMemory = true;
+            }
+            job.done.notify_all();
+        },
+        [&job] {
+            std::lock_guard lock(job.mutex);
+            job.waitingForMemory = false;
+        });
     // Read ahead beside the browser's thumbnail workers: the same budget keeps a huge picture
     // from being decoded, and scaled for display, beside another.
     const DecodeBudgetScope counted(&DecodeBudget::reducedDecodes());

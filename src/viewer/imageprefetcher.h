@@ -72,7 +72,8 @@ public:
     std::optional<DecodedImage> takePreview(const QString &path) const;
     // When `path` is being decoded, waits for that decode and keeps its result, so the window
     // never decodes the same file a second time beside it; a decode not started yet is called
-    // off instead, as the window is quicker doing it at once.
+    // off instead, as the window is quicker doing it at once, and so is one that waits for memory
+    // other decodes hold (the window never waits for them; the result is dropped).
     void finishPending(const QString &path);
     // The first page of a ready image already scaled for display (null when none was made).
     QImage displayCopy(const QString &path, bool *smooth) const;
@@ -106,6 +107,7 @@ private:
         std::mutex mutex;
         std::condition_variable done;
         State state = State::Queued;
+        bool waitingForMemory = false;
         Stamp stamp;
         std::optional<Result<DecodedImage>> result;
         QImage display;

@@ -38,9 +38,12 @@
 #include <QToolBar>
 #include <QWheelEvent>
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <memory>
+#include <thread>
 
 using namespace qmt;
 using qmt::test::ScriptedPrompts;
@@ -969,6 +972,40 @@ private Q_SLOTS:
         QVERIFY(!window->prefetcher()->take(list.at(5)).has_value());
         window->NextImage();
         QCOMPARE(window->ImgX()->document()->ImageWidthPx(), 77);
+    }
+
+    // A look-ahead decode that waits for memory the others hold is not waited for: the window
+    // decodes the picture itself, and the late result is dropped.
+    void aDecodeWaitingForMemoryIsNotWaitedFor()
+    {
+        DecodeBudget &budget = DecodeBudget::reducedDecodes();
+        ImagePrefetcher prefetcher;
+        QSignalSpy decoded(&prefetcher, &ImagePrefetcher::decoded);
+        const QString a = image("a.png", 64, 48);
+        DecodeBudgetShare held;
+        held.take(budget, qint64(1) << 30);
+        prefetcher.keep({a});
+        QTRY_COMPARE(budget.waiting(), 1);
+        // Should the window wait after all, the memory comes back after a while and the test
+        // fails rather than hang.
+        std::atomic<bool> freed = false;
+        std::thread watchdog([&] {
+            for (int i = 0; i < 200 && budget.waiting() > 0 && !freed; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            if (!freed.exchange(true))
+                held.release();
+        });
+        prefetcher.finishPending(a);
+        const bool waited = freed.exchange(true);
+        watchdog.join();
+        QVERIFY(!waited);
+        QVERIFY(!prefetcher.isPending(a));
+        QVERIFY(!prefetcher.take(a).has_value());
+        held.release();
+        prefetcher.waitForIdle();
+        QCoreApplication::processEvents();
+        QCOMPARE(decoded.count(), 0);
+        QVERIFY(!prefetcher.take(a).has_value());
     }
 
     void waitingForARunningDecodeKeepsItsResultOnce()
