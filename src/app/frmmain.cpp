@@ -595,7 +595,8 @@ void frmMain::ShowPreview(const QString &path)
     // stays free meanwhile, and only the latest selection is shown.
     ImgX->document()->LoadSourceFlag = !PreviewDecoder::usesPlatformLoader(path);
     m_previewDecoder->request(path);
-    m_previewBlank->start();
+    if (!previewIsCurrent())
+        m_previewBlank->start();
 }
 
 void frmMain::showDecodedPreview(const PreviewPicture &picture)
@@ -626,6 +627,14 @@ void frmMain::clearPreview(const QString &path)
 bool frmMain::isPreviewPending() const
 {
     return m_previewDecoder->isPending();
+}
+
+bool frmMain::previewIsCurrent() const
+{
+    // The selected picture read again (an item reported twice, a file changed) is current while
+    // it decodes; another is not.
+    return !m_previewDecoder->isPending() ||
+           ImgX->document()->ImageFileName() == QFileInfo(m_previewPath).absoluteFilePath();
 }
 
 void frmMain::previewSelection()
@@ -690,7 +699,7 @@ void frmMain::ViewPreviewImage()
 {
     ImageDocument *document = ImgX->document();
     QString file;
-    if (m_previewDecoder->isPending()) {
+    if (!previewIsCurrent()) {
         // The selected file: the picture still on show in the preview is no longer selected.
         file = m_previewPath;
     } else if (document->PageCount() > 0) {
@@ -750,7 +759,7 @@ void frmMain::Toolbar_ButtonClick(int index, const QString &)
         break;
     case 7:
         // Not the picture still on show while the selected one decodes.
-        if (!m_previewDecoder->isPending())
+        if (previewIsCurrent())
             SetWallpaper(ImgX);
         break;
     default:

@@ -129,6 +129,9 @@ private:
     void previewSelection();
     void showDecodedPreview(const PreviewPicture &picture);
     void clearPreview(const QString &path);
+    // Whether the picture on show is the selected one, not one left on show while the selected
+    // one decodes.
+    bool previewIsCurrent() const;
     // The browser steps aside for the viewer and comes back where it was.
     void hideForViewer();
     void showAfterViewer();

@@ -161,6 +161,9 @@ Result<PreviewPicture> PreviewDecoder::decode(const QString &path)
 
 void PreviewDecoder::request(const QString &path)
 {
+    // The same item reported again while it decodes: the decode under way is the one asked for.
+    if (m_pending && path == m_latestPath)
+        return;
     m_shared->latest = ++m_generation;
     m_latestPath = path;
     m_pending = true;

@@ -44,7 +44,8 @@ public:
     explicit PreviewDecoder(QObject *parent = nullptr);
     ~PreviewDecoder() override;
 
-    // Starts decoding `path` for the preview; earlier requests stop counting.
+    // Starts decoding `path` for the preview; earlier requests stop counting. Asked again for
+    // the path it is decoding, it goes on with that decode.
     void request(const QString &path);
     // Earlier requests stop counting; nothing more is delivered until the next request.
     void cancel();

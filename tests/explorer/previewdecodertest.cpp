@@ -94,6 +94,25 @@ private Q_SLOTS:
         QCOMPARE(firstArguments(started), (QStringList{files.at(0), files.at(1), last}));
     }
 
+    void theSameItemReportedAgainGoesOnWithItsDecode()
+    {
+        const QString file = picture("again.png", 60, 40);
+        DecodeBudgetShare held;
+        held.take(m_budget, kWholeBudget);
+        PreviewDecoder decoder;
+        QSignalSpy started(&decoder, &PreviewDecoder::started);
+        QSignalSpy ready(&decoder, &PreviewDecoder::ready);
+        decoder.request(file);
+        QTRY_COMPARE(started.count(), 1);
+        decoder.request(file);
+        held.release();
+        QTRY_COMPARE(ready.count(), 1);
+        PreviewDecoder::waitForIdle();
+        QCoreApplication::processEvents();
+        QCOMPARE(started.count(), 1);
+        QCOMPARE(ready.count(), 1);
+    }
+
     void theDecodeWaitsForItsShareOfMemory_data()
     {
         QTest::addColumn<QString>("file");
