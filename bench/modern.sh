@@ -63,8 +63,7 @@ done
 
 TMP=$(mktemp -d)
 trap 'rm -rf "$TMP"' EXIT
-now_ms() { echo $(( $(date +%s%N) / 1000000 )); }
-field() { sed -n "s/^$1: //p" <<<"$2"; }
+source "$ROOT/bench/lib.sh"
 median() { sort -n | awk '{a[NR]=$1} END {if (NR==0) print 0; else if (NR%2) print a[(NR+1)/2]; else print int((a[NR/2]+a[NR/2+1])/2)}'; }
 
 echo "machine: $(nproc) cores; load average $(cut -d' ' -f1-3 /proc/loadavg)"
@@ -81,9 +80,9 @@ run_format() {
 
   echo "== $label: ${#files[@]} files"
   local t0 t1 out listing ref
-  t0=$(now_ms); out=$("$BENCH" explore --no-cache "$list_dir" 2>/dev/null); t1=$(now_ms)
+  out=$(explore --no-cache "$list_dir")
   listing=$(field complete_ms "$out")
-  echo "qmt-bench explore --no-cache: $listing ms (process $((t1 - t0)) ms), longest stall" \
+  echo "qmt-bench explore --no-cache: $listing ms (process $(field process_ms "$out") ms), longest stall" \
        "$(field longest_stall_ms "$out") ms, peak RSS $(field peak_rss_mb "$out") MB"
   local peak
   peak=$(field peak_rss_mb "$out")

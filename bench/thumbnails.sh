@@ -42,22 +42,21 @@ jpegs=$(tr -cd '\0' <"$TMP/jpegs" | wc -c)
 # Everything read once so that every run finds the files in the page cache.
 xargs -0 cat <"$TMP/images" >/dev/null
 
-now_ms() { echo $(( $(date +%s%N) / 1000000 )); }
-field() { sed -n "s/^$1: //p" <<<"$2"; }
+source "$ROOT/bench/lib.sh"
 
 echo "folder: $DIR ($count images, $jpegs JPEGs, $(nproc) cores)"
 
-t0=$(now_ms); cold=$("$BENCH" explore --no-cache "$DIR" 2>/dev/null); t1=$(now_ms)
+cold=$(explore --no-cache "$DIR")
 cold_ms=$(field complete_ms "$cold")
 # The longest stall, with the longest wait the machine imposed on a thread that only sleeps and
 # the most processor time the program's own work took between two turns of its event loop.
 stall() { echo "longest stall $(field longest_stall_ms "$1") ms (machine $(field machine_stall_ms "$1") ms, own work $(field busiest_stall_cpu_ms "$1") ms)"; }
-echo "cold listing:   ${cold_ms} ms (process $((t1 - t0)) ms), placeholders $(field placeholders_ms "$cold") ms," \
+echo "cold listing:   ${cold_ms} ms (process $(field process_ms "$cold") ms), placeholders $(field placeholders_ms "$cold") ms," \
      "$(stall "$cold"), peak RSS $(field peak_rss_mb "$cold") MB"
 
 mkdir -p "$TMP/cache"
-XDG_CACHE_HOME=$TMP/cache "$BENCH" explore "$DIR" >/dev/null 2>&1 # fills the cache
-warm=$(XDG_CACHE_HOME=$TMP/cache "$BENCH" explore "$DIR" 2>/dev/null)
+XDG_CACHE_HOME=$TMP/cache explore "$DIR" >/dev/null # fills the cache
+warm=$(XDG_CACHE_HOME=$TMP/cache explore "$DIR")
 warm_ms=$(field complete_ms "$warm")
 echo "warm listing:   ${warm_ms} ms, placeholders $(field placeholders_ms "$warm") ms," \
      "$(stall "$warm"), peak RSS $(field peak_rss_mb "$warm") MB"
@@ -104,8 +103,8 @@ for kind in camera:1024x768 small:160x120; do
   name=${kind%%:*} size=${kind#*:}
   few=$(make_folder "$name" "$size" 200)
   many=$(make_folder "$name" "$size" "$HUGE")
-  small=$("$BENCH" explore --no-cache "$few" 2>/dev/null)
-  large=$("$BENCH" explore --no-cache "$many" 2>/dev/null)
+  small=$(explore --no-cache "$few")
+  large=$(explore --no-cache "$many")
   per_few=$(awk -v t="$(field complete_ms "$small")" 'BEGIN { printf "%.2f", t / 200 }')
   per_many=$(awk -v t="$(field complete_ms "$large")" -v n="$HUGE" 'BEGIN { printf "%.2f", t / n }')
   echo "$HUGE $name pictures ($size): cold $(field complete_ms "$large") ms," \
