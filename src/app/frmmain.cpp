@@ -665,14 +665,14 @@ void frmMain::showAfterViewer()
         // Where it was when the viewer took over, kept on the screen.
         const QRect placed = placeInside(m_placeBeforeViewer, area);
         resize(placed.size().shrunkBy(m_frameBeforeViewer));
-        move(placed.topLeft());
+        moveFrameTo(this, placed.topLeft());
     } else if (area.isValid()) {
         // First shown after a picture named on the command line: in the middle of the screen.
         const QMargins frame = windowFrameMargins(this);
         const QSize outer = size().grownBy(frame).boundedTo(area.size());
         resize(outer.shrunkBy(frame));
-        move(area.x() + (area.width() - outer.width()) / 2,
-             area.y() + (area.height() - outer.height()) / 2);
+        moveFrameTo(this, QPoint(area.x() + (area.width() - outer.width()) / 2,
+                                 area.y() + (area.height() - outer.height()) / 2));
     }
     show();
 }

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QWidget>
+#include <QWindow>
 
 namespace qmt {
 namespace {
@@ -66,6 +67,16 @@ QMargins windowFrameMargins(const QWidget *window)
             return lastFrame() = theirs;
     }
     return lastFrame();
+}
+
+void moveFrameTo(QWidget *window, const QPoint &topLeft)
+{
+    window->move(topLeft);
+    // A move to where the widget already thinks it is does nothing, and a hidden window's place
+    // reaches the window manager only as a position it chose itself: set on the native window,
+    // it goes out as the user's position, which window managers keep.
+    if (QWindow *handle = window->windowHandle())
+        handle->setFramePosition(topLeft);
 }
 
 } // namespace qmt

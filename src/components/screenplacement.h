@@ -17,4 +17,10 @@ QRect placeInside(const QRect &frame, const QRect &area);
 // last frame measured, or a usual title bar and border.
 QMargins windowFrameMargins(const QWidget *window);
 
+// Moves a top-level window's frame to `topLeft` and tells the window manager the place was the
+// program's choice. Without that, a window manager that places windows itself (openbox, for
+// one) puts a hidden window that is shown again wherever its own placement says: in the middle
+// of the screen, or in a corner when a full-screen window covers it.
+void moveFrameTo(QWidget *window, const QPoint &topLeft);
+
 } // namespace qmt

@@ -440,7 +440,7 @@ void frmViwer::ToggleFullScreen()
             QSize(twips::toPixelsX(m_SavedWidth), twips::toPixelsY(m_SavedHeight)).grownBy(frame));
         outer = placeInside(outer, availableArea());
         resize(outer.size().shrunkBy(frame));
-        move(outer.topLeft());
+        moveFrameTo(this, outer.topLeft());
         ReloadCurrent();
     }
     update();
@@ -865,8 +865,8 @@ void frmViwer::SizeWindowToImage()
     resize(widthPx, heightPx);
     if (area.isValid()) {
         const QSize outer = QSize(widthPx, heightPx).grownBy(frame);
-        move(area.x() + (area.width() - outer.width()) / 2,
-             area.y() + (area.height() - outer.height()) / 2);
+        moveFrameTo(this, QPoint(area.x() + (area.width() - outer.width()) / 2,
+                                 area.y() + (area.height() - outer.height()) / 2));
     }
 }
 

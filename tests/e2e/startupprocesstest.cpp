@@ -11,6 +11,8 @@
 #include <QSysInfo>
 #include <QTest>
 
+#include <optional>
+
 #ifdef QMT_HAVE_XCB
 #include <xcb/xcb.h>
 
@@ -70,6 +72,126 @@ std::optional<QRgb> middleOfWindow(const QByteArray &display, const QByteArray &
     return std::nullopt;
 }
 #endif
+
+// An X server of the test's own (Xvfb on a free display), optionally with a window manager; the
+// program's processes started meanwhile show their windows on it.
+class XServer
+{
+public:
+    explicit XServer(const QString &screen) : m_screen(screen) {}
+    XServer(const XServer &) = delete;
+    XServer &operator=(const XServer &) = delete;
+    ~XServer()
+    {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        for (QProcess *process : {&m_windowManager, &m_xvfb}) {
+            process->terminate();
+            if (!process->waitForFinished(5000))
+                process->kill();
+        }
+    }
+
+    bool start()
+    {
+        // Xvfb picks a free display and writes its number to our end of the pipe.
+        m_xvfb.start(QStandardPaths::findExecutable(QStringLiteral("Xvfb")),
+                     {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
+                      QStringLiteral("0"), m_screen, QStringLiteral("-nolisten"),
+                      QStringLiteral("tcp")});
+        if (!m_xvfb.waitForReadyRead(15000))
+            return false;
+        m_display = ':' + m_xvfb.readLine().trimmed();
+        if (m_display.size() < 2)
+            return false;
+        qputenv("DISPLAY", m_display);
+        qputenv("QT_QPA_PLATFORM", "xcb");
+        return true;
+    }
+
+    // Starts openbox and waits until it manages the screen.
+    bool startWindowManager()
+    {
+        m_windowManager.start(QStandardPaths::findExecutable(QStringLiteral("openbox")), {});
+        if (!m_windowManager.waitForStarted(10000))
+            return false;
+        QDeadlineTimer deadline(15000);
+        while (!windowManagerRuns() && !deadline.hasExpired())
+            QTest::qWait(50);
+        return windowManagerRuns();
+    }
+
+    QByteArray display() const { return m_display; }
+
+private:
+    // A window manager that follows the freedesktop conventions names its check window on the
+    // root window.
+    bool windowManagerRuns() const
+    {
+#ifdef QMT_HAVE_XCB
+        xcb_connection_t *c = xcb_connect(m_display.constData(), nullptr);
+        const std::unique_ptr<xcb_connection_t, void (*)(xcb_connection_t *)> owner(c,
+                                                                                    xcb_disconnect);
+        if (xcb_connection_has_error(c))
+            return false;
+        static const char name[] = "_NET_SUPPORTING_WM_CHECK";
+        std::unique_ptr<xcb_intern_atom_reply_t, FreeReply> atom(
+            xcb_intern_atom_reply(c, xcb_intern_atom(c, 1, sizeof name - 1, name), nullptr));
+        if (!atom || atom->atom == XCB_ATOM_NONE)
+            return false;
+        const xcb_screen_t *screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+        std::unique_ptr<xcb_get_property_reply_t, FreeReply> check(xcb_get_property_reply(
+            c, xcb_get_property(c, 0, screen->root, atom->atom, XCB_ATOM_WINDOW, 0, 1), nullptr));
+        return check && xcb_get_property_value_length(check.get()) == 4;
+#else
+        return false;
+#endif
+    }
+
+    QString m_screen;
+    QProcess m_xvfb;
+    QProcess m_windowManager;
+    QByteArray m_display;
+};
+
+// Runs xdotool with `arguments`; its output, or nothing when it failed or took too long.
+std::optional<QString> xdotool(const QStringList &arguments)
+{
+    QProcess process;
+    process.start(QStandardPaths::findExecutable(QStringLiteral("xdotool")), arguments);
+    if (!process.waitForFinished(15000)) {
+        process.kill();
+        process.waitForFinished(5000);
+        return std::nullopt;
+    }
+    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
+        return std::nullopt;
+    return QString::fromLocal8Bit(process.readAllStandardOutput()).trimmed();
+}
+
+// The first visible window whose title matches the regular expression `title`, waiting for it.
+QString visibleWindow(const QString &title)
+{
+    return xdotool({QStringLiteral("search"), QStringLiteral("--sync"),
+                    QStringLiteral("--onlyvisible"), QStringLiteral("--name"), title})
+        .value_or(QString())
+        .section(QLatin1Char('\n'), 0, 0);
+}
+
+// Where the window manager put a window: its client area's top left on the screen.
+QPoint placeOf(const QString &window)
+{
+    const QString shell =
+        xdotool({QStringLiteral("getwindowgeometry"), QStringLiteral("--shell"), window})
+            .value_or(QString());
+    QPoint place(-1, -1);
+    for (const QString &line : shell.split(QLatin1Char('\n'))) {
+        if (line.startsWith(QLatin1String("X=")))
+            place.setX(line.mid(2).toInt());
+        else if (line.startsWith(QLatin1String("Y=")))
+            place.setY(line.mid(2).toInt());
+    }
+    return place;
+}
 
 } // namespace
 
@@ -237,25 +359,11 @@ private Q_SLOTS:
 #ifndef QMT_HAVE_XCB
         QSKIP("built without libxcb: no way to look at the screen");
 #else
-        const QString xvfbProgram = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
-        if (xvfbProgram.isEmpty())
+        if (QStandardPaths::findExecutable(QStringLiteral("Xvfb")).isEmpty())
             QSKIP("Xvfb is not installed");
-        // Xvfb picks a free display and writes its number to our end of the pipe.
-        QProcess xvfb;
-        xvfb.start(xvfbProgram,
-                   {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
-                    QStringLiteral("0"), QStringLiteral("1024x768x24"), QStringLiteral("-nolisten"),
-                    QStringLiteral("tcp")});
-        QVERIFY(xvfb.waitForReadyRead(15000));
-        const QByteArray display = ':' + xvfb.readLine().trimmed();
-        QVERIFY(display.size() > 1);
-        qputenv("DISPLAY", display);
-        qputenv("QT_QPA_PLATFORM", "xcb");
-        const auto cleanup = qScopeGuard([&xvfb] {
-            qputenv("QT_QPA_PLATFORM", "offscreen");
-            xvfb.terminate();
-            xvfb.waitForFinished(5000);
-        });
+        XServer server(QStringLiteral("1024x768x24"));
+        QVERIFY(server.start());
+        const QByteArray display = server.display();
 
         const QString folder = m_sandbox->makeDir(QStringLiteral("home/Pictures"));
         QImage image(400, 300, QImage::Format_RGB32);
@@ -281,6 +389,59 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(middleOfWindow(display, "b.png") == qRgb(30, 30, 200), 15000);
         QVERIFY(!middleOfWindow(display, "a picture.png"));
         stop(first);
+#endif
+    }
+
+    void browserComesBackWhereItWasUnderAWindowManager()
+    {
+#ifndef QMT_HAVE_XCB
+        QSKIP("built without libxcb: no way to look at the screen");
+#else
+        for (const char *tool : {"Xvfb", "openbox", "xdotool"}) {
+            if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
+                QSKIP(qPrintable(QStringLiteral("%1 is not installed").arg(QLatin1String(tool))));
+        }
+        XServer server(QStringLiteral("1600x1000x24"));
+        QVERIFY(server.start());
+        QVERIFY(server.startWindowManager());
+
+        const QString folder = m_sandbox->makeDir(QStringLiteral("home/Pictures"));
+        QImage image(400, 300, QImage::Format_RGB32);
+        image.fill(QColor(40, 160, 60));
+        QVERIFY(image.save(folder + QStringLiteral("/first.png")));
+        QVERIFY(image.save(folder + QStringLiteral("/second.png")));
+
+        QProcess browser;
+        start(browser, {folder});
+        const QString window = visibleWindow(QStringLiteral("^Lumisk$"));
+        QVERIFY(!window.isEmpty());
+        const QPoint place = placeOf(window);
+        QVERIFY(place.x() >= 0);
+
+        // The viewer, full screen over the browser, is left with Return (back to the browser)
+        // and then with Escape (the viewer closes). Each time the window manager maps the
+        // browser again; it must land where it was, not where the manager would place a new
+        // window (the middle of the screen, or its corner beside a full-screen window).
+        for (const char *leave : {"Return", "Escape"}) {
+            QVERIFY(xdotool({QStringLiteral("windowactivate"), QStringLiteral("--sync"), window}));
+            // Return opens the selected picture once the listing has selected it.
+            QDeadlineTimer deadline(15000);
+            QString viewer;
+            while (viewer.isEmpty() && !deadline.hasExpired()) {
+                xdotool({QStringLiteral("key"), QStringLiteral("Return")});
+                QTest::qWait(300);
+                viewer = xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                                  QStringLiteral("--name"), QStringLiteral("first\\.png")})
+                             .value_or(QString());
+            }
+            QVERIFY2(!viewer.isEmpty(), leave);
+            QVERIFY(xdotool({QStringLiteral("key"), QString::fromLatin1(leave)}));
+            QCOMPARE(visibleWindow(QStringLiteral("^Lumisk$")), window);
+            // The manager places a window as it maps it; give it time to settle.
+            QTest::qWait(500);
+            QCOMPARE(placeOf(window), place);
+        }
+        stop(browser);
 #endif
     }
 
