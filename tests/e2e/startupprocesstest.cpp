@@ -97,7 +97,7 @@ public:
         m_xvfb.start(QStandardPaths::findExecutable(QStringLiteral("Xvfb")),
                      {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
                       QStringLiteral("0"), m_screen, QStringLiteral("-nolisten"),
-                      QStringLiteral("tcp")});
+                      QStringLiteral("tcp"), QStringLiteral("-noreset")});
         if (!m_xvfb.waitForReadyRead(15000))
             return false;
         m_display = ':' + m_xvfb.readLine().trimmed();
@@ -108,16 +108,23 @@ public:
         return true;
     }
 
-    // Starts openbox and waits until it manages the screen.
+    // Starts openbox and waits until it manages the screen. A busy machine sometimes has the
+    // new server refuse the first connection; openbox then ends at once and is started again.
     bool startWindowManager()
     {
-        m_windowManager.start(QStandardPaths::findExecutable(QStringLiteral("openbox")), {});
-        if (!m_windowManager.waitForStarted(10000))
-            return false;
-        QDeadlineTimer deadline(15000);
-        while (!windowManagerRuns() && !deadline.hasExpired())
-            QTest::qWait(50);
-        return windowManagerRuns();
+        QDeadlineTimer deadline(20000);
+        while (!deadline.hasExpired()) {
+            if (m_windowManager.state() == QProcess::NotRunning) {
+                m_windowManager.start(QStandardPaths::findExecutable(QStringLiteral("openbox")),
+                                      {});
+                if (!m_windowManager.waitForStarted(10000))
+                    return false;
+            }
+            if (windowManagerRuns())
+                return true;
+            QTest::qWait(100);
+        }
+        return false;
     }
 
     QByteArray display() const { return m_display; }
