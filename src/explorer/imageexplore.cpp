@@ -339,15 +339,8 @@ void ImageExplore::ExplorePath(const QString &path)
         QFutureWatcher<Listing> watcher;
         QEventLoop loop;
         bool read = false;
-        bool quitting = false;
         connect(&watcher, &QFutureWatcherBase::finished, &loop, [&read, &loop] {
             read = true;
-            loop.quit();
-        });
-        // The quit and the reading's end can both be waiting when the loop starts and then come
-        // in one batch, the reading's end after the quit; the quit still ends the listing.
-        connect(qApp, &QCoreApplication::aboutToQuit, &loop, [&quitting, &loop] {
-            quitting = true;
             loop.quit();
         });
         watcher.setFuture(reading);
@@ -358,7 +351,7 @@ void ImageExplore::ExplorePath(const QString &path)
         m_loop = nullptr;
         // Whether the reading is over by now is the machine's timing; what ended the wait is
         // not.
-        if (quitting || !read) {
+        if (!read) {
             // The application is quitting: the listing ends before anything was listed.
             m_stopFlag = true;
             return;

@@ -25,6 +25,7 @@
 #include <QListView>
 #include <QMenu>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QScrollBar>
 #include <QSemaphore>
 #include <QSignalSpy>
@@ -1354,6 +1355,17 @@ private Q_SLOTS:
         for (int i = 0; i < 40; ++i)
             makeImage(dir + QStringLiteral("/q%1.png").arg(i), QSize(1200, 900));
         QSignalSpy selected(&f.explorer, &ImageExplore::ItemSelected);
+        // The folder is read on the shared pool: kept busy, the reading cannot end before the
+        // quit, however the machine schedules the threads.
+        QThreadPool *pool = QThreadPool::globalInstance();
+        const int busy = pool->maxThreadCount();
+        QSemaphore release;
+        for (int i = 0; i < busy; ++i)
+            pool->start([&release] { release.acquire(); });
+        const auto freePool = qScopeGuard([&] {
+            release.release(busy);
+            pool->waitForDone();
+        });
         QTimer::singleShot(0, [] { QCoreApplication::exit(0); });
         f.explorer.ExplorePath(dir);
         QVERIFY(f.explorer.stopFlag());
