@@ -14,6 +14,7 @@
 
 #include <cstring>
 #include <memory>
+#include <new>
 
 namespace qmt {
 namespace {
@@ -330,7 +331,14 @@ Result<DecodedImage> readImageDevice(QIODevice *device, const QString &nameHint,
     ReadOptions reading = options;
     if (options.page > 0)
         reading.firstPageOnly = false;
-    return keepAskedPage(readDetected(device, suffix, reading), options);
+    // A reader that runs out of memory half way (a container growing past what the system
+    // grants) fails like any other reader, instead of ending the program.
+    try {
+        return keepAskedPage(readDetected(device, suffix, reading), options);
+    } catch (const std::bad_alloc &) {
+        return Result<DecodedImage>::fail(
+            QStringLiteral("There is not enough memory for the picture."));
+    }
 }
 
 Result<DecodedImage> readImageFile(const QString &path, const ReadOptions &options)

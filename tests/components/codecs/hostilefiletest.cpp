@@ -22,6 +22,8 @@
 namespace {
 
 constexpr rlim_t kAddressSpace = 1'600'000'000;
+// Room for the program and the canvas of the ellipse path, not for its drawing.
+constexpr rlim_t kTooLittleForPaths = 470'000'000;
 // Long enough for the largest decode on a busy machine; a decode doing the unbounded work of
 // these files would take hours.
 constexpr int kEndsWithinMs = 150'000;
@@ -82,34 +84,47 @@ void HostileFileTest::endsWithinMemory_data()
     // Standard output, or the reason on standard error, must contain each of these.
     QTest::addColumn<QStringList>("says");
     QTest::addColumn<int>("exitCode");
+    // The address-space limit of the decode's process.
+    QTest::addColumn<qulonglong>("limit");
 
     // Pages are counted without being decoded, and a later page is decoded alone.
     QTest::newRow("gif: 1000 frames on a 4096 screen, counted")
         << "gif"
         << "screen.gif" << QStringList{"info"}
-        << QStringList{"Pixel size: 4096 x 4096", "Pages: 1000"} << 0;
+        << QStringList{"Pixel size: 4096 x 4096", "Pages: 1000"} << 0 << qulonglong(kAddressSpace);
     QTest::newRow("gif: the last frame alone")
         << "gif"
-        << "screen.gif" << QStringList{"decode", "-", "--page", "999"} << QStringList() << 0;
+        << "screen.gif" << QStringList{"decode", "-", "--page", "999"} << QStringList() << 0
+        << qulonglong(kAddressSpace);
     QTest::newRow("tiff: a 1x1 page before eight of 16384x16384, counted")
         << "tiff"
-        << "pages.tif" << QStringList{"info"} << QStringList{"Pixel size: 1 x 1", "Pages: 9"} << 0;
+        << "pages.tif" << QStringList{"info"} << QStringList{"Pixel size: 1 x 1", "Pages: 9"} << 0
+        << qulonglong(kAddressSpace);
     QTest::newRow("ico: eleven entries on one 16384x16384 png, the largest alone")
         << "ico"
         << "huge.ico" << QStringList{"info"}
-        << QStringList{"Pixel size: 16384 x 16384", "Pages: 11"} << 0;
+        << QStringList{"Pixel size: 16384 x 16384", "Pages: 11"} << 0 << qulonglong(kAddressSpace);
     QTest::newRow("psd: 40 bytes claiming 16384x16384 16-bit cmyk, 56 channels")
         << "psd"
-        << "cmyk.psd" << QStringList{"decode", "-"} << QStringList{"cut short"} << 1;
+        << "cmyk.psd" << QStringList{"decode", "-"} << QStringList{"cut short"} << 1
+        << qulonglong(kAddressSpace);
     QTest::newRow("wmf: one record of 16000 thin polygons")
         << "wmf"
-        << "thin.wmf" << QStringList{"decode", "-"} << QStringList() << 0;
+        << "thin.wmf" << QStringList{"decode", "-"} << QStringList() << 0
+        << qulonglong(kAddressSpace);
     QTest::newRow("emf: a path of 200000 large ellipses")
         << "emf paths"
-        << "paths.emf" << QStringList{"decode", "-"} << QStringList() << 0;
+        << "paths.emf" << QStringList{"decode", "-"} << QStringList() << 0
+        << qulonglong(kAddressSpace);
     QTest::newRow("emf: a wide pen along 4 million points")
         << "emf pen"
-        << "pen.emf" << QStringList{"decode", "-"} << QStringList() << 0;
+        << "pen.emf" << QStringList{"decode", "-"} << QStringList() << 0
+        << qulonglong(kAddressSpace);
+    // Memory that runs out half way through the drawing gives a reason, not a crash.
+    QTest::newRow("emf: a path of ellipses in too little memory")
+        << "emf paths"
+        << "paths.emf" << QStringList{"decode", "-"} << QStringList{"not enough memory"} << 1
+        << qulonglong(kTooLittleForPaths);
 }
 
 QString HostileFileTest::fileOf(const QString &kind)
@@ -185,6 +200,7 @@ void HostileFileTest::endsWithinMemory()
     QFETCH(QStringList, args);
     QFETCH(QStringList, says);
     QFETCH(int, exitCode);
+    QFETCH(qulonglong, limit);
 
     const QString file = m_dir.filePath(name);
     if (!QFile::exists(file))
@@ -193,9 +209,9 @@ void HostileFileTest::endsWithinMemory()
     QStringList arguments{args.first(), file};
     arguments += args.mid(1);
     QProcess tool;
-    tool.setChildProcessModifier([] {
-        const rlimit limit{kAddressSpace, kAddressSpace};
-        setrlimit(RLIMIT_AS, &limit);
+    tool.setChildProcessModifier([limit] {
+        const rlimit addressSpace{rlim_t(limit), rlim_t(limit)};
+        setrlimit(RLIMIT_AS, &addressSpace);
         // A decode left running by a test that was stopped ends with it.
         prctl(PR_SET_PDEATHSIG, SIGKILL);
     });
