@@ -146,6 +146,10 @@ bool ownerHasEnded(int folderFd, const struct stat &folder, Descriptor &lock)
     };
     if (::fstat(lock.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid())
         return false;
+    // Made a moment ago: its store may be about to lock it. Not even tried, so that the store's
+    // own attempt never meets ours.
+    if (qint64(std::time(nullptr)) - qint64(st.st_mtime) < SessionFolderSweeper::kNewLockSeconds)
+        return false;
     // Taken only when no open file description anywhere holds it: its store is gone.
     return ::flock(lock.get(), LOCK_EX | LOCK_NB) == 0;
 }

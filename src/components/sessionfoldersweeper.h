@@ -36,6 +36,9 @@ public:
     };
     // How long a folder without a lock file has had nothing written before it counts as left.
     static constexpr qint64 kUnlockedAgeSeconds = 24 * 3600;
+    // How long a lock file is left alone after it was made: a store makes its lock file, then
+    // locks it, and a sweep between the two must not take the folder from under it.
+    static constexpr qint64 kNewLockSeconds = 60;
 
     // Removes the folders left behind in `parent`, on the calling thread, and returns how many
     // went. `stop` ends the work early (between two entries) when it becomes true.

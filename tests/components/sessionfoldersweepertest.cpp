@@ -73,7 +73,9 @@ QByteArray makeLeftFolder(const QByteArray &parent, const QByteArray &outside,
         if (!writeFile(folder + entry, "thumbnail"))
             return {};
     }
-    if (lock && !writeFile(folder + '/' + SessionThumbnails::kLockFileName, ""))
+    // Made by a run before this one: no longer new.
+    const QByteArray lockFile = folder + '/' + SessionThumbnails::kLockFileName;
+    if (lock && (!writeFile(lockFile, "") || !makeOld(lockFile)))
         return {};
     if (::symlink(outside.constData(), (folder + "/link").constData()) != 0)
         return {};
@@ -88,6 +90,7 @@ class SessionFolderSweeperTest : public QObject
 
     enum Situation {
         Ended,
+        NewLock,
         OldUnlocked,
         FreshUnlocked,
         LockHeld,
@@ -108,6 +111,8 @@ private Q_SLOTS:
         QTest::addColumn<int>("situation");
         QTest::addColumn<bool>("removed");
         QTest::newRow("lock free: its program ended") << int(Ended) << true;
+        QTest::newRow("lock free, made just now: its store is about to lock it")
+            << int(NewLock) << false;
         QTest::newRow("no lock file, idle for two days") << int(OldUnlocked) << true;
         QTest::newRow("no lock file, written just now") << int(FreshUnlocked) << false;
         QTest::newRow("lock held through another open file") << int(LockHeld) << false;
@@ -146,6 +151,9 @@ private Q_SLOTS:
         switch (situation) {
         case OldUnlocked:
             QVERIFY(makeOld(folder));
+            break;
+        case NewLock:
+            QVERIFY(writeFile(lockFile, ""));
             break;
         case LockHeld:
             heldFd = ::open(lockFile.constData(), O_RDONLY | O_CLOEXEC);
