@@ -228,6 +228,23 @@ private:
             }
             return explore(dir);
         }
+        // The first row of a long listing whose picture was let go (far below the screen,
+        // which is at the top); -1 when every picture is kept.
+        int firstLetGoRow(int count) const
+        {
+            for (int row = 0; row < count; ++row) {
+                if (picture(explorer, row).isNull())
+                    return row;
+            }
+            return -1;
+        }
+        // Scrolls to `row` and waits until its thumbnail is back and no more are being made.
+        bool bringBack(int row)
+        {
+            explorer.listView()->scrollTo(explorer.model()->index(row));
+            return QTest::qWaitFor([&] { return !picture(explorer, row).isNull(); }, 30000) &&
+                   QTest::qWaitFor([&] { return !explorer.isMakingThumbnails(); }, 30000);
+        }
     };
 
     // Three images a, b, c listed and the first selected.
@@ -682,15 +699,11 @@ private Q_SLOTS:
         QVERIFY(f.explorer.keptPictureCount() <= limit);
         QVERIFY(f.explorer.model()->pictureCount() <= limit + 2);
         // The screen is at the top: pictures far below it went and show the loading picture.
-        int gone = -1;
-        for (int row = 0; row < count && gone < 0; ++row)
-            gone = picture(f.explorer, row).isNull() ? row : -1;
+        const int gone = f.firstLetGoRow(count);
         QVERIFY(gone > 100);
 
-        f.explorer.listView()->scrollTo(f.explorer.model()->index(gone));
-        QVERIFY(QTest::qWaitFor([&] { return !picture(f.explorer, gone).isNull(); }, 30000));
+        QVERIFY(f.bringBack(gone));
         QCOMPARE(pictureSize(f.explorer, gone), QSize(140, 105));
-        QVERIFY(QTest::qWaitFor([&] { return !f.explorer.isMakingThumbnails(); }, 30000));
         QCOMPARE(f.explorer.decodedPictureCount(), count);
         QVERIFY(f.explorer.keptPictureCount() <= f.explorer.keptPictureLimit());
     }
@@ -727,15 +740,11 @@ private Q_SLOTS:
         QVERIFY(f.explorer.model()->pictureCount() <= limit + 2);
         QCOMPARE(session->folder().isEmpty(), !onDisk);
         QVERIFY(session->memoryBytes() <= memoryCap);
-        int gone = -1;
-        for (int row = 0; row < count && gone < 0; ++row)
-            gone = picture(f.explorer, row).isNull() ? row : -1;
+        const int gone = f.firstLetGoRow(count);
         QVERIFY(gone > 100);
 
-        f.explorer.listView()->scrollTo(f.explorer.model()->index(gone));
-        QVERIFY(QTest::qWaitFor([&] { return !picture(f.explorer, gone).isNull(); }, 30000));
+        QVERIFY(f.bringBack(gone));
         QCOMPARE(pictureSize(f.explorer, gone), QSize(140, 105));
-        QVERIFY(QTest::qWaitFor([&] { return !f.explorer.isMakingThumbnails(); }, 30000));
         QCOMPARE(f.explorer.decodedPictureCount() > count, decodedAgain);
         QVERIFY(f.explorer.keptPictureCount() <= f.explorer.keptPictureLimit());
         QVERIFY(f.explorer.model()->pictureCount() <= f.explorer.keptPictureLimit() + 2);
