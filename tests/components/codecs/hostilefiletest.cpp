@@ -47,6 +47,42 @@ QByteArray build(const QString &kind)
     return {};
 }
 
+// What a process of the program said and how it ended.
+struct Run {
+    bool ended = false; // within kEndsWithinMs; a process that did not is killed
+    bool crashed = false;
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+// Runs `program` with `arguments` under an address-space limit of `limit` bytes.
+Run runLimited(const QString &program, const QStringList &arguments, rlim_t limit)
+{
+    QProcess process;
+    process.setChildProcessModifier([limit] {
+        const rlimit addressSpace{limit, limit};
+        setrlimit(RLIMIT_AS, &addressSpace);
+        // A process left running by a test that was stopped ends with it.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+    });
+    process.start(program, arguments);
+    Run run;
+    if (!process.waitForStarted())
+        return run;
+    run.ended = process.waitForFinished(kEndsWithinMs);
+    if (!run.ended) {
+        process.kill();
+        process.waitForFinished();
+        return run;
+    }
+    run.crashed = process.exitStatus() != QProcess::NormalExit;
+    run.exitCode = process.exitCode();
+    run.out = QString::fromUtf8(process.readAllStandardOutput());
+    run.err = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
 } // namespace
 
 class HostileFileTest : public QObject
@@ -171,23 +207,11 @@ void HostileFileTest::listsWithinMemory()
         QVERIFY(QFile::exists(copy) || QFile::link(file, copy));
     }
 
-    QProcess listing;
-    listing.setChildProcessModifier([] {
-        const rlimit limit{kAddressSpace, kAddressSpace};
-        setrlimit(RLIMIT_AS, &limit);
-        prctl(PR_SET_PDEATHSIG, SIGKILL);
-    });
-    listing.start(bench, {"explore", "--no-cache", folder});
-    QVERIFY(listing.waitForStarted());
-    if (!listing.waitForFinished(kEndsWithinMs)) {
-        listing.kill();
-        listing.waitForFinished();
-        QFAIL("the listing did not end");
-    }
-    const QString out = QString::fromUtf8(listing.readAllStandardOutput());
-    const QString err = QString::fromUtf8(listing.readAllStandardError());
-    QVERIFY2(listing.exitStatus() == QProcess::NormalExit, qPrintable("crashed: " + err));
-    QVERIFY2(listing.exitCode() == 0, qPrintable(out + err));
+    const Run listing = runLimited(bench, {"explore", "--no-cache", folder}, kAddressSpace);
+    QVERIFY2(listing.ended, "the listing did not end");
+    const QString &out = listing.out;
+    QVERIFY2(!listing.crashed, qPrintable("crashed: " + listing.err));
+    QVERIFY2(listing.exitCode == 0, qPrintable(out + listing.err));
     // A thumbnail that failed for want of memory would be counted here.
     QVERIFY2(out.contains(QStringLiteral("images: %1\n").arg(kinds.size())), qPrintable(out));
     QVERIFY2(out.contains(QStringLiteral("unreadable: %1\n").arg(unreadable)), qPrintable(out));
@@ -208,26 +232,13 @@ void HostileFileTest::endsWithinMemory()
 
     QStringList arguments{args.first(), file};
     arguments += args.mid(1);
-    QProcess tool;
-    tool.setChildProcessModifier([limit] {
-        const rlimit addressSpace{rlim_t(limit), rlim_t(limit)};
-        setrlimit(RLIMIT_AS, &addressSpace);
-        // A decode left running by a test that was stopped ends with it.
-        prctl(PR_SET_PDEATHSIG, SIGKILL);
-    });
-    tool.start(m_tool, arguments);
-    QVERIFY(tool.waitForStarted());
-    if (!tool.waitForFinished(kEndsWithinMs)) {
-        tool.kill();
-        tool.waitForFinished();
-        QFAIL("the decode did not end");
-    }
-    const QString out = QString::fromUtf8(tool.readAllStandardOutput());
-    const QString err = QString::fromUtf8(tool.readAllStandardError());
-    QVERIFY2(tool.exitStatus() == QProcess::NormalExit, qPrintable("crashed: " + err));
-    QVERIFY2(tool.exitCode() == exitCode, qPrintable(out + err));
+    const Run tool = runLimited(m_tool, arguments, rlim_t(limit));
+    QVERIFY2(tool.ended, "the decode did not end");
+    QVERIFY2(!tool.crashed, qPrintable("crashed: " + tool.err));
+    QVERIFY2(tool.exitCode == exitCode, qPrintable(tool.out + tool.err));
     for (const QString &text : says)
-        QVERIFY2((exitCode == 0 ? out : err).contains(text), qPrintable(out + err));
+        QVERIFY2((exitCode == 0 ? tool.out : tool.err).contains(text),
+                 qPrintable(tool.out + tool.err));
 }
 
 QTEST_GUILESS_MAIN(HostileFileTest)
