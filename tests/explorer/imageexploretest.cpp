@@ -228,6 +228,14 @@ private:
             }
             return explore(dir);
         }
+        // Whether a listing of `count` pictures keeps fewer than all of them, within the
+        // explorer's limit (the model also holds the folder and loading pictures).
+        bool keepsPicturesWithinLimit(int count) const
+        {
+            const int limit = explorer.keptPictureLimit();
+            return limit < count && explorer.keptPictureCount() <= limit &&
+                   explorer.model()->pictureCount() <= limit + 2;
+        }
         // The first row of a long listing whose picture was let go (far below the screen,
         // which is at the top); -1 when every picture is kept.
         int firstLetGoRow(int count) const
@@ -694,10 +702,7 @@ private Q_SLOTS:
         Fixture f;
         const int count = 800;
         QVERIFY(f.exploreLongFolder(count));
-        const int limit = f.explorer.keptPictureLimit();
-        QVERIFY(limit < count);
-        QVERIFY(f.explorer.keptPictureCount() <= limit);
-        QVERIFY(f.explorer.model()->pictureCount() <= limit + 2);
+        QVERIFY(f.keepsPicturesWithinLimit(count));
         // The screen is at the top: pictures far below it went and show the loading picture.
         const int gone = f.firstLetGoRow(count);
         QVERIFY(gone > 100);
@@ -734,10 +739,7 @@ private Q_SLOTS:
         f.explorer.setSessionThumbnails(session);
         const int count = 800;
         QVERIFY(f.exploreLongFolder(count));
-        const int limit = f.explorer.keptPictureLimit();
-        QVERIFY(limit < count);
-        QVERIFY(f.explorer.keptPictureCount() <= limit);
-        QVERIFY(f.explorer.model()->pictureCount() <= limit + 2);
+        QVERIFY(f.keepsPicturesWithinLimit(count));
         QCOMPARE(session->folder().isEmpty(), !onDisk);
         QVERIFY(session->memoryBytes() <= memoryCap);
         const int gone = f.firstLetGoRow(count);
